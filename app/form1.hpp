@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/user_interface.hpp"
+#include "extract/block_stream.hpp"
+#include "extract/file_system.hpp"
+
+namespace quorvel {
+
+enum class RunEnd {
+    kCompleted,
+    kTruncated,  // completed, but an archive was shorter than its blocks said
+    kFailed,     // the general error report was shown
+    kCancelled,  // the user stopped the run
+};
+
+// The main window's run: the question, the window, the size survey and the
+// extraction of the chosen archives, in that order, on one thread.
+class Form1 : private ExtractionListener {
+public:
+    Form1(UserInterface& ui, FileSystem& files) : ui_(ui), files_(files) {}
+
+    RunEnd FormLoad();
+
+    std::int64_t BytesDone() const { return bytes_done_; }
+    std::int64_t BytesTotal() const { return bytes_total_; }
+
+private:
+    void Run();
+    void AddArchiveSize(const std::string& name);
+
+    void StatusChanged(std::string_view text) override;
+    void Advance(std::uint64_t bytes) override;
+    void Checkpoint() override;
+
+    UserInterface& ui_;
+    FileSystem& files_;
+    std::int64_t bytes_done_ = 0;
+    std::int64_t bytes_total_ = 0;
+    BarHandle progress_bar_ = 0;
+    std::vector<Truncation> truncations_;
+};
+
+}  // namespace quorvel

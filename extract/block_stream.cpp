@@ -1,0 +1,176 @@
+#include "extract/block_stream.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "extract/archive_reader.hpp"
+#include "extract/entry_writer.hpp"
+#include "extract/little_endian.hpp"
+#include "extract/riff_carver.hpp"
+
+namespace quorvel {
+namespace {
+
+constexpr std::uint64_t kChunkSize = 0x10000;
+constexpr std::uint64_t kLengthFieldSize = 4;
+constexpr std::uint64_t kSignatureSize = 4;
+
+bool HasSignature(std::span<const std::byte> bytes, const char (&signature)[5])
+{
+    return std::memcmp(bytes.data(), signature, kSignatureSize) == 0;
+}
+
+// Accounts a span of `length` bytes in 64 KiB chunks: each chunk is added to
+// the progress, then shown, once all of its bytes have been handled.
+class ChunkedProgress {
+public:
+    ChunkedProgress(ExtractionListener& listener, std::uint64_t length) : listener_(listener), length_(length) {}
+
+    void Reached(std::uint64_t handled)
+    {
+        while (accounted_ < length_ && handled >= std::min(accounted_ + kChunkSize, length_)) {
+            const std::uint64_t chunk = std::min(kChunkSize, length_ - accounted_);
+            accounted_ += chunk;
+            listener_.Advance(chunk);
+            listener_.Checkpoint();
+        }
+    }
+
+private:
+    ExtractionListener& listener_;
+    std::uint64_t length_;
+    std::uint64_t accounted_ = 0;
+};
+
+class BlockStream {
+public:
+    BlockStream(const std::string& name, FileSystem& files, InputFile& archive, ExtractionListener& listener)
+        : reader_(archive, ArchivePath(name)), output_(files, name), listener_(listener), name_(name)
+    {
+    }
+
+    std::optional<Truncation> Run()
+    {
+        while (reader_.Remaining() >= kLengthFieldSize) {
+            const std::uint64_t block_offset = reader_.Position();
+            const std::int64_t block_length = ReadLength();
+            if (reader_.Remaining() == 0) {
+                break;  // that was the archive's final field
+            }
+            listener_.Advance(kLengthFieldSize);
+            output_.NextNumber();
+            std::int64_t payload = block_length - static_cast<std::int64_t>(kLengthFieldSize);
+            if (payload > 0 && static_cast<std::uint64_t>(payload) > reader_.Remaining()) {
+                // Extract what is there by the usual rules, then stop.
+                truncation_ =
+                    Truncation{reader_.path(), block_offset, static_cast<std::uint64_t>(payload) - reader_.Remaining()};
+                payload = static_cast<std::int64_t>(reader_.Remaining());
+            }
+            ExtractBlock(payload);
+            output_.Close();
+            listener_.Checkpoint();
+            if (truncation_) {
+                break;
+            }
+        }
+        return truncation_;
+    }
+
+private:
+    std::int64_t ReadLength()
+    {
+        const auto field = reader_.Ensure(kLengthFieldSize).first<4>();
+        const std::int32_t length = LoadInt32(field);
+        reader_.Consume(kLengthFieldSize);
+        return length;
+    }
+
+    void ExtractBlock(std::int64_t payload)
+    {
+        if (payload < static_cast<std::int64_t>(kSignatureSize)) {
+            // Too short for a signature: whatever payload there is, is kept.
+            CopyBlock(static_cast<std::uint64_t>(std::max<std::int64_t>(payload, 0)), "");
+            return;
+        }
+        const auto signature = reader_.Ensure(kSignatureSize);
+        if (HasSignature(signature, "RIFF")) {
+            reader_.Consume(kSignatureSize);
+            CarveRiffBlock(static_cast<std::uint64_t>(payload) - kSignatureSize);
+        } else {
+            CopyBlock(static_cast<std::uint64_t>(payload), HasSignature(signature, "AVQF") ? ".AVQF" : "");
+        }
+    }
+
+    void CopyBlock(std::uint64_t length, std::string_view extension)
+    {
+        output_.Create(extension);
+        ChunkedProgress progress(listener_, length);
+        for (std::uint64_t copied = 0; copied < length;) {
+            const std::uint64_t chunk = std::min(kChunkSize, length - copied);
+            reader_.CopyTo(output_.Current(), chunk);
+            copied += chunk;
+            progress.Reached(copied);
+        }
+    }
+
+    // The signature is not counted in the progress; every byte after it is.
+    void CarveRiffBlock(std::uint64_t length)
+    {
+        if (length == 0) {
+            return;  // a payload of just "RIFF": no file, but its number stays used
+        }
+        RiffCarver carver(output_);
+        carver.Begin();
+        ChunkedProgress progress(listener_, length);
+        std::uint64_t left = length;
+        for (;;) {
+            if (reader_.Available().empty()) {
+                reader_.Refill();
+            }
+            const auto window = reader_.Available();
+            const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), left));
+            const bool block_end = count == left;
+            const std::size_t done = carver.Feed(window.first(count), block_end);
+            reader_.Consume(done);
+            left -= done;
+            progress.Reached(length - left + (count - done));
+            if (block_end) {
+                return;
+            }
+            reader_.Refill();
+        }
+    }
+
+    ArchiveReader reader_;
+    EntryWriter output_;
+    ExtractionListener& listener_;
+    std::string name_;
+    std::optional<Truncation> truncation_;
+};
+
+}  // namespace
+
+std::string Truncation::Describe() const
+{
+    return archive + " is truncated: the block at offset " + std::to_string(block_offset) + " is missing " +
+           std::to_string(missing_bytes) + " bytes at the end of the archive; what it holds was extracted.";
+}
+
+std::string ArchivePath(std::string_view name)
+{
+    return std::string(name) + ".pak";
+}
+
+std::optional<Truncation> ExtractArchive(const std::string& name, FileSystem& files, ExtractionListener& listener)
+{
+    listener.StatusChanged("Extracting: " + name);
+    // Opened once to check that it is there before anything is created.
+    files.OpenArchive(ArchivePath(name));
+    const auto archive = files.OpenArchive(ArchivePath(name));
+    files.MakeFolder(name);
+    BlockStream stream(name, files, *archive, listener);
+    return stream.Run();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace quorvel {
+
+// A failure the user can act on: the operating system's error number and
+// description, the file concerned and, where it helps, the archive offset.
+struct Failure {
+    long number = 0;
+    std::string description;
+    std::string file;
+    std::optional<std::uint64_t> offset;
+
+    std::string Describe() const;
+};
+
+class ExtractError : public std::runtime_error {
+public:
+    explicit ExtractError(Failure failure);
+    const Failure& failure() const noexcept { return failure_; }
+
+private:
+    Failure failure_;
+};
+
+// Thrown from a progress checkpoint when the user asked the run to stop.
+class Cancelled : public std::exception {
+public:
+    const char* what() const noexcept override { return "cancelled"; }
+};
+
+}  // namespace quorvel

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace quorvel {
+
+// An archive opened for reading, other writers locked out where the platform
+// allows it.
+class InputFile {
+public:
+    virtual ~InputFile() = default;
+    virtual std::uint64_t Size() = 0;
+    // Reads up to buffer.size() bytes at the current position; returns 0 only
+    // at the end of the file. Throws ExtractError on failure.
+    virtual std::size_t Read(std::span<std::byte> buffer) = 0;
+};
+
+// One output file, created empty (truncating any old file of that name) and
+// open for writing. Never follows a symbolic link in place of the file.
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    // Writes all of bytes or throws ExtractError.
+    virtual void Write(std::span<const std::byte> bytes) = 0;
+    // Moves `length` bytes from the input's current position straight into
+    // this file. Returns how many were moved; fewer (even 0) means the caller
+    // must move the rest itself. Lets a platform skip user-space copies for
+    // spans that need no inspection.
+    virtual std::uint64_t CopyFrom(InputFile& /*input*/, std::uint64_t /*length*/) { return 0; }
+    // Flushes and closes; throws ExtractError if the data did not make it.
+    virtual void Close() = 0;
+};
+
+// The file services the extraction needs, relative to the working folder.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    virtual std::unique_ptr<InputFile> OpenArchive(const std::string& path) = 0;
+    // Creating a folder may fail (it exists, or something is in the way);
+    // the caller ignores that, and a later file creation reports it.
+    virtual void MakeFolder(const std::string& path) noexcept = 0;
+    virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
+    // Removes a file this program created; failures are ignored because it
+    // only runs while another failure is already being reported.
+    virtual void RemoveOutput(const std::string& path) noexcept = 0;
+    // Joins a folder and a file name with the platform's separator.
+    virtual std::string Join(const std::string& folder, const std::string& file) const = 0;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,214 @@
+#include "platform/posix_file_system.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <utility>
+
+#include "extract/extract_error.hpp"
+
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
+
+namespace quorvel {
+namespace {
+
+[[noreturn]] void ThrowError(int number, const std::string& path, std::string description = {})
+{
+    if (description.empty()) {
+        description = std::strerror(number);
+    }
+    throw ExtractError(Failure{.number = number, .description = std::move(description), .file = path, .offset = {}});
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+void ClearNonBlocking(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+}
+
+class PosixInputFile final : public InputFile {
+public:
+    PosixInputFile(int fd, std::string path, std::uint64_t size) : fd_(fd), path_(std::move(path)), size_(size) {}
+
+    std::uint64_t Size() override { return size_; }
+
+    std::size_t Read(std::span<std::byte> buffer) override
+    {
+        for (;;) {
+            const ssize_t got = ::read(fd_.get(), buffer.data(), buffer.size());
+            if (got >= 0) {
+                return static_cast<std::size_t>(got);
+            }
+            if (errno != EINTR) {
+                ThrowError(errno, path_);
+            }
+        }
+    }
+
+    int fd() const { return fd_.get(); }
+
+private:
+    FileDescriptor fd_;
+    std::string path_;
+    std::uint64_t size_;
+};
+
+class PosixOutputFile final : public OutputFile {
+public:
+    PosixOutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+    void Write(std::span<const std::byte> bytes) override
+    {
+        while (!bytes.empty()) {
+            const ssize_t written = ::write(fd_.get(), bytes.data(), bytes.size());
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                ThrowError(errno, path_);
+            }
+            bytes = bytes.subspan(static_cast<std::size_t>(written));
+        }
+    }
+
+    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override
+    {
+#if defined(__linux__) && defined(SYS_copy_file_range)
+        auto* source = dynamic_cast<PosixInputFile*>(&input);
+        if (source == nullptr || !copy_in_kernel_) {
+            return 0;
+        }
+        std::uint64_t moved = 0;
+        while (moved < length) {
+            const ssize_t count = ::copy_file_range(source->fd(), nullptr, fd_.get(), nullptr,
+                                                    static_cast<std::size_t>(length - moved), 0);
+            if (count > 0) {
+                moved += static_cast<std::uint64_t>(count);
+                continue;
+            }
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+                copy_in_kernel_ = false;  // not here: the caller copies through memory
+                return moved;
+            }
+            if (count < 0) {
+                ThrowError(errno, path_);
+            }
+            return moved;  // the archive ended early: the caller finds out
+        }
+        return moved;
+#else
+        (void)input;
+        (void)length;
+        return 0;
+#endif
+    }
+
+    void Close() override
+    {
+        if (::close(fd_.release()) != 0 && errno != EINTR) {
+            ThrowError(errno, path_);
+        }
+    }
+
+private:
+    FileDescriptor fd_;
+    std::string path_;
+    bool copy_in_kernel_ = true;
+};
+
+}  // namespace
+
+std::unique_ptr<InputFile> PosixFileSystem::OpenArchive(const std::string& path)
+{
+    // Non-blocking, so that a FIFO in the archive's place cannot stall the open.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) {
+        ThrowError(errno, path);
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) {
+        ThrowError(errno, path);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        ThrowError(EISDIR, path);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ThrowError(EINVAL, path, "not a regular file");
+    }
+    ClearNonBlocking(fd.get());
+    return std::make_unique<PosixInputFile>(fd.release(), path, static_cast<std::uint64_t>(status.st_size));
+}
+
+void PosixFileSystem::MakeFolder(const std::string& path) noexcept
+{
+    ::mkdir(path.c_str(), 0777);
+}
+
+std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& path)
+{
+    // No O_TRUNC yet: what is in the file's place is checked before anything
+    // of it is changed.
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
+        if (errno == ELOOP) {
+            ThrowError(errno, path, "the name is a symbolic link; the extractor never writes through links");
+        }
+        ThrowError(errno, path);
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) {
+        ThrowError(errno, path);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ThrowError(EINVAL, path, "the name is taken by something that is not a regular file");
+    }
+    if (status.st_nlink > 1) {
+        ThrowError(EMLINK, path, "the file has other hard links; overwriting it would change them too");
+    }
+    if (::ftruncate(fd.get(), 0) != 0) {
+        ThrowError(errno, path);
+    }
+    ClearNonBlocking(fd.get());
+    return std::make_unique<PosixOutputFile>(fd.release(), path);
+}
+
+void PosixFileSystem::RemoveOutput(const std::string& path) noexcept
+{
+    ::unlink(path.c_str());
+}
+
+std::string PosixFileSystem::Join(const std::string& folder, const std::string& file) const
+{
+    return folder + "/" + file;
+}
+
+}  // namespace quorvel

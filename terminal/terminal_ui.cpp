@@ -1,0 +1,147 @@
+#include "terminal/terminal_ui.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+namespace quorvel {
+namespace {
+
+constexpr int kBarCells = 30;
+
+std::string_view Trim(std::string_view text)
+{
+    const auto is_space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && is_space(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && is_space(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::optional<bool> ParseAnswer(std::string_view line)
+{
+    std::string answer(Trim(line));
+    std::transform(answer.begin(), answer.end(), answer.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (answer.empty() || answer == "y" || answer == "yes") {
+        return true;
+    }
+    if (answer == "n" || answer == "no") {
+        return false;
+    }
+    return std::nullopt;
+}
+
+std::string DrawBar(int position, std::string_view text)
+{
+    const int filled = std::clamp(position, 0, 100) * kBarCells / 100;
+    std::string bar = "[";
+    bar.append(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kBarCells - filled), '-');
+    bar += "] ";
+    bar += text;
+    return bar;
+}
+
+TerminalUi::TerminalUi(std::istream& input, std::FILE* output, Options options, const std::atomic<int>& stop_signal)
+    : input_(input), output_(output), options_(options), stop_signal_(stop_signal)
+{
+}
+
+bool TerminalUi::AskYesNo(std::string_view question, std::string_view /*caption*/)
+{
+    if (options_.answer) {
+        return *options_.answer;
+    }
+    for (;;) {
+        Print(std::string(question) + " [Y/n] ");
+        std::string line;
+        if (!std::getline(input_, line)) {
+            Print("\n");
+            if (!ProcessPendingMessages()) {
+                throw Cancelled();  // Ctrl-C at the question is no answer
+            }
+            return true;  // no answer to be had: the default
+        }
+        if (const auto answer = ParseAnswer(line)) {
+            return *answer;
+        }
+        Print("Please answer y or n.\n");
+    }
+}
+
+void TerminalUi::ShowWindow(std::string_view title)
+{
+    Print(std::string(title) + "\n");
+}
+
+void TerminalUi::SetStatusText(std::string_view text)
+{
+    EndBarLine();
+    Print(std::string(text) + "\n");
+}
+
+BarHandle TerminalUi::CreateProgressBar(int /*x*/, int /*y*/, int /*width*/, int /*height*/)
+{
+    return 1;
+}
+
+void TerminalUi::SetBarPosition(BarHandle /*bar*/, int position)
+{
+    bar_position_ = position;
+}
+
+void TerminalUi::SetBarText(BarHandle /*bar*/, std::string_view text)
+{
+    // Redrawn only when the text changes: at most 10,001 times a run,
+    // however many blocks and chunks there are.
+    if (!options_.draw_bar || (bar_line_open_ && text == bar_text_)) {
+        return;
+    }
+    bar_text_ = text;
+    Print("\r" + DrawBar(bar_position_, bar_text_));
+    bar_line_open_ = true;
+}
+
+bool TerminalUi::ProcessPendingMessages()
+{
+    return stop_signal_.load(std::memory_order_relaxed) == 0;
+}
+
+void TerminalUi::Unload()
+{
+    EndBarLine();
+}
+
+void TerminalUi::ReportError(const Failure& failure)
+{
+    EndBarLine();
+    Print("quorvel-extractor: " + failure.Describe() + "\n");
+}
+
+void TerminalUi::ReportWarning(std::string_view text)
+{
+    EndBarLine();
+    Print("quorvel-extractor: warning: " + std::string(text) + "\n");
+}
+
+void TerminalUi::Print(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), output_);
+    std::fflush(output_);
+}
+
+void TerminalUi::EndBarLine()
+{
+    if (bar_line_open_) {
+        Print("\n");
+        bar_line_open_ = false;
+    }
+}
+
+}  // namespace quorvel
