@@ -1,3 +1,22 @@
-# GoogleTest: Debian's installed package for native builds.
-find_package(GTest REQUIRED)
+# GoogleTest: Debian's installed package for native builds. A cross build
+# cannot link the host's libraries, so it builds GoogleTest from the sources
+# Debian ships in /usr/src/googletest, with the same target names.
+if(CMAKE_CROSSCOMPILING)
+  if(NOT TARGET GTest::gtest_main)
+    set(QUORVEL_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+    if(NOT EXISTS ${QUORVEL_GTEST_SOURCE}/CMakeLists.txt)
+      message(FATAL_ERROR "No GoogleTest sources in ${QUORVEL_GTEST_SOURCE}: install the Debian package googletest")
+    endif()
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    add_subdirectory(${QUORVEL_GTEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+    if(NOT TARGET GTest::gtest_main)
+      add_library(GTest::gtest ALIAS gtest)
+      add_library(GTest::gtest_main ALIAS gtest_main)
+    endif()
+  endif()
+else()
+  find_package(GTest REQUIRED)
+endif()
 include(GoogleTest)

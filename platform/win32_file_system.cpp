@@ -1,0 +1,224 @@
+#include "platform/win32_file_system.hpp"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "extract/extract_error.hpp"
+
+namespace quorvel {
+namespace {
+
+[[noreturn]] void ThrowError(DWORD number, const std::string& path, std::string description = {})
+{
+    if (description.empty()) {
+        description = DescribeWindowsError(number);
+    }
+    throw ExtractError(Failure{
+        .number = static_cast<long>(number), .description = std::move(description), .file = path, .offset = {}});
+}
+
+[[noreturn]] void ThrowLastError(const std::string& path)
+{
+    ThrowError(::GetLastError(), path);
+}
+
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    ~FileHandle()
+    {
+        if (valid()) {
+            ::CloseHandle(handle_);
+        }
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
+
+private:
+    HANDLE handle_;
+};
+
+// A single ReadFile or WriteFile moves at most a DWORD's worth of bytes.
+DWORD ClampToDword(std::size_t count)
+{
+    return static_cast<DWORD>(std::min<std::size_t>(count, MAXDWORD));
+}
+
+class Win32InputFile final : public InputFile {
+public:
+    Win32InputFile(HANDLE handle, std::string path, std::uint64_t size)
+        : handle_(handle), path_(std::move(path)), size_(size)
+    {
+    }
+
+    std::uint64_t Size() override { return size_; }
+
+    std::size_t Read(std::span<std::byte> buffer) override
+    {
+        DWORD got = 0;
+        if (!::ReadFile(handle_.get(), buffer.data(), ClampToDword(buffer.size()), &got, nullptr)) {
+            ThrowLastError(path_);
+        }
+        return got;
+    }
+
+private:
+    FileHandle handle_;
+    std::string path_;
+    std::uint64_t size_;
+};
+
+class Win32OutputFile final : public OutputFile {
+public:
+    Win32OutputFile(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+
+    void Write(std::span<const std::byte> bytes) override
+    {
+        while (!bytes.empty()) {
+            DWORD written = 0;
+            if (!::WriteFile(handle_.get(), bytes.data(), ClampToDword(bytes.size()), &written, nullptr)) {
+                ThrowLastError(path_);
+            }
+            bytes = bytes.subspan(written);
+        }
+    }
+
+    void Close() override
+    {
+        if (!::CloseHandle(handle_.release())) {
+            ThrowLastError(path_);
+        }
+    }
+
+private:
+    FileHandle handle_;
+    std::string path_;
+};
+
+// Only a file on disk can be an archive: a console, pipe or device in its
+// place would block or never end.
+void RequireDiskFile(HANDLE handle, const std::string& path)
+{
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ThrowError(ERROR_INVALID_FUNCTION, path, "not a regular file");
+    }
+}
+
+// Checked on the open handle, before anything of the file is changed.
+void RequirePlainFile(HANDLE handle, const std::string& path)
+{
+    RequireDiskFile(handle, path);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle, &information)) {
+        ThrowLastError(path);
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        ThrowError(ERROR_ACCESS_DENIED, path, "the name is a link; the extractor never writes through links");
+    }
+    if (information.nNumberOfLinks > 1) {
+        ThrowError(ERROR_TOO_MANY_LINKS, path, "the file has other hard links; overwriting it would change them too");
+    }
+}
+
+}  // namespace
+
+std::string DescribeWindowsError(unsigned long number)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, number, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length == 0 || buffer == nullptr) {
+        return "unknown error";
+    }
+    std::wstring text(buffer, length);
+    ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
+        text.pop_back();
+    }
+    return NarrowToUtf8(text);
+}
+
+std::wstring WidenUtf8(const std::string& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string NarrowToUtf8(const std::wstring& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
+                          nullptr);
+    return narrow;
+}
+
+std::unique_ptr<InputFile> Win32FileSystem::OpenArchive(const std::string& path)
+{
+    FileHandle handle(::CreateFileW(WidenUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!handle.valid()) {
+        ThrowLastError(path);
+    }
+    RequireDiskFile(handle.get(), path);
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(handle.get(), &size)) {
+        ThrowLastError(path);
+    }
+    return std::make_unique<Win32InputFile>(handle.release(), path, static_cast<std::uint64_t>(size.QuadPart));
+}
+
+void Win32FileSystem::MakeFolder(const std::string& path) noexcept
+{
+    ::CreateDirectoryW(WidenUtf8(path).c_str(), nullptr);
+}
+
+std::unique_ptr<OutputFile> Win32FileSystem::CreateOutput(const std::string& path)
+{
+    // Opened without truncation and without following a link, so that what
+    // is in the file's place can be checked before it is emptied.
+    FileHandle handle(::CreateFileW(WidenUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid()) {
+        ThrowLastError(path);
+    }
+    RequirePlainFile(handle.get(), path);
+    if (!::SetEndOfFile(handle.get())) {
+        ThrowLastError(path);
+    }
+    return std::make_unique<Win32OutputFile>(handle.release(), path);
+}
+
+void Win32FileSystem::RemoveOutput(const std::string& path) noexcept
+{
+    ::DeleteFileW(WidenUtf8(path).c_str());
+}
+
+std::string Win32FileSystem::Join(const std::string& folder, const std::string& file) const
+{
+    return folder + "\\" + file;
+}
+
+}  // namespace quorvel
