@@ -95,6 +95,11 @@ std::size_t FindWithCore(const std::vector<char>& window, std::size_t from)
     return quorvel::FindRiff(std::as_bytes(std::span(window)), from);
 }
 
+std::size_t FindWithPortable(const std::vector<char>& window, std::size_t from)
+{
+    return quorvel::FindRiffPortable(std::as_bytes(std::span(window)), from);
+}
+
 std::size_t FindWithMemmem(const std::vector<char>& window, std::size_t from)
 {
     if (from >= window.size()) {
@@ -120,6 +125,11 @@ void BM_FindRiff(benchmark::State& state)
     CountAll(state, FindWithCore);
 }
 
+void BM_FindRiffPortable(benchmark::State& state)
+{
+    CountAll(state, FindWithPortable);
+}
+
 void BM_GlibcMemmem(benchmark::State& state)
 {
     CountAll(state, FindWithMemmem);
@@ -131,6 +141,7 @@ void BM_StdHorspool(benchmark::State& state)
 }
 
 BENCHMARK(BM_FindRiff)->DenseRange(kNoise, kAllR);
+BENCHMARK(BM_FindRiffPortable)->DenseRange(kNoise, kAllR);
 BENCHMARK(BM_GlibcMemmem)->DenseRange(kNoise, kAllR);
 BENCHMARK(BM_StdHorspool)->DenseRange(kNoise, kAllR);
 
