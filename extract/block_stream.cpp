@@ -25,7 +25,12 @@ bool HasSignature(std::span<const std::byte> bytes, const char (&signature)[5])
 // the progress, then shown, once all of its bytes have been handled.
 class ChunkedProgress {
 public:
-    ChunkedProgress(ExtractionListener& listener, std::uint64_t length) : listener_(listener), length_(length) {}
+    enum class LastChunk { kShown, kLeftToTheBlock };
+
+    ChunkedProgress(ExtractionListener& listener, std::uint64_t length, LastChunk last_chunk)
+        : listener_(listener), length_(length), last_chunk_(last_chunk)
+    {
+    }
 
     void Reached(std::uint64_t handled)
     {
@@ -33,13 +38,16 @@ public:
             const std::uint64_t chunk = std::min(kChunkSize, length_ - accounted_);
             accounted_ += chunk;
             listener_.Advance(chunk);
-            listener_.Checkpoint();
+            if (accounted_ < length_ || last_chunk_ == LastChunk::kShown) {
+                listener_.Checkpoint();
+            }
         }
     }
 
 private:
     ExtractionListener& listener_;
     std::uint64_t length_;
+    LastChunk last_chunk_;
     std::uint64_t accounted_ = 0;
 };
 
@@ -105,7 +113,8 @@ private:
     void CopyBlock(std::uint64_t length, std::string_view extension)
     {
         output_.Create(extension);
-        ChunkedProgress progress(listener_, length);
+        // A block that fits one chunk is shown once, after the block.
+        ChunkedProgress progress(listener_, length, ChunkedProgress::LastChunk::kLeftToTheBlock);
         for (std::uint64_t copied = 0; copied < length;) {
             const std::uint64_t chunk = std::min(kChunkSize, length - copied);
             reader_.CopyTo(output_.Current(), chunk);
@@ -122,7 +131,7 @@ private:
         }
         RiffCarver carver(output_);
         carver.Begin();
-        ChunkedProgress progress(listener_, length);
+        ChunkedProgress progress(listener_, length, ChunkedProgress::LastChunk::kShown);
         std::uint64_t left = length;
         for (;;) {
             if (reader_.Available().empty()) {

@@ -36,8 +36,7 @@ public:
 private:
     enum class Verdict { kSplit, kSoundData, kNeedMoreBytes };
 
-    Verdict Judge(std::span<const std::byte> bytes, std::size_t match, std::uint64_t offset_in_piece,
-                  bool block_end) const;
+    Verdict Judge(std::span<const std::byte> bytes, std::size_t match, bool block_end) const;
     void StartPiece();
     void Route(std::span<const std::byte> bytes);
     void Emit(std::span<const std::byte> bytes, std::uint64_t offset_in_piece);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "extract/block_stream.hpp"
+#include "testing/memory_file_system.hpp"
+#include "testing/recording_listener.hpp"
+
+namespace quorvel::testing {
+
+// One ExtractArchive("sfx") over an archive in memory, outputs as text.
+struct ExtractionRun {
+    std::map<std::string, std::string> files;
+    std::optional<Truncation> truncation;
+    RecordingListener listener;
+    MemoryFileSystem file_system;
+};
+
+inline std::map<std::string, std::string> OutputsAsText(const MemoryFileSystem& file_system)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& [path, bytes] : file_system.Outputs()) {
+        files[path] = std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    return files;
+}
+
+inline void RunExtraction(ExtractionRun& run, std::string_view archive, std::size_t read_limit = SIZE_MAX)
+{
+    run.file_system.AddArchive("sfx.pak", ToBytes(archive));
+    run.file_system.LimitReadSize(read_limit);
+    run.truncation = ExtractArchive("sfx", run.file_system, run.listener);
+    run.files = OutputsAsText(run.file_system);
+}
+
+}  // namespace quorvel::testing
