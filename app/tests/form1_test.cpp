@@ -1,0 +1,153 @@
+// The run sequence: question, window, size survey, extraction order, end.
+
+#include "app/form1.hpp"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "testing/archive_bytes.hpp"
+#include "testing/extraction_run.hpp"
+#include "testing/memory_file_system.hpp"
+
+namespace quorvel {
+namespace {
+
+using testing::ArchiveBytes;
+using Files = std::map<std::string, std::string>;
+
+// Records what the run asks of the user interface, as one line per call.
+class ScriptedUi : public UserInterface {
+public:
+    explicit ScriptedUi(bool answer) : answer_(answer) {}
+
+    bool AskYesNo(std::string_view question, std::string_view caption) override
+    {
+        Log("ask " + std::string(question) + " | " + std::string(caption));
+        return answer_;
+    }
+    void ShowWindow(std::string_view title) override { Log("show " + std::string(title)); }
+    void SetStatusText(std::string_view text) override { Log("status " + std::string(text)); }
+    BarHandle CreateProgressBar(int x, int y, int width, int height) override
+    {
+        Log("bar " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(width) + "x" +
+            std::to_string(height));
+        return 1;
+    }
+    void SetBarPosition(BarHandle, int position) override { positions.push_back(position); }
+    void SetBarText(BarHandle, std::string_view text) override { texts.emplace_back(text); }
+    bool ProcessPendingMessages() override { return ++messages_processed < stop_after_messages; }
+    void Unload() override { Log("unload"); }
+    void ReportError(const Failure& failure) override { Log("error " + failure.file); }
+    void ReportWarning(std::string_view text) override { Log("warning " + std::string(text)); }
+
+    std::vector<std::string> log;
+    std::vector<int> positions;
+    std::vector<std::string> texts;
+    int messages_processed = 0;
+    int stop_after_messages = 1 << 30;
+
+private:
+    void Log(std::string line) { log.push_back(std::move(line)); }
+    bool answer_;
+};
+
+class RunSequence : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQFsfx").Block("").Final().Bytes());
+        files.AddArchive("speech.pak", ArchiveBytes().Block(testing::Sound(16)).Final().Bytes());
+    }
+
+    RunEnd Run(ScriptedUi& ui)
+    {
+        Form1 form(ui, files);
+        const RunEnd end = form.FormLoad();
+        bytes_done = form.BytesDone();
+        bytes_total = form.BytesTotal();
+        return end;
+    }
+
+    testing::MemoryFileSystem files;
+    std::int64_t bytes_done = 0;
+    std::int64_t bytes_total = 0;
+};
+
+TEST_F(RunSequence, YesExtractsBothArchivesInOrderUnderOneBar)
+{
+    ScriptedUi ui(true);
+    EXPECT_EQ(Run(ui), RunEnd::kCompleted);
+    EXPECT_EQ(ui.log, (std::vector<std::string>{"ask Also extract speech files? | Project1", "bar 8,24 297x17",
+                                                "show Quorvel Extractor", "status Extracting: sfx",
+                                                "status Extracting: speech", "unload"}));
+    EXPECT_EQ(testing::OutputsAsText(files), (Files{{"sfx/sfx_0001.AVQF", "AVQFsfx"},
+                                                    {"sfx/sfx_0002", ""},
+                                                    {"speech/speech_0001.wav", testing::Sound(16)}}));
+    EXPECT_EQ(bytes_total, 19 + 24);
+    // 4+7 and 4 for sfx, then 4 and the 12 bytes after speech's signature.
+    EXPECT_EQ(bytes_done, 15 + 16);
+    EXPECT_EQ(ui.texts.front(), "25.58%");  // 11 of 43
+    EXPECT_EQ(ui.texts.back(), "72.09%");   // 31 of 43: final fields and signatures are never counted
+}
+
+TEST_F(RunSequence, NoNeverOpensSpeechEvenWhenItIsMissing)
+{
+    testing::MemoryFileSystem only_sfx;
+    only_sfx.AddArchive("sfx.pak", ArchiveBytes().Block("AVQF").Final().Bytes());
+    ScriptedUi ui(false);
+    Form1 form(ui, only_sfx);
+    EXPECT_EQ(form.FormLoad(), RunEnd::kCompleted);
+    EXPECT_EQ(form.BytesTotal(), 12);
+    EXPECT_EQ(testing::OutputsAsText(only_sfx), (Files{{"sfx/sfx_0001.AVQF", "AVQF"}}));
+    EXPECT_FALSE(only_sfx.Folders().contains("speech"));
+}
+
+TEST_F(RunSequence, MissingSpeechFailsInTheSurveyBeforeSfxIsTouched)
+{
+    testing::MemoryFileSystem only_sfx;
+    only_sfx.AddArchive("sfx.pak", ArchiveBytes().Block("AVQF").Final().Bytes());
+    ScriptedUi ui(true);
+    Form1 form(ui, only_sfx);
+    EXPECT_EQ(form.FormLoad(), RunEnd::kFailed);
+    EXPECT_EQ(ui.log.back(), "error speech.pak");
+    EXPECT_TRUE(only_sfx.Folders().empty());
+    EXPECT_TRUE(only_sfx.Outputs().empty());
+}
+
+TEST_F(RunSequence, StoppingMidRunRemovesTheFileBeingWrittenAndKeepsFinishedOnes)
+{
+    const std::string big = "DATA" + std::string(3 * 65536, 'b');
+    files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQFkept").Block(big).Final().Bytes());
+    ScriptedUi ui(true);
+    // Two calls per checkpoint: the first block's, then the big block's first chunk.
+    ui.stop_after_messages = 4;
+    EXPECT_EQ(Run(ui), RunEnd::kCancelled);
+    EXPECT_EQ(testing::OutputsAsText(files), (Files{{"sfx/sfx_0001.AVQF", "AVQFkept"}}));
+    EXPECT_EQ(files.OpenOutputs(), 0);
+    EXPECT_EQ(ui.log.back(), "unload");
+}
+
+TEST_F(RunSequence, TruncatedArchiveIsReportedAfterTheWorkAndTheRunGoesOn)
+{
+    files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQF").Int32(40).Text("RIF").Bytes());
+    ScriptedUi ui(true);
+    EXPECT_EQ(Run(ui), RunEnd::kTruncated);
+    EXPECT_EQ(ui.log.back().rfind("warning sfx.pak is truncated: the block at offset 8 is missing 33 bytes", 0), 0u)
+        << ui.log.back();
+    EXPECT_EQ(ui.log[ui.log.size() - 2], "unload");
+    EXPECT_TRUE(testing::OutputsAsText(files).contains("speech/speech_0001.wav"));
+}
+
+TEST_F(RunSequence, EmptyArchivesGiveNoProgressUpdatesAtAll)
+{
+    testing::MemoryFileSystem empty;
+    empty.AddArchive("sfx.pak", {});
+    ScriptedUi ui(false);
+    EXPECT_EQ(Form1(ui, empty).FormLoad(), RunEnd::kCompleted);
+    EXPECT_TRUE(ui.texts.empty());
+    EXPECT_TRUE(empty.Folders().contains("sfx"));
+}
+
+}  // namespace
+}  // namespace quorvel
