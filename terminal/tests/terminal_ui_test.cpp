@@ -1,0 +1,129 @@
+// The terminal's side of the run: the question, the status lines and the
+// bar drawn in place.
+
+#include "terminal/terminal_ui.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+namespace quorvel {
+namespace {
+
+TEST(TerminalAnswer, YesNoAndTheDefault)
+{
+    for (const char* yes : {"y", "Y", "yes", "YES", " yes ", "", "  "}) {
+        EXPECT_EQ(ParseAnswer(yes), true) << '"' << yes << '"';
+    }
+    for (const char* no : {"n", "N", "no", "No", "\tno\r"}) {
+        EXPECT_EQ(ParseAnswer(no), false) << '"' << no << '"';
+    }
+    for (const char* neither : {"maybe", "ja", "yess", "n o", "0"}) {
+        EXPECT_EQ(ParseAnswer(neither), std::nullopt) << '"' << neither << '"';
+    }
+}
+
+TEST(TerminalBar, FillsOneCellPerThreeAndAThirdPercent)
+{
+    EXPECT_EQ(DrawBar(0, "0.00%"), "[------------------------------] 0.00%");
+    EXPECT_EQ(DrawBar(50, "50.00%"), "[###############---------------] 50.00%");
+    EXPECT_EQ(DrawBar(100, "100.00%"), "[##############################] 100.00%");
+    EXPECT_EQ(DrawBar(250, "250.00%"), "[##############################] 250.00%");
+}
+
+class TerminalSession : public ::testing::Test {
+protected:
+    TerminalSession() : output_(std::tmpfile()) {}
+    ~TerminalSession() override { std::fclose(output_); }
+
+    std::string Output()
+    {
+        std::fflush(output_);
+        std::rewind(output_);
+        std::string text;
+        for (int c = std::fgetc(output_); c != EOF; c = std::fgetc(output_)) {
+            text += static_cast<char>(c);
+        }
+        return text;
+    }
+
+    std::FILE* output_;
+    std::atomic<int> stop_signal_{0};
+};
+
+TEST_F(TerminalSession, AsksAgainUntilTheAnswerIsYesOrNo)
+{
+    std::istringstream input("perhaps\nn\n");
+    TerminalUi ui(input, output_, {}, stop_signal_);
+    EXPECT_FALSE(ui.AskYesNo("Also extract speech files?", "Project1"));
+    EXPECT_EQ(Output(),
+              "Also extract speech files? [Y/n] Please answer y or n.\n"
+              "Also extract speech files? [Y/n] ");
+}
+
+TEST_F(TerminalSession, EndOfInputMeansYes)
+{
+    std::istringstream input("");
+    TerminalUi ui(input, output_, {}, stop_signal_);
+    EXPECT_TRUE(ui.AskYesNo("Also extract speech files?", "Project1"));
+}
+
+TEST_F(TerminalSession, AnswerGivenAsAnOptionAsksNothing)
+{
+    std::istringstream input("n\n");
+    TerminalUi ui(input, output_, {.answer = true, .draw_bar = false}, stop_signal_);
+    EXPECT_TRUE(ui.AskYesNo("Also extract speech files?", "Project1"));
+    EXPECT_EQ(Output(), "");
+}
+
+TEST_F(TerminalSession, WithoutATerminalOnlyTheStatusLinesAreWritten)
+{
+    std::istringstream input;
+    TerminalUi ui(input, output_, {.answer = true, .draw_bar = false}, stop_signal_);
+    ui.ShowWindow("Quorvel Extractor");
+    ui.SetStatusText("Extracting: sfx");
+    ui.SetBarPosition(1, 50);
+    ui.SetBarText(1, "50.00%");
+    ui.SetStatusText("Extracting: speech");
+    ui.Unload();
+    EXPECT_EQ(Output(), "Quorvel Extractor\nExtracting: sfx\nExtracting: speech\n");
+}
+
+TEST_F(TerminalSession, OnATerminalTheBarIsRedrawnInPlaceWhenItsTextChanges)
+{
+    std::istringstream input;
+    TerminalUi ui(input, output_, {.answer = true, .draw_bar = true}, stop_signal_);
+    ui.SetStatusText("Extracting: sfx");
+    for (const auto& [position, text] : {std::pair{10, "10.00%"}, {10, "10.00%"}, {20, "20.01%"}}) {
+        ui.SetBarPosition(1, position);
+        ui.SetBarText(1, text);
+    }
+    ui.SetStatusText("Extracting: speech");
+    ui.Unload();
+    EXPECT_EQ(Output(),
+              "Extracting: sfx\n"
+              "\r" + DrawBar(10, "10.00%") + "\r" + DrawBar(20, "20.01%") + "\n" +
+              "Extracting: speech\n");
+}
+
+TEST_F(TerminalSession, SignalStopsTheRunAtTheNextCheck)
+{
+    std::istringstream input;
+    TerminalUi ui(input, output_, {}, stop_signal_);
+    EXPECT_TRUE(ui.ProcessPendingMessages());
+    stop_signal_ = 2;
+    EXPECT_FALSE(ui.ProcessPendingMessages());
+}
+
+TEST_F(TerminalSession, ErrorNamesNumberDescriptionAndFile)
+{
+    std::istringstream input;
+    TerminalUi ui(input, output_, {}, stop_signal_);
+    ui.ReportError(Failure{.number = 2, .description = "No such file or directory", .file = "sfx.pak", .offset = {}});
+    EXPECT_EQ(Output(), "quorvel-extractor: Error 2: No such file or directory\nFile: sfx.pak\n");
+}
+
+}  // namespace
+}  // namespace quorvel
