@@ -103,7 +103,7 @@ std::string MemoryFileSystem::Join(const std::string& folder, const std::string&
 Bytes ToBytes(std::string_view text)
 {
     Bytes bytes(text.size());
-    std::memcpy(bytes.data(), text.data(), text.size());
+    std::copy(text.begin(), text.end(), reinterpret_cast<char*>(bytes.data()));
     return bytes;
 }
 
