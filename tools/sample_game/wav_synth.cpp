@@ -1,0 +1,367 @@
+#include "tools/sample_game/wav_synth.hpp"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <ostream>
+#include <span>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "tools/sample_game/byte_order.hpp"
+#include "tools/sample_game/prng.hpp"
+
+namespace quorvel::sample {
+namespace {
+
+// Samples are made at 24-bit scale and narrowed for the file's format.
+constexpr std::int32_t kFullScale = (1 << 23) - 1;
+constexpr std::int32_t kUnityGain = 1 << 15;
+constexpr std::uint32_t kChunkFrames = 4096;
+constexpr std::uint32_t kQuarterTurn = 1u << 30;
+
+// sin(2π·phase/2³²) at 24-bit scale: a parabola per half wave, refined once
+// (error below 0.1%), in integers so that no maths library can differ.
+std::int32_t Sine(std::uint32_t phase)
+{
+    const bool negative = phase >= 0x80000000u;
+    const std::int64_t x = (phase & 0x7FFFFFFFu) >> 15;   // 0..65535 over the half wave
+    const std::int64_t parabola = x * (65536 - x) >> 14;  // 0..65536
+    const std::int64_t refined = parabola * (50790 + (14746 * parabola >> 16)) >> 16;
+    const auto magnitude = static_cast<std::int32_t>(std::min<std::int64_t>(refined << 7, kFullScale));
+    return negative ? -magnitude : magnitude;
+}
+
+std::int32_t Scale(std::int32_t sample, std::int32_t gain_q15)
+{
+    return static_cast<std::int32_t>(std::int64_t{sample} * gain_q15 >> 15);
+}
+
+std::int32_t Ramp(std::uint64_t position, std::uint64_t length)
+{
+    return length == 0 ? kUnityGain : static_cast<std::int32_t>(kUnityGain * position / length);
+}
+
+std::int32_t NoiseSample(SplitMix64& random)
+{
+    return static_cast<std::int32_t>(random.Next() >> 40) - (1 << 23);
+}
+
+// Phase step per frame for a frequency, with 16 extra bits of fraction so
+// that slow chirps still move.
+std::uint64_t PhaseStep(std::uint32_t hz, std::uint32_t sample_rate)
+{
+    return ((std::uint64_t{hz} << 32) / sample_rate) << 16;
+}
+
+// Vowel colours for the speech voice: amplitudes of harmonics 1..5 (Q15).
+constexpr std::array<std::array<std::int32_t, 5>, 5> kVowels = {{
+    {9000, 8000, 6000, 2500, 1200},
+    {12000, 4000, 1500, 3500, 2500},
+    {7000, 9000, 3000, 1000, 3000},
+    {14000, 6000, 800, 500, 400},
+    {6000, 5000, 7000, 4000, 1000},
+}};
+
+class Synth {
+public:
+    explicit Synth(const SoundParams& sound)
+        : sound_(sound),
+          random_(sound.seed),
+          step_(PhaseStep(sound.start_hz, sound.format.sample_rate)),
+          end_step_(PhaseStep(sound.end_hz, sound.format.sample_rate))
+    {
+    }
+
+    // Fills whole frames, channels interleaved.
+    void Render(std::span<std::int32_t> samples)
+    {
+        for (std::size_t i = 0; i + sound_.format.channels <= samples.size(); i += sound_.format.channels) {
+            const auto [left, right] = NextFrame();
+            const std::int32_t gain = Envelope();
+            samples[i] = Scale(left, gain);
+            if (sound_.format.channels == 2) {
+                samples[i + 1] = Scale(right, gain);
+            }
+            ++frame_;
+        }
+    }
+
+private:
+    struct Frame {
+        std::int32_t left;
+        std::int32_t right;
+    };
+
+    Frame NextFrame()
+    {
+        switch (sound_.waveform) {
+            case Waveform::kTone:
+            case Waveform::kChirp:
+                return NextSine();
+            case Waveform::kNoiseBurst:
+                return NextNoise();
+            case Waveform::kSpeech:
+                break;
+        }
+        const std::int32_t voice = NextSpeech();
+        return {voice, voice};
+    }
+
+    // Short fades at both ends keep the sound from clicking.
+    std::int32_t Envelope() const
+    {
+        const std::uint64_t total = sound_.frames;
+        const std::uint64_t attack = std::min<std::uint64_t>(total / 8, sound_.format.sample_rate / 200);
+        const std::uint64_t release = std::min<std::uint64_t>(total / 4, sound_.format.sample_rate / 20);
+        const std::uint64_t left = total - frame_;
+        if (frame_ < attack) {
+            return Ramp(frame_, attack);
+        }
+        if (left <= release) {
+            return Ramp(left, release);
+        }
+        return kUnityGain;
+    }
+
+    Frame NextSine()
+    {
+        const auto phase = static_cast<std::uint32_t>(phase_ >> 16);
+        phase_ += step_;
+        if (sound_.waveform == Waveform::kChirp && sound_.frames > 0) {
+            const std::int64_t span = static_cast<std::int64_t>(end_step_) - static_cast<std::int64_t>(step_start_);
+            step_ = static_cast<std::uint64_t>(static_cast<std::int64_t>(step_start_) +
+                                               span / sound_.frames * static_cast<std::int64_t>(frame_ + 1));
+        }
+        // Half scale; the right channel a quarter turn behind for width.
+        return {Sine(phase) / 2, Sine(phase - kQuarterTurn) / 2};
+    }
+
+    Frame NextNoise()
+    {
+        // A one-pole low-pass darkens the noise; squared decay makes it a hit.
+        left_ += (NoiseSample(random_) - left_) / 4;
+        right_ += (NoiseSample(random_) - right_) / 4;
+        const std::int32_t decay = Ramp(sound_.frames - frame_, sound_.frames);
+        const std::int32_t gain = Scale(decay, decay);
+        return {Scale(left_, gain), Scale(right_, gain)};
+    }
+
+    std::int32_t NextSpeech()
+    {
+        if (syllable_left_ == 0) {
+            StartSyllable();
+        }
+        const std::uint64_t position = syllable_length_ - syllable_left_;
+        --syllable_left_;
+        const auto syllable_phase = static_cast<std::uint32_t>((position << 31) / syllable_length_);
+        const std::int32_t syllable_gain = voiced_ ? Sine(syllable_phase) >> 8 : 0;
+
+        // Intonation falls by a fifth of the pitch over the line, with a
+        // slow wobble on top.
+        const std::int64_t base_q8 = std::int64_t{sound_.start_hz} << 8;
+        const std::int64_t fall_q8 = base_q8 / 5 * static_cast<std::int64_t>(frame_) / sound_.frames;
+        const std::int64_t wobble_q8 = std::int64_t{Sine(wobble_phase_)} * (base_q8 / 40) >> 23;
+        wobble_phase_ += static_cast<std::uint32_t>((std::uint64_t{5} << 32) / sound_.format.sample_rate);
+        const std::int64_t pitch_q8 = std::max<std::int64_t>(base_q8 - fall_q8 + wobble_q8, 256);
+        voice_phase_ +=
+            static_cast<std::uint32_t>((static_cast<std::uint64_t>(pitch_q8) << 24) / sound_.format.sample_rate);
+
+        std::int64_t voice = 0;
+        for (std::uint32_t harmonic = 1; harmonic <= kVowels[vowel_].size(); ++harmonic) {
+            voice += std::int64_t{Sine(voice_phase_ * harmonic)} * kVowels[vowel_][harmonic - 1] >> 15;
+        }
+        // A breath of noise opens each syllable, like a consonant.
+        if (position < sound_.format.sample_rate / 60) {
+            voice += NoiseSample(random_) / 6;
+        }
+        const auto clipped = static_cast<std::int32_t>(std::clamp<std::int64_t>(voice, -kFullScale, kFullScale));
+        return Scale(clipped, syllable_gain);
+    }
+
+    void StartSyllable()
+    {
+        voiced_ = random_.Between(0, 5) != 0;
+        vowel_ = static_cast<std::size_t>(random_.Between(0, kVowels.size() - 1));
+        const std::uint64_t milliseconds = voiced_ ? random_.Between(120, 280) : random_.Between(60, 150);
+        syllable_length_ = std::max<std::uint64_t>(1, sound_.format.sample_rate * milliseconds / 1000);
+        syllable_left_ = syllable_length_;
+    }
+
+    const SoundParams& sound_;
+    SplitMix64 random_;
+    std::uint64_t frame_ = 0;
+    // Tone and chirp.
+    std::uint64_t phase_ = 0;
+    std::uint64_t step_;
+    const std::uint64_t step_start_ = step_;
+    std::uint64_t end_step_;
+    // Noise.
+    std::int32_t left_ = 0;
+    std::int32_t right_ = 0;
+    // Speech.
+    std::uint32_t voice_phase_ = 0;
+    std::uint32_t wobble_phase_ = 0;
+    std::uint64_t syllable_length_ = 1;
+    std::uint64_t syllable_left_ = 0;
+    std::size_t vowel_ = 0;
+    bool voiced_ = false;
+};
+
+void Encode(std::span<const std::int32_t> samples, std::uint16_t bits_per_sample, std::span<std::byte> out)
+{
+    std::size_t at = 0;
+    for (const std::int32_t sample : samples) {
+        const std::int32_t clamped = std::clamp(sample, -kFullScale - 1, kFullScale);
+        switch (bits_per_sample) {
+            case 8:  // 8-bit WAV samples are unsigned around 128.
+                out[at++] = static_cast<std::byte>((clamped >> 16) + 128);
+                break;
+            case 16:
+                PutLittleEndian(out.subspan(at, 2), static_cast<std::uint32_t>(clamped >> 8));
+                at += 2;
+                break;
+            default:
+                PutLittleEndian(out.subspan(at, 3), static_cast<std::uint32_t>(clamped));
+                at += 3;
+                break;
+        }
+    }
+}
+
+std::array<std::byte, kWavHeaderSize> Header(const SoundParams& sound)
+{
+    const WavFormat& format = sound.format;
+    const std::uint64_t data_size = SampleDataSize(sound);
+    std::array<std::byte, kWavHeaderSize> header{};
+    const std::span<std::byte> out(header);
+    PutAscii(out.subspan(0, 4), "RIFF");
+    PutLittleEndian(out.subspan(4, 4), static_cast<std::uint32_t>(SoundFileSize(sound) - 8));
+    PutAscii(out.subspan(8, 4), "WAVE");
+    PutAscii(out.subspan(12, 4), "fmt ");
+    PutLittleEndian(out.subspan(16, 4), 16);
+    PutLittleEndian(out.subspan(20, 2), 1);  // integer PCM
+    PutLittleEndian(out.subspan(22, 2), format.channels);
+    PutLittleEndian(out.subspan(24, 4), format.sample_rate);
+    PutLittleEndian(out.subspan(28, 4), format.sample_rate * format.BlockAlign());
+    PutLittleEndian(out.subspan(32, 2), format.BlockAlign());
+    PutLittleEndian(out.subspan(34, 2), format.bits_per_sample);
+    PutAscii(out.subspan(36, 4), "data");
+    PutLittleEndian(out.subspan(40, 4), static_cast<std::uint32_t>(data_size));
+    return header;
+}
+
+void Validate(const SoundParams& sound)
+{
+    const WavFormat& format = sound.format;
+    if (format.channels < 1 || format.channels > 2 || format.sample_rate == 0 ||
+        (format.bits_per_sample != 8 && format.bits_per_sample != 16 && format.bits_per_sample != 24)) {
+        throw std::invalid_argument("sound format must be mono or stereo, 8, 16 or 24 bits, with a sample rate");
+    }
+    if (sound.chance_riff_at && *sound.chance_riff_at + 12 > SampleDataSize(sound)) {
+        throw std::invalid_argument("a chance \"RIFF\" needs 12 bytes of sample data from where it starts");
+    }
+    if (SoundFileSize(sound) - 8 > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        throw std::length_error("sound of " + std::to_string(SoundFileSize(sound)) +
+                                " bytes is too long for a RIFF size");
+    }
+}
+
+// Places one sample byte: the planted "RIFF" overrides the samples, the
+// byte 8 after it is kept from being the "W" of "WAVE", all else is guarded.
+void PlaceSampleByte(std::byte& value, std::uint64_t offset, const SoundParams& sound, ChanceRiffGuard& guard)
+{
+    static constexpr std::array<std::byte, 4> kRiff = {std::byte{'R'}, std::byte{'I'}, std::byte{'F'}, std::byte{'F'}};
+    if (sound.chance_riff_at) {
+        const std::uint64_t from_plant = offset - *sound.chance_riff_at;
+        if (offset >= *sound.chance_riff_at && from_plant < kRiff.size()) {
+            value = kRiff[from_plant];
+            guard.Keep(value);
+            return;
+        }
+        if (offset >= *sound.chance_riff_at && from_plant == 8 && value == std::byte{'W'}) {
+            value = std::byte{'w'};
+        }
+    }
+    guard.Scrub(value);
+}
+
+void WriteBytes(std::ostream& out, std::span<const std::byte> bytes)
+{
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+std::uint64_t SampleDataSize(const SoundParams& sound)
+{
+    return std::uint64_t{sound.frames} * sound.format.BlockAlign();
+}
+
+std::uint64_t SoundFileSize(const SoundParams& sound)
+{
+    const std::uint64_t data_size = SampleDataSize(sound);
+    return kWavHeaderSize + data_size + data_size % 2;
+}
+
+std::uint32_t FramesForFileSize(const WavFormat& format, std::uint64_t file_size)
+{
+    if (file_size < kWavHeaderSize || format.BlockAlign() == 0) {
+        return 0;
+    }
+    const std::uint64_t frames = (file_size - kWavHeaderSize) / format.BlockAlign();
+    SoundParams sound{.format = format,
+                      .frames = static_cast<std::uint32_t>(
+                          std::min<std::uint64_t>(frames, std::numeric_limits<std::uint32_t>::max()))};
+    while (sound.frames > 0 && SoundFileSize(sound) > file_size) {
+        --sound.frames;  // the pad byte of an odd data size did not fit
+    }
+    return sound.frames;
+}
+
+void WriteSound(std::ostream& out, const SoundParams& sound, ChanceRiffGuard& guard)
+{
+    Validate(sound);
+    const auto header = Header(sound);
+    for (const std::byte value : header) {
+        guard.Keep(value);
+    }
+    WriteBytes(out, header);
+
+    Synth synth(sound);
+    const std::uint16_t channels = sound.format.channels;
+    std::vector<std::int32_t> samples(std::size_t{kChunkFrames} * channels);
+    std::vector<std::byte> bytes(std::size_t{kChunkFrames} * sound.format.BlockAlign());
+    std::uint64_t offset = 0;
+    for (std::uint32_t done = 0; done < sound.frames;) {
+        const std::uint32_t frames = std::min(kChunkFrames, sound.frames - done);
+        const auto chunk_samples = std::span(samples).first(std::size_t{frames} * channels);
+        const auto chunk_bytes = std::span(bytes).first(std::size_t{frames} * sound.format.BlockAlign());
+        synth.Render(chunk_samples);
+        Encode(chunk_samples, sound.format.bits_per_sample, chunk_bytes);
+        for (std::byte& value : chunk_bytes) {
+            PlaceSampleByte(value, offset++, sound, guard);
+        }
+        WriteBytes(out, chunk_bytes);
+        done += frames;
+    }
+    if (SampleDataSize(sound) % 2 != 0) {
+        const std::array<std::byte, 1> pad{};
+        guard.Keep(pad[0]);
+        WriteBytes(out, pad);
+    }
+}
+
+std::vector<std::byte> MakeSound(const SoundParams& sound)
+{
+    std::ostringstream out(std::ios::binary);
+    ChanceRiffGuard guard;
+    WriteSound(out, sound, guard);
+    const std::string text = std::move(out).str();
+    std::vector<std::byte> bytes(text.size());
+    std::transform(text.begin(), text.end(), bytes.begin(), [](char c) { return static_cast<std::byte>(c); });
+    return bytes;
+}
+
+}  // namespace quorvel::sample
