@@ -17,8 +17,10 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// clang-format off: commctrl.h needs what windows.h declares.
 #include <commctrl.h>
 #include <windows.h>
+// clang-format on
 
 #include <chrono>
 #include <cstdio>
