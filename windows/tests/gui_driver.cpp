@@ -17,9 +17,10 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-// clang-format off: commctrl.h needs what windows.h declares.
-#include <commctrl.h>
+// commctrl.h needs what windows.h declares.
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
 // clang-format on
 
 #include <chrono>
