@@ -1,0 +1,491 @@
+#!/usr/bin/env python3
+"""Fault injection on the real terminal program.
+
+Usage: fault_test.py PROGRAM CASE [GENERATOR]
+
+Each case builds a game folder in a temporary directory, breaks something
+real (a file size limit, a full file system, a link planted in the output
+folder, an archive that shrinks, a signal mid-run...), runs PROGRAM and
+checks the exit status, the error report's text and which files exist
+with which bytes. Exit status 0: passed; 1: failed; 77: cannot run here
+(only when the system forbids what the case needs, such as mount).
+
+QUORVEL_FAULT_SEED fixes the random points of the signal and shrink cases.
+"""
+
+import hashlib
+import os
+import random
+import resource
+import shutil
+import signal
+import stat
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+NOBODY = 65534
+
+
+class CaseFailed(Exception):
+    pass
+
+
+class CannotRunHere(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise CaseFailed(message)
+
+
+# --- Archives ---------------------------------------------------------------
+
+def block(payload):
+    return struct.pack("<i", len(payload) + 4) + payload
+
+
+def riff(data, form=b"WAVE"):
+    return b"RIFF" + struct.pack("<i", len(form) + len(data)) + form + data
+
+
+FINAL = b"\0\0\0\0"
+
+# A small sfx.pak and the files it gives: a tagged block, a RIFF block of
+# sound, stray bytes and sound, a 200,000-byte plain block, a tagged block.
+SOUND_A = riff(b"a" * 5000)
+SOUND_B = riff(b"b" * 3000)
+SMALL_FILES = {
+    "sfx/sfx_0001.AVQF": b"AVQF" + b"1" * 1000,
+    "sfx/sfx_0002.wav": SOUND_A,
+    "sfx/sfx_0003": b"tail",
+    "sfx/sfx_0004.wav": SOUND_B,
+    "sfx/sfx_0005": b"DATA" + b"5" * 199996,
+    "sfx/sfx_0006.AVQF": b"AVQF" + b"6" * 10,
+}
+SMALL_SFX = (block(SMALL_FILES["sfx/sfx_0001.AVQF"]) + block(SOUND_A + b"tail" + SOUND_B)
+             + block(SMALL_FILES["sfx/sfx_0005"]) + block(SMALL_FILES["sfx/sfx_0006.AVQF"]) + FINAL)
+SPEECH_FILES = {"speech/speech_0001.AVQF": b"AVQFspeech"}
+SPEECH = block(b"AVQFspeech") + FINAL
+
+
+def write_big_sfx(path, blocks=64, block_size=4 << 20):
+    """About 256 MiB: carved RIFF blocks (sound + tail) and copied plain
+    blocks in turn, so a run takes long enough to be interrupted anywhere."""
+    with open(path, "wb") as archive:
+        for index in range(blocks):
+            fill = bytes([index % 251]) * (block_size - 16)
+            if index % 2 == 0:
+                archive.write(block(riff(fill[:-4]) + b"tail"))
+            else:
+                archive.write(block(b"DATA" + fill))
+        archive.write(FINAL)
+
+
+# --- Running the program ----------------------------------------------------
+
+class Game:
+    """A game folder in a fresh temporary directory, removed afterwards."""
+
+    def __init__(self, program):
+        self.root = tempfile.mkdtemp(prefix="quorvel-faults-")
+        os.chmod(self.root, 0o755)
+        self.folder = os.path.join(self.root, "game")
+        os.mkdir(self.folder)
+        # A copy that an unprivileged user can run wherever the build lies.
+        self.program = os.path.join(self.root, "quorvel-extractor")
+        shutil.copy2(program, self.program)
+        self.mounts = []
+
+    def path(self, relative):
+        return os.path.join(self.folder, relative)
+
+    def write(self, relative, data):
+        with open(self.path(relative), "wb") as file:
+            file.write(data)
+
+    def small(self):
+        self.write("sfx.pak", SMALL_SFX)
+        self.write("speech.pak", SPEECH)
+        return self
+
+    def start(self, *arguments, preexec=None):
+        return subprocess.Popen([self.program, *arguments], cwd=self.folder, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=preexec)
+
+    def run(self, *arguments, preexec=None, timeout=120):
+        process = self.start(*arguments, preexec=preexec)
+        try:
+            _, stderr = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            raise CaseFailed(f"the program hung for {timeout} s")
+        return process.returncode, stderr.decode(errors="replace")
+
+    def mount(self, *arguments):
+        result = subprocess.run(["mount", *arguments], capture_output=True, text=True)
+        if result.returncode != 0:
+            raise CannotRunHere("mount is not permitted here: " + result.stderr.strip())
+        self.mounts.append(arguments[-1])
+
+    def outputs(self, folder):
+        """Every entry of an output folder: bytes for files, a note for others."""
+        found = {}
+        base = self.path(folder)
+        if not os.path.isdir(base):
+            return found
+        for name in sorted(os.listdir(base)):
+            full = os.path.join(base, name)
+            mode = os.lstat(full).st_mode
+            if stat.S_ISREG(mode):
+                with open(full, "rb") as file:
+                    found[f"{folder}/{name}"] = file.read()
+            else:
+                found[f"{folder}/{name}"] = "link" if stat.S_ISLNK(mode) else "other"
+        return found
+
+    def close(self):
+        for target in reversed(self.mounts):
+            subprocess.run(["umount", "-l", target], capture_output=True)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def expect_failure(code, stderr, error, file):
+    expect(code == 1, f"exit status {code}, expected 1; stderr: {stderr!r}")
+    report = f"quorvel-extractor: {error}\nFile: {file}\n"
+    expect(report in stderr, f"stderr lacks {report!r}; it was {stderr!r}")
+
+
+def expect_outputs(game, folder, expected):
+    found = game.outputs(folder)
+    expect(found == expected,
+           f"{folder} holds {describe(found)}, expected {describe(expected)}")
+
+
+def describe(outputs):
+    return {name: (len(data) if isinstance(data, bytes) else data) for name, data in outputs.items()}
+
+
+def first_files(count):
+    return dict(list(SMALL_FILES.items())[:count])
+
+
+def as_nobody():
+    os.setgroups([])
+    os.setgid(NOBODY)
+    os.setuid(NOBODY)
+
+
+def unprivileged():
+    """A way to run the program without root's right to ignore permissions."""
+    return as_nobody if os.geteuid() == 0 else None
+
+
+def wait_for(predicate, process, limit=60.0):
+    """Polls until predicate() holds; False if the process ended first."""
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        if process.poll() is not None:
+            return False
+        time.sleep(0.001)
+    return False
+
+
+def digest_outputs(game, folder):
+    digests = {}
+    base = game.path(folder)
+    for name in sorted(os.listdir(base)) if os.path.isdir(base) else []:
+        with open(os.path.join(base, name), "rb") as file:
+            digests[name] = hashlib.sha256(file.read()).hexdigest()
+    return digests
+
+
+# --- Cases -------------------------------------------------------------------
+
+def file_size_limit_mid_file(game):
+    """Past RLIMIT_FSIZE a write fails: an error, not death by SIGXFSZ."""
+    limit = 100 * 1024
+
+    def limit_file_size():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+    code, stderr = game.small().run("-y", preexec=limit_file_size)
+    expect(code != -signal.SIGXFSZ, "the program died of SIGXFSZ")
+    expect_failure(code, stderr, "Error 27: File too large", "sfx/sfx_0005")
+    expect_outputs(game, "sfx", first_files(4))
+    expect(not os.path.exists(game.path("speech")), "speech was started after the failure")
+    return 1
+
+
+def disk_full_on_small_tmpfs(game):
+    """The output folder is a 64 KiB file system that fills up at sfx_0005."""
+    os.mkdir(game.path("sfx"))
+    game.mount("-t", "tmpfs", "-o", "size=64k", "tmpfs", game.path("sfx"))
+    code, stderr = game.small().run("-y")
+    expect_failure(code, stderr, "Error 28: No space left on device", "sfx/sfx_0005")
+    expect_outputs(game, "sfx", first_files(4))
+    return 1
+
+
+def output_folder_cannot_be_made(game):
+    """The game folder is not writable: the folder is not made, and the first
+    output names the problem."""
+    game.small()
+    os.chmod(game.folder, 0o555)
+    code, stderr = game.run("-y", preexec=unprivileged())
+    expect_failure(code, stderr, "Error 2: No such file or directory", "sfx/sfx_0001.AVQF")
+    expect(not os.path.exists(game.path("sfx")), "the folder was made")
+    return 1
+
+
+def output_name_taken_by_directory(game):
+    os.makedirs(game.path("sfx/sfx_0002.wav"))
+    code, stderr = game.small().run("-y")
+    expect_failure(code, stderr, "Error 21: Is a directory", "sfx/sfx_0002.wav")
+    expected = first_files(1)
+    expected["sfx/sfx_0002.wav"] = "other"
+    expect_outputs(game, "sfx", expected)
+    expect(os.listdir(game.path("sfx/sfx_0002.wav")) == [], "something was written into the directory")
+    return 1
+
+
+def read_only_folder_by_bind_mount(game):
+    """Root ignores permissions, but not a read-only mount."""
+    os.mkdir(game.path("sfx"))
+    game.mount("--bind", game.path("sfx"), game.path("sfx"))
+    game.mount("-o", "remount,bind,ro", game.path("sfx"))
+    code, stderr = game.small().run("-y")
+    expect_failure(code, stderr, "Error 30: Read-only file system", "sfx/sfx_0001.AVQF")
+    expect_outputs(game, "sfx", {})
+    return 1
+
+
+def read_only_folder_for_unprivileged_user(game):
+    os.mkdir(game.path("sfx"), 0o555)
+    os.chmod(game.path("sfx"), 0o555)
+    code, stderr = game.small().run("-y", preexec=unprivileged())
+    expect_failure(code, stderr, "Error 13: Permission denied", "sfx/sfx_0001.AVQF")
+    expect_outputs(game, "sfx", {})
+    return 1
+
+
+def planted_link_to_a_file_elsewhere(game):
+    """Someone links sfx_0003 to a file of theirs: it is reported, and
+    neither the link nor the file it points to changes."""
+    victim = os.path.join(game.root, "victim")
+    with open(victim, "wb") as file:
+        file.write(b"must stay as it is")
+    os.mkdir(game.path("sfx"))
+    os.symlink(victim, game.path("sfx/sfx_0003"))
+    code, stderr = game.small().run("-y")
+    expect_failure(code, stderr, "Error 40: the name is a symbolic link; the extractor never writes through links",
+                   "sfx/sfx_0003")
+    with open(victim, "rb") as file:
+        expect(file.read() == b"must stay as it is", "the link's target was changed")
+    expect(os.readlink(game.path("sfx/sfx_0003")) == victim, "the link was changed")
+    expected = first_files(2)
+    expected["sfx/sfx_0003"] = "link"
+    expect_outputs(game, "sfx", expected)
+    return 1
+
+
+def dangling_link_is_not_followed(game):
+    """A link to a file that does not exist yet must not create it."""
+    target = os.path.join(game.root, "made-through-link")
+    os.mkdir(game.path("sfx"))
+    os.symlink(target, game.path("sfx/sfx_0001.AVQF"))
+    code, stderr = game.small().run("-y")
+    expect_failure(code, stderr, "Error 40: the name is a symbolic link; the extractor never writes through links",
+                   "sfx/sfx_0001.AVQF")
+    expect(not os.path.lexists(target), "the link's target was created")
+    return 1
+
+
+def archive_is_a_directory(game):
+    os.mkdir(game.path("sfx.pak"))
+    game.write("speech.pak", SPEECH)
+    code, stderr = game.run("-y")
+    expect_failure(code, stderr, "Error 21: Is a directory", "sfx.pak")
+    expect(not os.path.exists(game.path("sfx")), "the output folder was made")
+    return 1
+
+
+def archive_is_a_fifo(game):
+    """Nobody writes to the FIFO: the program must not wait for a writer."""
+    os.mkfifo(game.path("sfx.pak"))
+    game.write("speech.pak", SPEECH)
+    code, stderr = game.run("-y", timeout=30)
+    expect_failure(code, stderr, "Error 22: not a regular file", "sfx.pak")
+    expect(not os.path.exists(game.path("sfx")), "the output folder was made")
+    return 1
+
+
+def reference_run(game):
+    """Extracts the big archive once, uninterrupted; returns the digests of
+    its files and how long the run took."""
+    reference = Game(game.program)
+    try:
+        shutil.copy2(game.path("sfx.pak"), reference.path("sfx.pak"))
+        began = time.monotonic()
+        code, stderr = reference.run("-n")
+        took = time.monotonic() - began
+        expect(code == 0, f"the uninterrupted run failed ({code}): {stderr!r}")
+        return digest_outputs(reference, "sfx"), took
+    finally:
+        reference.close()
+
+
+def seeded_random():
+    seed = int(os.environ.get("QUORVEL_FAULT_SEED", time.time_ns() % 1_000_000))
+    print(f"random seed {seed} (set QUORVEL_FAULT_SEED={seed} to repeat)")
+    return random.Random(seed)
+
+
+def archive_shrinks_while_read(game):
+    """Cut the archive short while the program reads it: an error naming the
+    archive, or, if the cut came too late, a clean end; never anything else.
+    The error must happen in at least one of the attempts."""
+    write_big_sfx(game.path("sfx.pak"))
+    expected, _ = reference_run(game)
+    chance = seeded_random()
+    errors = 0
+    attempts = 0
+    for attempt in range(6):
+        shutil.rmtree(game.path("sfx"), ignore_errors=True)
+        if attempt:
+            write_big_sfx(game.path("sfx.pak"))
+        process = game.start("-n")
+        first_output = game.path(f"sfx/sfx_000{chance.randint(1, 3)}")
+        wait_for(lambda: os.path.exists(first_output), process)
+        os.truncate(game.path("sfx.pak"), chance.randint(1, 8) << 20)
+        attempts += 1
+        _, stderr = process.communicate(timeout=120)
+        stderr = stderr.decode(errors="replace")
+        if process.returncode == 0:
+            expect(digest_outputs(game, "sfx") == expected, "a run that ended well left other files")
+            continue
+        expect(process.returncode == 1, f"exit status {process.returncode}; stderr: {stderr!r}")
+        expect("ended early" in stderr and "\nFile: sfx.pak\n" in stderr, f"stderr was {stderr!r}")
+        errors += 1
+        # What was finished before the cut is whole.
+        found = digest_outputs(game, "sfx")
+        expect(all(expected.get(name) == digest for name, digest in found.items()),
+               "a kept file differs from the uninterrupted run's")
+        if errors == 2:
+            break
+    print(f"{errors} of {attempts} cuts were caught mid-run")
+    expect(errors > 0, "no attempt cut the archive while it was being read")
+    return attempts
+
+
+def archive_replaced_while_read(game):
+    """Renaming another file over the archive mid-run does not disturb the
+    program: it goes on reading the archive it opened."""
+    write_big_sfx(game.path("sfx.pak"))
+    expected, _ = reference_run(game)
+    game.write("other.pak", block(b"AVQFnot this one") + FINAL)
+    process = game.start("-n")
+    wait_for(lambda: os.path.exists(game.path("sfx/sfx_0002.wav")), process)
+    os.replace(game.path("other.pak"), game.path("sfx.pak"))
+    _, stderr = process.communicate(timeout=120)
+    expect(process.returncode == 0, f"exit status {process.returncode}; stderr: {stderr!r}")
+    expect(digest_outputs(game, "sfx") == expected, "the outputs differ from the uninterrupted run's")
+    return 1
+
+
+def stopped_by_signal(game, signal_number, exit_status):
+    """Signals at random points: exit 128 + signal, the file being written
+    removed, finished files intact; a second run completes the output."""
+    write_big_sfx(game.path("sfx.pak"))
+    expected, took = reference_run(game)
+    names = list(expected)
+    chance = seeded_random()
+    stopped = 0
+    attempts = 0
+    for _ in range(4):
+        shutil.rmtree(game.path("sfx"), ignore_errors=True)
+        process = game.start("-n")
+        wait_for(lambda: os.path.exists(game.path("sfx")), process)
+        time.sleep(chance.uniform(0, took * 0.9))
+        process.send_signal(signal_number)
+        attempts += 1
+        _, stderr = process.communicate(timeout=120)
+        if process.returncode == 0:
+            continue  # the run was over before the signal came
+        expect(process.returncode == exit_status,
+               f"exit status {process.returncode}, expected {exit_status}; stderr: {stderr!r}")
+        stopped += 1
+        found = digest_outputs(game, "sfx")
+        expect(list(found) == names[:len(found)], f"the files kept are not the first ones: {list(found)}")
+        for name, digest in found.items():
+            expect(digest == expected[name], f"{name} was kept but differs from the uninterrupted run's")
+        code, stderr = game.run("-n")
+        expect(code == 0, f"the second run failed ({code}): {stderr!r}")
+        expect(digest_outputs(game, "sfx") == expected, "the second run's outputs differ")
+    print(f"{stopped} of {attempts} signals stopped the run")
+    expect(stopped > 0, "no signal came while the program was running")
+    return attempts
+
+
+def sigint_at_random_points(game):
+    return stopped_by_signal(game, signal.SIGINT, 130)
+
+
+def sigterm_at_random_points(game):
+    return stopped_by_signal(game, signal.SIGTERM, 143)
+
+
+def valgrind_end_to_end(game, generator=None):
+    """The whole run on a sample game under memcheck: no error, no leak."""
+    if generator:
+        subprocess.run([generator, "--profile", "sample", "--seed", "5", game.folder], check=True,
+                       stdout=subprocess.DEVNULL)
+    else:
+        game.small()
+    result = subprocess.run(["valgrind", "--error-exitcode=99", "--leak-check=full", "--errors-for-leak-kinds=all",
+                             game.program, "-y"], cwd=game.folder, stdin=subprocess.DEVNULL, capture_output=True,
+                            text=True, timeout=1200)
+    expect(result.returncode == 0, f"exit status {result.returncode}; valgrind said:\n{result.stderr[-4000:]}")
+    expect("ERROR SUMMARY: 0 errors" in result.stderr, "valgrind reported errors")
+    expect(os.listdir(game.path("sfx")) and os.listdir(game.path("speech")), "nothing was extracted")
+    return 0
+
+
+CASES = {case.__name__: case for case in [
+    file_size_limit_mid_file, disk_full_on_small_tmpfs, output_folder_cannot_be_made,
+    output_name_taken_by_directory, read_only_folder_by_bind_mount, read_only_folder_for_unprivileged_user,
+    planted_link_to_a_file_elsewhere, dangling_link_is_not_followed, archive_is_a_directory, archive_is_a_fifo,
+    archive_shrinks_while_read, archive_replaced_while_read, sigint_at_random_points, sigterm_at_random_points,
+    valgrind_end_to_end,
+]}
+
+
+def main():
+    if len(sys.argv) < 3 or sys.argv[2] not in CASES:
+        print(__doc__ + "\nCases: " + " ".join(CASES), file=sys.stderr)
+        return 2
+    game = Game(sys.argv[1])
+    try:
+        extra = sys.argv[3:]
+        faults = CASES[sys.argv[2]](game, *extra)
+    except CannotRunHere as reason:
+        print(f"SKIP [{sys.argv[2]}]: {reason}")
+        return SKIP
+    except CaseFailed as failure:
+        print(f"FAIL [{sys.argv[2]}]: {failure}", file=sys.stderr)
+        return 1
+    finally:
+        game.close()
+    print(f"faults injected: {faults}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
