@@ -1,0 +1,431 @@
+#!/usr/bin/env python3
+"""Whole-program benchmarks of quorvel-extractor against cp and tar -xf.
+
+Called by bench/run.sh, which builds the programs first. For each input it
+generates the game folder, then runs the extractor and its references on the
+same bytes, alternating A B C A B C, and keeps every run's wall time, CPU time
+and peak resident memory (the kernel's ru_maxrss from wait4, the figure
+/usr/bin/time -v reports). Writes results.json, results.md and time-vs-size.png.
+"""
+
+import argparse
+import json
+import os
+import platform
+import pty
+import shutil
+import statistics
+import subprocess
+import sys
+import threading
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+MIB = 1 << 20
+GIB = 1 << 30
+
+# Targets, as ratios measured side by side in one run.
+LARGE_ENTRY_LIMIT = 1.10  # x cp
+SMALL_ENTRY_LIMIT = 1.00  # x tar -xf
+RSS_LIMIT_KIB = 16 * 1024
+LINEAR_SLACK = 1.10  # doubling the input may double the time, +10 %
+PROGRESS_LIMIT = 0.02
+
+
+@dataclass
+class Case:
+    key: str  # (a) .. (e)
+    name: str
+    profile: str
+    size: str  # as quorvel-make-bench-input takes it
+    speech: bool  # answer Yes: speech.pak is extracted too
+    kind: str  # "large" entries (vs cp) or "small" (vs tar)
+    progress: bool = False  # also compare drawing the bar to a terminal
+
+
+@dataclass
+class Run:
+    wall: float
+    user: float
+    system: float
+    max_rss_kib: int
+
+
+@dataclass
+class Result:
+    case: Case
+    input_bytes: int
+    output_files: int
+    runs: dict = field(default_factory=dict)  # variant -> [Run]
+
+    def median(self, variant, attribute="wall"):
+        return statistics.median(getattr(run, attribute) for run in self.runs[variant])
+
+    def median_cpu(self, variant):
+        return statistics.median(run.user + run.system for run in self.runs[variant])
+
+    def peak_rss(self, variant):
+        return max(run.max_rss_kib for run in self.runs[variant])
+
+
+def full_cases():
+    return [
+        Case("a", "realistic game, 1 GiB", "game", "1G", True, "large", progress=True),
+        Case("b", "one 1.5 GiB sound, sfx.pak > 2 GiB", "huge-sound", "1536M", False, "large"),
+        Case("c", "200,000 tiny blocks", "tiny-blocks", "200000", False, "small", progress=True),
+        Case("d", "search worst case, 256 MiB", "search-worst", "256M", False, "large"),
+    ] + [Case("e", f"one sound of {mib} MiB", "sound", f"{mib}M", False, "large") for mib in (1, 10, 100, 1000)]
+
+
+def quick_cases():
+    return [
+        Case("a", "realistic game, 64 MiB", "game", "64M", True, "large", progress=True),
+        Case("b", "one 96 MiB sound and 40 MiB more", "huge-sound", "96M", False, "large"),
+        Case("c", "20,000 tiny blocks", "tiny-blocks", "20000", False, "small", progress=True),
+        Case("d", "search worst case, 32 MiB", "search-worst", "32M", False, "large"),
+    ] + [Case("e", f"one sound of {mib} MiB", "sound", f"{mib}M", False, "large") for mib in (1, 4, 16, 64)]
+
+
+class Harness:
+    def __init__(self, args):
+        self.args = args
+        self.tool = Path(args.tool).resolve()
+        self.maker = Path(args.maker).resolve()
+        self.cold = args.cold and self.can_drop_caches()
+        self.noisy_notes = []
+
+    @staticmethod
+    def can_drop_caches():
+        try:
+            os.sync()
+            with open("/proc/sys/vm/drop_caches", "w") as control:
+                control.write("3\n")
+            return True
+        except OSError:
+            return False
+
+    def settle(self, inputs):
+        """Before every timed run: earlier runs' dirty pages go to disk, and
+        the inputs are either all in the page cache or, cold, none of them."""
+        os.sync()
+        if self.cold:
+            with open("/proc/sys/vm/drop_caches", "w") as control:
+                control.write("3\n")
+        else:
+            for path in inputs:
+                with open(path, "rb") as source:
+                    while source.read(8 * MIB):
+                        pass
+
+    @staticmethod
+    def timed(argv, cwd, stdin_text=b"", stderr_to_terminal=False):
+        """Runs argv and returns its Run; fails loudly on a non-zero exit."""
+        stdin_read, stdin_write = os.pipe()
+        os.write(stdin_write, stdin_text)
+        os.close(stdin_write)
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        drain = None
+        if stderr_to_terminal:
+            master, slave = pty.openpty()
+            stderr = slave
+
+            def read_all():
+                try:
+                    while os.read(master, 65536):
+                        pass
+                except OSError:
+                    pass  # the terminal closed with the program
+
+            drain = threading.Thread(target=read_all, daemon=True)
+            drain.start()
+        else:
+            stderr = devnull
+        # /usr/bin/time reports the command's own peak memory: a child of
+        # this script would inherit the script's high-water mark from before exec.
+        rss_file = Path(cwd) / ".peak-rss"
+        argv = ["/usr/bin/time", "-f", "%M", "-o", str(rss_file), *argv]
+        start = time.perf_counter()
+        process = subprocess.Popen(argv, cwd=cwd, stdin=stdin_read, stdout=devnull, stderr=stderr)
+        _, status, usage = os.wait4(process.pid, 0)
+        wall = time.perf_counter() - start
+        process.returncode = os.waitstatus_to_exitcode(status)
+        max_rss_kib = int(rss_file.read_text().split()[-1])
+        rss_file.unlink()
+        os.close(stdin_read)
+        os.close(devnull)
+        if drain is not None:
+            os.close(slave)
+            drain.join(timeout=5)
+            os.close(master)
+        if process.returncode != 0:
+            raise RuntimeError(f"{' '.join(argv[5:])} exited with {process.returncode} in {cwd}")
+        return Run(wall, usage.ru_utime, usage.ru_stime, max_rss_kib)
+
+    def generate(self, case, folder):
+        if folder.exists():
+            shutil.rmtree(folder)
+        subprocess.run([str(self.maker), case.profile, case.size, str(folder)], check=True, stdout=subprocess.DEVNULL)
+
+    @staticmethod
+    def archives(case, folder):
+        names = ["sfx.pak", "speech.pak"] if case.speech else ["sfx.pak"]
+        return [folder / name for name in names]
+
+    @staticmethod
+    def outputs(case):
+        return ["sfx", "speech"] if case.speech else ["sfx"]
+
+    def clear(self, folder, names):
+        for name in names:
+            path = folder / name
+            if path.is_dir():
+                shutil.rmtree(path)
+            elif path.exists():
+                path.unlink()
+
+    def measure(self, case):
+        folder = Path(self.args.data) / f"{case.key}-{case.profile}-{case.size}"
+        print(f"({case.key}) {case.name}: generating", flush=True)
+        self.generate(case, folder)
+        archives = self.archives(case, folder)
+        answer = b"y\n" if case.speech else b"n\n"
+        tool_argv = [str(self.tool)]
+
+        # The reference archive for tar holds exactly what the tool writes.
+        self.clear(folder, self.outputs(case))
+        self.timed(tool_argv, folder, answer)
+        output_files = sum(len(os.listdir(folder / name)) for name in self.outputs(case))
+        subprocess.run(["tar", "-cf", "reference.tar", *self.outputs(case)], cwd=folder, check=True)
+
+        variants = {
+            "tool": lambda: self.timed(tool_argv, folder, answer),
+            "cp": lambda: self.timed(["cp", *[a.name for a in archives], "cp-out"], folder),
+            "tar -xf": lambda: self.timed(["tar", "-xf", "reference.tar", "-C", "tar-out"], folder),
+        }
+        if case.progress:
+            variants["tool, bar on a terminal"] = lambda: self.timed(tool_argv, folder, answer, True)
+        scratch = {"tool": self.outputs(case), "tool, bar on a terminal": self.outputs(case),
+                   "cp": ["cp-out"], "tar -xf": ["tar-out"]}
+        inputs = {"tool": archives, "tool, bar on a terminal": archives, "cp": archives,
+                  "tar -xf": [folder / "reference.tar"]}
+
+        result = Result(case, sum(a.stat().st_size for a in archives), output_files)
+        for repetition in range(self.args.repetitions):
+            for variant, run in variants.items():
+                self.clear(folder, scratch[variant])
+                if variant in ("cp", "tar -xf"):
+                    (folder / scratch[variant][0]).mkdir()
+                self.settle(inputs[variant])
+                result.runs.setdefault(variant, []).append(run())
+            print(f"  round {repetition + 1}: " + ", ".join(
+                f"{v} {r[-1].wall:.3f} s" for v, r in result.runs.items()), flush=True)
+        self.note_noise(result)
+        if not self.args.keep_inputs:
+            shutil.rmtree(folder)
+        return result
+
+    def note_noise(self, result):
+        for variant, runs in result.runs.items():
+            walls = [run.wall for run in runs]
+            if len(walls) > 1 and max(walls) > 1.5 * min(walls) and max(walls) > 0.05:
+                self.noisy_notes.append(
+                    f"({result.case.key}) {result.case.name}, {variant}: {min(walls):.3f}-{max(walls):.3f} s")
+
+
+def micro_benchmarks(path):
+    """GB/s of the RIFF search and memmem per content, from the JSON of
+    quorvel_micro_bench, if run.sh ran it."""
+    if not path or not Path(path).exists():
+        return {}
+    table = {}
+    for entry in json.loads(Path(path).read_text())["benchmarks"]:
+        if entry.get("run_type") == "aggregate" and entry.get("aggregate_name") != "median":
+            continue
+        name = entry["name"].split("/")[0].removeprefix("BM_")
+        label = entry.get("label", entry["name"])
+        if "bytes_per_second" in entry:
+            table.setdefault(name, {})[label] = entry["bytes_per_second"] / 1e9
+        if "items_per_second" in entry and name in ("TinyBlocks", "SmallSoundBlocks"):
+            table.setdefault(name, {})[entry["name"]] = entry["items_per_second"]
+    return table
+
+
+def verdict(ok):
+    return "met" if ok else "**missed**"
+
+
+def write_report(results, harness, out, micro):
+    lines = []
+    cache = "cold (page cache dropped before every run)" if harness.cold else \
+        "warm (inputs read into the page cache before every run; outputs stay in the page cache)"
+    lines += [
+        "| input | archive size | files out | tool (s) | cp (s) | tar -xf (s) | tool / reference | target | "
+        "tool CPU s/GiB | tool peak RSS | cp / tar peak RSS |",
+        "|---|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|",
+    ]
+    checks = []
+    for result in results:
+        case = result.case
+        tool = result.median("tool")
+        cp = result.median("cp")
+        tar = result.median("tar -xf")
+        reference, limit, label = (cp, LARGE_ENTRY_LIMIT, "cp") if case.kind == "large" else \
+            (tar, SMALL_ENTRY_LIMIT, "tar")
+        ratio = tool / reference
+        cpu_per_gib = result.median_cpu("tool") / (result.input_bytes / GIB)
+        rss = result.peak_rss("tool")
+        ok = ratio <= limit
+        checks.append((f"({case.key}) {case.name}: tool / {label}", f"{ratio:.2f} (limit {limit:.2f})", ok))
+        checks.append((f"({case.key}) {case.name}: peak RSS", f"{rss / 1024:.1f} MiB (limit 16 MiB)",
+                       rss < RSS_LIMIT_KIB))
+        lines.append(
+            f"| ({case.key}) {case.name} | {result.input_bytes / MIB:,.1f} MiB | {result.output_files:,} | "
+            f"{tool:.3f} | {cp:.3f} | {tar:.3f} | {ratio:.2f} × {label} | ≤ {limit:.2f} × {label}: "
+            f"{verdict(ok)} | {cpu_per_gib:.2f} | {rss / 1024:.1f} MiB | "
+            f"{result.peak_rss('cp') / 1024:.1f} / {result.peak_rss('tar -xf') / 1024:.1f} MiB |")
+        if case.progress:
+            plain = tool
+            drawn = result.median("tool, bar on a terminal")
+            cost = drawn / plain - 1
+            checks.append((f"({case.key}) {case.name}: progress bar on a terminal",
+                           f"{cost * 100:+.1f} % (limit +2 %)", cost < PROGRESS_LIMIT))
+
+    scaling = [r for r in results if r.case.profile == "sound"]
+    scaling.sort(key=lambda r: r.input_bytes)
+    lines += ["", "Scaling, one sound per archive (medians):", "",
+              "| sound | tool (s) | tool s/GiB | tool CPU s/GiB | cp (s) | cp s/GiB | time ratio to previous | "
+              "size ratio | linear (≤ size ratio × 1.10) |",
+              "|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
+    previous = None
+    for result in scaling:
+        tool = result.median("tool")
+        gib = result.input_bytes / GIB
+        row = (f"| {result.input_bytes / MIB:,.0f} MiB | {tool:.3f} | {tool / gib:.2f} | "
+               f"{result.median_cpu('tool') / gib:.2f} | {result.median('cp'):.3f} | {result.median('cp') / gib:.2f} |")
+        if previous is None:
+            row += " – | – | – |"
+        else:
+            time_ratio = tool / previous.median("tool")
+            size_ratio = result.input_bytes / previous.input_bytes
+            ok = time_ratio <= size_ratio * LINEAR_SLACK
+            checks.append((f"(e) {previous.input_bytes // MIB} → {result.input_bytes // MIB} MiB: time ratio",
+                           f"{time_ratio:.2f} for {size_ratio:.1f} × the bytes", ok))
+            row += f" {time_ratio:.2f} | {size_ratio:.1f} | {verdict(ok)} |"
+        lines.append(row)
+        previous = result
+
+    lines += ["", "Targets:", "", "| target | measured | verdict |", "|---|---|---|"]
+    lines += [f"| {name} | {measured} | {verdict(ok)} |" for name, measured, ok in checks]
+
+    if micro:
+        lines += ["", "Micro-benchmarks (quorvel_micro_bench, in memory, GB/s = 10^9 bytes/s):", "",
+                  "| search over 64 KiB | " + " | ".join(micro.get("FindRiff", {}).keys()) + " |",
+                  "|---|" + "---:|" * len(micro.get("FindRiff", {}))]
+        for name in ("FindRiff", "FindRiffPortable", "GlibcMemmem", "StdHorspool"):
+            if name in micro:
+                lines.append(f"| {name} | " + " | ".join(f"{v:.2f}" for v in micro[name].values()) + " |")
+        for name in ("CarveLargeBlock", "CopyLargeBlock", "TinyBlocks", "SmallSoundBlocks"):
+            if name in micro:
+                values = ", ".join(f"{k}: {v:,.2f}" + ("" if name in ("CarveLargeBlock", "CopyLargeBlock")
+                                                        else " outputs/s") for k, v in micro[name].items())
+                lines.append(f"\n{name}: {values}" + (" GB/s" if name in ("CarveLargeBlock", "CopyLargeBlock")
+                                                      else ""))
+
+    lines += ["", f"Page cache: {cache}. Each figure is the median of {harness.args.repetitions} runs; "
+              "the extractor, cp and tar -xf ran in turn, round after round, on the same inputs. "
+              "Outputs were removed and `sync` run before each timed run, outside the timing."]
+    if harness.noisy_notes:
+        lines += ["", "Noisy (slowest run over 1.5 × the fastest): " + "; ".join(harness.noisy_notes) + "."]
+    (out / "results.md").write_text("\n".join(lines) + "\n")
+    return "\n".join(lines)
+
+
+def write_plot(results, out):
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib is missing (Debian: python3-matplotlib): no plot", file=sys.stderr)
+        return
+    figure, axes = plt.subplots(figsize=(8, 5.5))
+    for variant, marker in (("tool", "o"), ("cp", "s"), ("tar -xf", "^")):
+        points = sorted((r.input_bytes / MIB, r.median(variant), r.case.key) for r in results)
+        axes.plot([p[0] for p in points], [p[1] for p in points], marker=marker, linestyle="",
+                  label="quorvel-extractor" if variant == "tool" else variant)
+        if variant == "tool":
+            for x, y, key in points:
+                axes.annotate(f"({key})", (x, y), textcoords="offset points", xytext=(6, -4), fontsize=8)
+    scaling = sorted((r.input_bytes / MIB, r.median("tool")) for r in results if r.case.profile == "sound")
+    if scaling:
+        axes.plot([p[0] for p in scaling], [p[1] for p in scaling], color="C0", linewidth=0.8)
+    axes.set_xscale("log")
+    axes.set_yscale("log")
+    axes.set_xlabel("archive size (MiB)")
+    axes.set_ylabel("wall time, median (s)")
+    axes.set_title("quorvel-extractor against cp and tar -xf of the same bytes")
+    axes.grid(True, which="both", alpha=0.3)
+    axes.legend()
+    figure.tight_layout()
+    figure.savefig(out / "time-vs-size.png", dpi=110)
+
+
+def machine_description(folder):
+    model = "unknown processor"
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / GIB
+    filesystem = subprocess.run(["df", "-T", folder], capture_output=True, text=True).stdout.splitlines()[-1].split()[1]
+    return (f"{platform.system()} {platform.release()}, {os.cpu_count()} × {model}, "
+            f"{memory:.0f} GiB of memory, {filesystem} file system")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--maker", required=True)
+    parser.add_argument("--data", required=True)
+    parser.add_argument("--results", required=True)
+    parser.add_argument("--micro-json")
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--cold", action="store_true", help="drop the page cache before every run if allowed")
+    parser.add_argument("--repetitions", type=int, default=5)
+    parser.add_argument("--only", help="comma-separated case letters, e.g. a,c")
+    parser.add_argument("--keep-inputs", action="store_true")
+    args = parser.parse_args()
+
+    harness = Harness(args)
+    if args.cold and not harness.cold:
+        print("cannot drop the page cache here: the runs are warm-cache", file=sys.stderr)
+    cases = quick_cases() if args.quick else full_cases()
+    if args.only:
+        cases = [c for c in cases if c.key in args.only.split(",")]
+    out = Path(args.results).resolve()
+    out.mkdir(parents=True, exist_ok=True)
+    args.data = str(Path(args.data).resolve())
+    Path(args.data).mkdir(parents=True, exist_ok=True)
+
+    started = time.time()
+    results = [harness.measure(case) for case in cases]
+    report = write_report(results, harness, out, micro_benchmarks(args.micro_json))
+    write_plot(results, out)
+    raw = {
+        "machine": machine_description(args.data),
+        "mode": "quick" if args.quick else "full",
+        "cache": "cold" if harness.cold else "warm",
+        "minutes": round((time.time() - started) / 60, 1),
+        "results": [{"case": r.case.__dict__, "input_bytes": r.input_bytes, "output_files": r.output_files,
+                     "runs": {v: [run.__dict__ for run in runs] for v, runs in r.runs.items()}} for r in results],
+    }
+    (out / "results.json").write_text(json.dumps(raw, indent=1) + "\n")
+    print(f"\nMachine: {raw['machine']}\n\n{report}")
+
+
+if __name__ == "__main__":
+    main()
