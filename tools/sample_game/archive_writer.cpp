@@ -65,22 +65,17 @@ void WriteStrayBytes(std::ostream& out, std::uint32_t count, SplitMix64& random,
     WriteBytes(out, bytes);
 }
 
-void WritePayload(std::ostream& out, const RiffBlock& block)
+void WritePayloadOf(std::ostream& out, const RiffBlock& block)
 {
-    SplitMix64 random(block.seed);
-    ChanceRiffGuard guard;
-    for (const SoundEntry& entry : block.sounds) {
-        WriteSound(out, entry.sound, guard);
-        WriteStrayBytes(out, entry.stray_after, random, guard);
-    }
+    WriteRiffPieces(block, [&out](std::size_t, RiffPiece) -> std::ostream& { return out; });
 }
 
-void WritePayload(std::ostream& out, const DataBlock& block)
+void WritePayloadOf(std::ostream& out, const DataBlock& block)
 {
     WriteBytes(out, block.payload);
 }
 
-void WritePayload(std::ostream& out, const FillerBlock& block)
+void WritePayloadOf(std::ostream& out, const FillerBlock& block)
 {
     const std::size_t signature_size = std::min<std::size_t>(block.signature.size(), block.payload_size);
     WriteBytes(out, std::span(block.signature).first(signature_size));
@@ -145,6 +140,24 @@ std::uint64_t PayloadSize(const Block& block)
     return std::visit([](const auto& kind) { return PayloadSizeOf(kind); }, block);
 }
 
+void WritePayload(std::ostream& out, const Block& block)
+{
+    std::visit([&out](const auto& kind) { WritePayloadOf(out, kind); }, block);
+}
+
+void WriteRiffPieces(const RiffBlock& block, const RiffPieceStream& stream_for)
+{
+    SplitMix64 random(block.seed);
+    ChanceRiffGuard guard;
+    for (std::size_t i = 0; i < block.sounds.size(); ++i) {
+        const SoundEntry& entry = block.sounds[i];
+        WriteSound(stream_for(i, RiffPiece::kSound), entry.sound, guard);
+        if (entry.stray_after > 0) {
+            WriteStrayBytes(stream_for(i, RiffPiece::kStrayBytes), entry.stray_after, random, guard);
+        }
+    }
+}
+
 ArchiveSummary WriteArchive(std::ostream& out, std::span<const Block> blocks)
 {
     std::vector<std::uint32_t> lengths;
@@ -156,7 +169,7 @@ ArchiveSummary WriteArchive(std::ostream& out, std::span<const Block> blocks)
     ArchiveSummary summary;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         WriteInt32(out, lengths[i]);
-        std::visit([&out](const auto& block) { WritePayload(out, block); }, blocks[i]);
+        WritePayload(out, blocks[i]);
         summary.bytes += lengths[i];
         ++summary.blocks;
     }

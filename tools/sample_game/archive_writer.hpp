@@ -20,6 +20,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <span>
 #include <string_view>
@@ -65,6 +66,20 @@ std::array<std::byte, 4> Signature(std::string_view four_characters);
 DataBlock TextBlock(std::string_view text);
 
 std::uint64_t PayloadSize(const Block& block);
+
+// Streams one block's payload, without its length field, to `out`.
+void WritePayload(std::ostream& out, const Block& block);
+
+// The parts of a RIFF block's payload, in the order they are written.
+enum class RiffPiece { kSound, kStrayBytes };
+// The stream for sound `sound_index` of a block, or for the stray bytes after it.
+using RiffPieceStream = std::function<std::ostream&(std::size_t sound_index, RiffPiece piece)>;
+
+// Streams a RIFF block's payload piece by piece, each piece to the stream
+// `stream_for` gives for it (asked for non-empty stray bytes only). The bytes
+// are those WritePayload writes: a piece's bytes can depend on the bytes
+// before it in the block, so pieces are made only in order.
+void WriteRiffPieces(const RiffBlock& block, const RiffPieceStream& stream_for);
 
 struct ArchiveSummary {
     std::uint64_t bytes = 0;   // the archive's length, final field included
