@@ -252,6 +252,14 @@ std::array<std::byte, kWavHeaderSize> Header(const SoundParams& sound)
     return header;
 }
 
+// A size or rate field can spell "RIFF" (a data size of 0x46464952, say);
+// the extractor would cut the sound there, so such a sound is not made.
+bool SpellsRiffAfterItsSignature(std::span<const std::byte> header)
+{
+    static constexpr std::array<std::byte, 4> kRiff = {std::byte{'R'}, std::byte{'I'}, std::byte{'F'}, std::byte{'F'}};
+    return std::search(header.begin() + 1, header.end(), kRiff.begin(), kRiff.end()) != header.end();
+}
+
 void Validate(const SoundParams& sound)
 {
     const WavFormat& format = sound.format;
@@ -324,6 +332,9 @@ void WriteSound(std::ostream& out, const SoundParams& sound, ChanceRiffGuard& gu
 {
     Validate(sound);
     const auto header = Header(sound);
+    if (SpellsRiffAfterItsSignature(header)) {
+        throw std::invalid_argument("a sound whose header spells \"RIFF\" after its signature would be cut in two");
+    }
     for (const std::byte value : header) {
         guard.Keep(value);
     }

@@ -57,7 +57,8 @@ std::uint32_t FramesForFileSize(const WavFormat& format, std::uint64_t file_size
 
 // Streams the WAV file to `out` in chunks, so memory stays small whatever
 // the length. `guard` keeps the samples from spelling "RIFF" by accident.
-// Throws std::invalid_argument for a format or plant it cannot make and
+// Throws std::invalid_argument for a format or plant it cannot make or a
+// header whose fields spell "RIFF" (the extractor would split there), and
 // std::length_error for a file the archives' 32-bit sizes cannot hold.
 void WriteSound(std::ostream& out, const SoundParams& sound, ChanceRiffGuard& guard);
 

@@ -131,6 +131,14 @@ TEST(WavSynth, PlantedRiffIsInTheSamplesButNotFollowedByWave)
     EXPECT_THROW(MakeSound(sound), std::invalid_argument) << "too close to the end to be weighed by the extractor";
 }
 
+TEST(WavSynth, RefusesASoundWhoseHeaderSpellsRiffAfterItsSignature)
+{
+    // A data size of 0x46464952 bytes is "RIFF" in the header's data size
+    // field: the extractor would cut the sound there.
+    const SoundParams sound{.format = kMono8Bit11025, .frames = 0x46464952};
+    EXPECT_THROW(MakeSound(sound), std::invalid_argument);
+}
+
 TEST(ChanceRiffGuard, BreaksGeneratedRiffButKeepsFixedOnes)
 {
     auto run = [](std::string_view text, std::string_view fixed_mask) {
