@@ -10,7 +10,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
+#include "tools/sample_game/expected_output.hpp"
 #include "tools/sample_game/profiles.hpp"
 
 namespace {
@@ -22,11 +24,12 @@ struct Options {
     std::string_view profile = quorvel::sample::kDefaultProfile;
     std::uint64_t seed = quorvel::sample::kDefaultSeed;
     std::optional<std::filesystem::path> folder;
+    std::optional<std::filesystem::path> expect_folder;
 };
 
 void PrintUsage(std::ostream& out)
 {
-    out << "Usage: quorvel-make-sample [--profile NAME] [--seed N] FOLDER\n"
+    out << "Usage: quorvel-make-sample [--profile NAME] [--seed N] [--expect DIR] FOLDER\n"
            "Writes FOLDER/sfx.pak and FOLDER/speech.pak, creating FOLDER if needed.\n"
            "The same profile and seed always give the same bytes.\n"
            "\n"
@@ -37,6 +40,10 @@ void PrintUsage(std::ostream& out)
     }
     out << "  --seed N        a number from 0 to 2^64-1 (default " << quorvel::sample::kDefaultSeed
         << ")\n"
+           "  --expect DIR    also write DIR/sfx and DIR/speech: the files a correct\n"
+           "                  extraction of both archives gives, made from what was\n"
+           "                  generated, not read back from the archives; DIR must\n"
+           "                  not hold sfx or speech yet\n"
            "  -h, --help      show this help\n"
            "\n"
            "Exit status: 0 written; 1 failed (the message says why); 2 bad usage.\n";
@@ -64,6 +71,23 @@ void PrintSummary(std::string_view file, const quorvel::sample::ArchiveSummary& 
     std::cout << file << ": " << summary.bytes << " bytes, " << summary.blocks << " blocks\n";
 }
 
+void PrintExpected(std::string_view folder, const quorvel::sample::ExpectedSummary& summary)
+{
+    std::cout << "expected " << folder << ": " << summary.files << " files, " << summary.bytes << " bytes\n";
+}
+
+// Files left from another game would pass for expected ones.
+std::optional<std::string> OccupiedExpectFolder(const std::filesystem::path& expect_folder)
+{
+    for (const char* name : {"sfx", "speech"}) {
+        std::error_code unknown;  // a folder that cannot be looked into fails when written
+        if (std::filesystem::exists(expect_folder / name, unknown)) {
+            return (expect_folder / name).string() + " already exists";
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -84,6 +108,8 @@ int main(int argc, char** argv)
                 return UsageError("--seed needs a whole number from 0 to 18446744073709551615");
             }
             options.seed = *seed;
+        } else if (argument == "--expect" && has_value) {
+            options.expect_folder = std::filesystem::path(argv[++i]);
         } else if (argument.starts_with("-") || options.folder) {
             return UsageError("unexpected argument '" + std::string(argument) + "'");
         } else {
@@ -97,10 +123,22 @@ int main(int argc, char** argv)
     if (profile == nullptr) {
         return UsageError("unknown profile '" + std::string(options.profile) + "'");
     }
+    if (options.expect_folder) {
+        if (const auto occupied = OccupiedExpectFolder(*options.expect_folder)) {
+            std::cerr << "quorvel-make-sample: --expect: " << *occupied << "\n";
+            return kExitFailed;
+        }
+    }
     try {
-        const auto summary = quorvel::sample::WriteGame(*options.folder, profile->make(options.seed));
+        const quorvel::sample::GameContent game = profile->make(options.seed);
+        const auto summary = quorvel::sample::WriteGame(*options.folder, game);
         PrintSummary("sfx.pak", summary.sfx);
         PrintSummary("speech.pak", summary.speech);
+        if (options.expect_folder) {
+            const auto expected = quorvel::sample::WriteExpectedGame(*options.expect_folder, game);
+            PrintExpected("sfx", expected.sfx);
+            PrintExpected("speech", expected.speech);
+        }
     } catch (const std::exception& error) {
         std::cerr << "quorvel-make-sample: " << error.what() << "\n";
         return kExitFailed;
