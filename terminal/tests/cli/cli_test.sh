@@ -2,11 +2,13 @@
 # The terminal program as a user runs it: one behaviour per case, each
 # checking the exit status, what stderr says and which files exist.
 #
-# Usage: cli_test.sh TOOL CASE
+# Usage: cli_test.sh TOOL CASE [GENERATOR]
+# GENERATOR is quorvel-make-sample, for the cases over generated games.
 set -u
 
 tool=$1
 case_name=$2
+generator=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -56,6 +58,18 @@ expect_game_sfx() {
 expect_game_speech() {
     expect_file speech/speech_0001.wav 'RIFF\010\000\000\000WAVEdata'
     [ "$(ls speech | wc -l)" -eq 1 ] || fail "speech holds $(ls speech)"
+}
+
+# A generated game in the current folder, and in expected/ the files a
+# correct extraction gives, stated by the generator from what it generated.
+make_generated_game() {  # profile, seed
+    [ -x "$generator" ] || fail "no generator given"
+    "$generator" --profile "$1" --seed "$2" --expect expected . >generator.txt 2>&1 ||
+        fail "the generator failed: $(cat generator.txt)"
+}
+
+expect_expected_files() {  # folder
+    diff -r "expected/$1" "$1" >diff.txt || fail "$1 differs from expected/$1: $(head -20 diff.txt)"
 }
 
 prompt='Also extract speech files? [Y/n] '
@@ -152,6 +166,39 @@ bar_is_drawn_in_place_on_a_terminal)
     grep -qF $'\r[' terminal.txt || fail "no bar drawn: $(od -c terminal.txt | head)"
     grep -qF '%' terminal.txt || fail "no percentage: $(cat terminal.txt)"
     expect_game_speech
+    ;;
+sample_game_yes_on_stdin_matches_the_expected_files)
+    make_generated_game sample 1
+    printf 'y\n' | "$tool" 2>stderr; expect_status $? 0
+    expect_stderr "$prompt$both_lines"
+    expect_expected_files sfx
+    expect_expected_files speech
+    ;;
+sample_game_no_on_stdin_matches_the_expected_sfx_only)
+    make_generated_game sample 2
+    printf 'n\n' | "$tool" 2>stderr; expect_status $? 0
+    expect_expected_files sfx
+    [ ! -e speech ] || fail "speech was created"
+    ;;
+tiny_games_of_several_seeds_match_the_expected_files)
+    for seed in 1 2 3 4 5; do
+        mkdir "seed$seed" && cd "seed$seed" || fail "cannot make a folder for seed $seed"
+        make_generated_game tiny "$seed"
+        "$tool" -y </dev/null 2>stderr; expect_status $? 0
+        expect_expected_files sfx
+        expect_expected_files speech
+        cd ..
+    done
+    ;;
+sample_game_rerun_gives_the_expected_files_again)
+    make_generated_game sample 3
+    "$tool" -y </dev/null 2>stderr; expect_status $? 0
+    # Spoil the first run's files: the rerun must truncate and rewrite them all.
+    printf 'left over' >>sfx/sfx_0001.wav
+    : >speech/speech_0001.wav
+    "$tool" -y </dev/null 2>stderr; expect_status $? 0
+    expect_expected_files sfx
+    expect_expected_files speech
     ;;
 *)
     fail "no such case"
