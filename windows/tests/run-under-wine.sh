@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# The Windows tests, run by scripts/test-windows.sh inside one X session
+# (every Wine program of a prefix must see the same display, or the GUI
+# programs get no windows at all). Needs QUORVEL_WINDOWS_BUILD and
+# QUORVEL_NATIVE_BUILD.
+set -euo pipefail
+
+: "${DISPLAY:?run me through scripts/test-windows.sh, inside an X session}"
+build=$QUORVEL_WINDOWS_BUILD
+native=$QUORVEL_NATIVE_BUILD
+work=$build/gui-tests
+
+export WINEPREFIX=$build/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+failures=0
+pass() { echo "PASS: $*"; }
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# A prefix of our own, made once (and made here, with the display set): no window manager stalls (Managed=N, which
+# also has Wine draw the caption) and Wine's own fonts.
+if [[ ! -f $WINEPREFIX/.quorvel-ready ]]; then
+    echo "Making a Wine prefix in $WINEPREFIX (once, about 15 s)"
+    wineboot --init >/dev/null 2>&1
+    wineserver -w
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    wineserver -w
+    touch "$WINEPREFIX/.quorvel-ready"
+fi
+
+# One Wine server for the whole session: each program then starts in a
+# fraction of the time.
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+windows_path() {  # Wine's drive Z: is the Unix root
+    local path=${1//\//\\}
+    echo "Z:$path"
+}
+
+# unit_tests NAME EXE: a GoogleTest program under Wine, its summary shown.
+unit_tests() {
+    local name=$1 log="$work/$1.log"
+    echo "== $name under Wine"
+    if timeout 300 wine "$2" >"$log" 2>&1; then
+        tr -d '\r' <"$log" | grep -E '^\[  (PASSED|SKIPPED) \]' || true
+        pass "$name"
+    else
+        tr -d '\r' <"$log" | grep -E -B 5 -A 5 'Failure|FAILED' | head -n 60 || tail -n 20 "$log"
+        fail "$name"
+    fi
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+
+unit_tests quorvel_core_tests "$build/tests/quorvel_core_tests.exe"
+unit_tests quorvel_win32_tests "$build/windows/tests/quorvel_win32_tests.exe"
+
+exe=$(windows_path "$build/windows/quorvel-extractor.exe")
+driver=$build/windows/tests/quorvel-gui-driver.exe
+
+# The game folders. "sample" comes from the generator; "big" is the sample
+# with a 96 MiB block of zeros before its end, so that a run lasts long
+# enough to be watched, photographed and stopped in the middle of a file.
+"$native/tools/sample_game/quorvel-make-sample" --profile sample --seed 3 "$work/sample" >/dev/null
+mkdir -p "$work/big"
+big_block=$((96 * 1024 * 1024))
+for archive in sfx speech; do
+    source_archive=$work/sample/$archive.pak
+    size=$(stat -c %s "$source_archive")
+    {
+        head -c $((size - 4)) "$source_archive"
+        printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(((big_block + 4) & 255)) $((((big_block + 4) >> 8) & 255)) \
+            $((((big_block + 4) >> 16) & 255)) $((((big_block + 4) >> 24) & 255)))"
+        head -c "$big_block" /dev/zero
+        tail -c 4 "$source_archive"
+    } >"$work/big/$archive.pak"
+done
+# A truncated archive: the sample's sfx.pak without its last 1000 bytes.
+mkdir -p "$work/truncated"
+head -c -1000 "$work/sample/sfx.pak" >"$work/truncated/sfx.pak"
+# No sfx.pak at all.
+mkdir -p "$work/no-sfx"
+cp "$work/sample/speech.pak" "$work/no-sfx/"
+
+# reference FOLDER ANSWER: the terminal program's output on a copy of FOLDER.
+reference() {
+    local folder=$1 answer=$2 copy="$work/reference-$(basename "$1")-$2"
+    mkdir -p "$copy"
+    cp "$folder"/*.pak "$copy/"
+    (cd "$copy" && "$native/terminal/quorvel-extractor" "-${answer:0:1}" >/dev/null 2>&1) || true
+    echo "$copy"
+}
+
+# same_output GOT WANT: the same folders "sfx" and "speech", byte for byte.
+same_output() {
+    local got=$1 want=$2 name
+    for name in sfx speech; do
+        if [[ -d $want/$name ]]; then
+            diff -r "$want/$name" "$got/$name" >/dev/null || return 1
+        elif [[ -e $got/$name ]]; then
+            return 1
+        fi
+    done
+}
+
+# gui NAME FOLDER DRIVER-ARGUMENTS...: one run of the program under the driver.
+gui() {
+    local name=$1 folder=$2
+    shift 2
+    echo "== GUI: $name"
+    if timeout 300 wine "$driver" --exe "$exe" --folder "$(windows_path "$folder")" "$@" 2>&1 | tr -d '\r' \
+        >"$work/$name.log"; then
+        grep -v '^ok: ' "$work/$name.log" || true
+        return 0
+    fi
+    cat "$work/$name.log"
+    return 1
+}
+
+compare_with_terminal() {  # NAME FOLDER ANSWER
+    local want
+    want=$(reference "$2" "$3")
+    if same_output "$2" "$want"; then
+        pass "$1: the same files, byte for byte, as the terminal program's"
+    else
+        fail "$1: the output differs from the terminal program's"
+        diff -r "$want" "$2" | head -n 20 || true
+    fi
+}
+
+for answer in yes no; do
+    folder=$work/sample-$answer
+    cp -r "$work/sample" "$folder"
+    if gui "sample-$answer" "$folder" --answer "$answer" --expect-exit 0; then
+        pass "sample, answer $answer: question, window, bar and exit code 0"
+        compare_with_terminal "sample, answer $answer" "$folder" "$answer"
+    else
+        fail "sample, answer $answer"
+    fi
+done
+
+if gui "missing-sfx" "$work/no-sfx" --answer yes --expect-exit 1 --min-readings 0 \
+    --expect-box "Error 2:" --expect-box "sfx.pak"; then
+    if [[ -e $work/no-sfx/sfx || -e $work/no-sfx/speech ]]; then
+        fail "missing sfx.pak: output folders were created"
+    else
+        pass "missing sfx.pak: error box with number, description and file; exit code 1; nothing written"
+    fi
+else
+    fail "missing sfx.pak"
+fi
+
+if gui "truncated" "$work/truncated" --answer no --expect-exit 3 --expect-box "truncated"; then
+    pass "truncated sfx.pak: warning box after the work, exit code 3"
+    compare_with_terminal "truncated sfx.pak" "$work/truncated" no
+else
+    fail "truncated sfx.pak"
+fi
+
+# Mid-run: the driver holds the program at 40% and the window is
+# photographed; the run then goes on to the end.
+folder=$work/big-yes
+cp -r "$work/big" "$folder"
+rm -f "$work/held" "$work/photographed"
+(
+    for _ in $(seq 1 600); do
+        [[ -s $work/held ]] && break
+        sleep 0.1
+    done
+    if [[ -s $work/held ]]; then
+        /usr/bin/import -window root "$work/screen.png"
+        /usr/bin/convert "$work/screen.png" -crop "$(tr -d '\r\n' <"$work/held")" +repage "$work/windows-window.png"
+    fi
+    touch "$work/photographed"
+) &
+photographer=$!
+if gui "big-yes" "$folder" --answer yes --expect-exit 0 --min-readings 10 --pause-at 40 \
+    --pause-flag "$(windows_path "$work/held")" --resume-flag "$(windows_path "$work/photographed")"; then
+    pass "big game, answer yes: watched and held mid-run, exit code 0"
+    compare_with_terminal "big game, answer yes" "$folder" yes
+else
+    fail "big game, answer yes"
+fi
+wait "$photographer" || true
+colours=$(/usr/bin/convert "$work/windows-window.png" -format %k info: 2>/dev/null || echo 0)
+if ((colours > 8)); then
+    pass "screenshot of the window mid-run: $work/windows-window.png ($colours colours)"
+else
+    fail "no usable screenshot of the window mid-run"
+fi
+
+# The close box, clicked in the middle of the big block: the program stops
+# with exit code 2, the big file being written is removed, and every file
+# finished before it is intact.
+folder=$work/big-close
+cp -r "$work/big" "$folder"
+if gui "big-close" "$folder" --answer no --expect-exit 2 --close-at 50; then
+    want=$(reference "$work/big" no)
+    big_file=$(find "$want/sfx" -type f -size +90M -printf '%f\n')
+    if [[ -e $folder/sfx/$big_file ]]; then
+        fail "close box: the unfinished $big_file was left behind"
+    elif [[ -e $folder/speech ]]; then
+        fail "close box: speech was extracted after all"
+    elif ! diff -r -x "$big_file" "$want/sfx" "$folder/sfx" >/dev/null; then
+        fail "close box: the files finished before the click differ from the terminal program's"
+    else
+        pass "close box: exit code 2, $big_file removed, the $(ls "$folder/sfx" | wc -l) finished files intact"
+    fi
+else
+    fail "close box"
+fi
+
+echo
+if ((failures > 0)); then
+    echo "test-windows: $failures FAILED"
+    exit 1
+fi
+echo "test-windows: all passed"
