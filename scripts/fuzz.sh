@@ -2,8 +2,9 @@
 # Builds the libFuzzer targets (preset "fuzz", clang) and runs each of them
 # for a bounded time over a seed corpus made by the sample generator and by
 # fuzz/make_seeds.py. Fails on any finding (crash, sanitizer report, model
-# mismatch, hang or runaway memory); the input that caused it is kept in
-# build/fuzz/findings/.
+# mismatch, hang, runaway memory, or any single allocation of 32 MiB or more:
+# no input of at most 200 KiB needs one, whatever lengths it declares); the
+# input that caused it is kept in build/fuzz/findings/.
 #
 # Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]   (default 60)
 set -euo pipefail
@@ -52,7 +53,7 @@ for target in "${targets[@]}"; do
     log=$work/$target.log
     set +e
     "$build/fuzz/fuzz_$target" "$corpus/$target" "$work/seeds/$target" \
-        -dict=fuzz/quorvel.dict -max_len=204800 -timeout=20 -rss_limit_mb=2048 \
+        -dict=fuzz/quorvel.dict -max_len=204800 -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=32 \
         -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$findings/$target-" >"$log" 2>&1
     result=$?
