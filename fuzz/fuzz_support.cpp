@@ -94,8 +94,10 @@ ParsedName ParseOutputPath(const std::string& path)
     return parsed;
 }
 
-// Holds whatever the model says: every payload byte in exactly one output,
-// in order, and numbers without gaps except those of "RIFF"-only payloads.
+// What must hold of any complete run, checked on the outputs themselves
+// rather than against the model's list: every payload byte in exactly one
+// output, in order, and numbers without gaps except those of "RIFF"-only
+// payloads.
 void CheckCoverage(const CoreRun& run, const model::Extraction& expected)
 {
     std::map<std::int64_t, const model::Bytes*> by_number;
