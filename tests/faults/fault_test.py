@@ -171,6 +171,12 @@ def describe(outputs):
     return {name: (len(data) if isinstance(data, bytes) else data) for name, data in outputs.items()}
 
 
+def expect_only_archives_and_folders(game):
+    """Nothing is written beside the archives but the two output folders."""
+    extra = set(os.listdir(game.folder)) - {"sfx.pak", "speech.pak", "sfx", "speech"}
+    expect(not extra, f"the game folder has new entries: {sorted(extra)}")
+
+
 def first_files(count):
     return dict(list(SMALL_FILES.items())[:count])
 
@@ -221,6 +227,7 @@ def file_size_limit_mid_file(game):
     expect_failure(code, stderr, "Error 27: File too large", "sfx/sfx_0005")
     expect_outputs(game, "sfx", first_files(4))
     expect(not os.path.exists(game.path("speech")), "speech was started after the failure")
+    expect_only_archives_and_folders(game)
     return 1
 
 
@@ -430,6 +437,7 @@ def stopped_by_signal(game, signal_number, exit_status):
         code, stderr = game.run("-n")
         expect(code == 0, f"the second run failed ({code}): {stderr!r}")
         expect(digest_outputs(game, "sfx") == expected, "the second run's outputs differ")
+        expect_only_archives_and_folders(game)
     print(f"{stopped} of {attempts} signals stopped the run")
     expect(stopped > 0, "no signal came while the program was running")
     return attempts
@@ -456,6 +464,7 @@ def valgrind_end_to_end(game, generator=None):
     expect(result.returncode == 0, f"exit status {result.returncode}; valgrind said:\n{result.stderr[-4000:]}")
     expect("ERROR SUMMARY: 0 errors" in result.stderr, "valgrind reported errors")
     expect(os.listdir(game.path("sfx")) and os.listdir(game.path("speech")), "nothing was extracted")
+    expect_only_archives_and_folders(game)
     return 0
 
 
