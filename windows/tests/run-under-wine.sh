@@ -19,6 +19,10 @@ fail() {
     failures=$((failures + 1))
 }
 
+# A Wine server left from a run without a display (ctest, say) would give
+# every program here no windows at all.
+wineserver -k 2>/dev/null || true
+
 # A prefix of our own, made once (and made here, with the display set): no window manager stalls (Managed=N, which
 # also has Wine draw the caption) and Wine's own fonts.
 if [[ ! -f $WINEPREFIX/.quorvel-ready ]]; then
