@@ -394,37 +394,47 @@ void PauseForObserver(const Extractor& extractor, HWND form, const Options& opti
     extractor.Resume();
 }
 
-// The close box's screen point, found the way the window system itself
-// decides it: the caption point that hit-tests as HTCLOSE.
+LRESULT HitTest(HWND form, int x, int y)
+{
+    DWORD_PTR hit = HTNOWHERE;
+    ::SendMessageTimeoutA(form, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, kMessageTimeoutMs, &hit);
+    return static_cast<LRESULT>(hit);
+}
+
+// The middle of the close box, found the way the window system itself
+// decides it: the caption points that hit-test as HTCLOSE. Every hit test
+// waits for a checkpoint of the run, so the search starts where the box
+// must be: the middle row of the caption, near the right edge.
 std::optional<POINT> FindCloseBox(HWND form)
 {
+    constexpr int kSearchWidth = 64;
     RECT frame{};
     ::GetWindowRect(form, &frame);
-    RECT client{};
-    ::GetClientRect(form, &client);
     POINT client_origin{0, 0};
     ::ClientToScreen(form, &client_origin);
-    for (int y = frame.top + 1; y < client_origin.y; ++y) {
-        for (int x = frame.right - 1; x > frame.left; --x) {
-            DWORD_PTR hit = 0;
-            ::SendMessageTimeoutA(form, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, kMessageTimeoutMs, &hit);
-            if (hit == HTCLOSE) {
-                return POINT{x - 4, y + 3};
+    const int middle = (frame.top + client_origin.y) / 2;
+    for (int offset = 0; middle + offset < client_origin.y && middle - offset > frame.top; ++offset) {
+        for (const int y : {middle + offset, middle - offset}) {
+            for (int x = frame.right - 1; x > frame.right - kSearchWidth; --x) {
+                if (HitTest(form, x, y) != HTCLOSE) {
+                    continue;
+                }
+                int left = x;
+                while (HitTest(form, left - 1, y) == HTCLOSE) {
+                    --left;
+                }
+                return POINT{(left + x) / 2, y};
             }
         }
     }
+    std::printf("no close box in the caption of the window at %s\n", Describe(frame).c_str());
     return std::nullopt;
 }
 
-void ClickCloseBox(HWND form)
+void ClickAt(HWND form, POINT point)
 {
-    const auto point = FindCloseBox(form);
-    Check(point.has_value(), "the window has a close box to click");
-    if (!point) {
-        return;
-    }
     ::SetForegroundWindow(form);
-    ::SetCursorPos(point->x, point->y);
+    ::SetCursorPos(point.x, point.y);
     INPUT clicks[2] = {};
     clicks[0].type = INPUT_MOUSE;
     clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
@@ -453,6 +463,12 @@ void WatchRun(const Extractor& extractor, HWND form, const Options& options)
     ReadingChecker checker(options.answer_yes);
     bool paused = false;
     bool clicked = false;
+    // Found at once, while the run is young, and clicked later.
+    std::optional<POINT> close_box;
+    if (options.close_at) {
+        close_box = FindCloseBox(form);
+        Check(close_box.has_value(), "the window has a close box to click");
+    }
     bool box_seen = false;
     const auto deadline = Clock::now() + kRunTimeout;
     while (extractor.Running() && Clock::now() < deadline) {
@@ -468,9 +484,9 @@ void WatchRun(const Extractor& extractor, HWND form, const Options& options)
                     PauseForObserver(extractor, form, options);
                     paused = true;
                 }
-                if (options.close_at && !clicked && reading->position >= *options.close_at) {
+                if (close_box && !clicked && reading->position >= *options.close_at) {
                     std::printf("clicking the close box at %d (%s)\n", reading->position, reading->text.c_str());
-                    ClickCloseBox(form);
+                    ClickAt(form, *close_box);
                     clicked = true;
                 }
             }

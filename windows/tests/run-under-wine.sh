@@ -87,9 +87,11 @@ done
 # A truncated archive: the sample's sfx.pak without its last 1000 bytes.
 mkdir -p "$work/truncated"
 head -c -1000 "$work/sample/sfx.pak" >"$work/truncated/sfx.pak"
-# No sfx.pak at all.
-mkdir -p "$work/no-sfx"
+# No sfx.pak at all; no speech.pak at all.
+mkdir -p "$work/no-sfx" "$work/no-speech-no" "$work/no-speech-yes"
 cp "$work/sample/speech.pak" "$work/no-sfx/"
+cp "$work/sample/sfx.pak" "$work/no-speech-no/"
+cp "$work/sample/sfx.pak" "$work/no-speech-yes/"
 
 # reference FOLDER ANSWER: the terminal program's output on a copy of FOLDER.
 reference() {
@@ -159,6 +161,25 @@ else
     fail "missing sfx.pak"
 fi
 
+# Both sizes are taken before anything is written: a missing speech.pak
+# stops a Yes run before sfx is extracted, and a No run never opens it.
+if gui "missing-speech-yes" "$work/no-speech-yes" --answer yes --expect-exit 1 --min-readings 0 \
+    --expect-box "Error 2:" --expect-box "speech.pak"; then
+    if [[ -e $work/no-speech-yes/sfx ]]; then
+        fail "missing speech.pak, answer yes: sfx was extracted before the failure"
+    else
+        pass "missing speech.pak, answer yes: error box before anything was written, exit code 1"
+    fi
+else
+    fail "missing speech.pak, answer yes"
+fi
+if gui "missing-speech-no" "$work/no-speech-no" --answer no --expect-exit 0; then
+    pass "missing speech.pak, answer no: not needed, exit code 0"
+    compare_with_terminal "missing speech.pak, answer no" "$work/no-speech-no" no
+else
+    fail "missing speech.pak, answer no"
+fi
+
 if gui "truncated" "$work/truncated" --answer no --expect-exit 3 --expect-box "truncated"; then
     pass "truncated sfx.pak: warning box after the work, exit code 3"
     compare_with_terminal "truncated sfx.pak" "$work/truncated" no
@@ -224,4 +245,6 @@ if ((failures > 0)); then
     echo "test-windows: $failures FAILED"
     exit 1
 fi
+# The big game folders take about 1 GB; kept above for a look after a failure.
+rm -rf "$work/big" "$work/big-yes" "$work/big-close" "$work"/reference-big-*
 echo "test-windows: all passed"
