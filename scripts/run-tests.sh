@@ -68,7 +68,7 @@ fi
 run_suite "tests (optimised build)" preset_suite default
 run_suite "tests under AddressSanitizer + UndefinedBehaviorSanitizer" preset_suite asan
 optional_suite "Windows program under Wine" \
-    "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix wine:wine wine64:wine64 Xvfb:xvfb xauth:xauth" \
+    "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix wine:wine Xvfb:xvfb xauth:xauth" \
     scripts/test-windows.sh
 optional_suite "fuzzers" "clang++:clang" scripts/fuzz.sh "${QUORVEL_FUZZ_SECONDS:-60}"
 
