@@ -139,6 +139,19 @@ compare_with_terminal() {  # NAME FOLDER ANSWER
     fi
 }
 
+# The driver itself: a program that ends without any window (here a test
+# program, which exits 0) must fail the GUI test, never pass it silently.
+echo "== GUI: a program with no question box"
+if timeout 120 wine "$driver" --exe "$(windows_path "$build/windows/tests/quorvel_win32_tests.exe")" \
+    --folder "$(windows_path "$work/sample")" --answer yes --expect-exit 0 2>&1 | tr -d '\r' >"$work/no-window.log"; then
+    fail "the driver passed a program that showed no question box"
+elif grep -q "the question box never appeared" "$work/no-window.log"; then
+    pass "the driver fails a program that shows no question box"
+else
+    fail "the driver failed a program with no question box for another reason"
+    cat "$work/no-window.log"
+fi
+
 for answer in yes no; do
     folder=$work/sample-$answer
     cp -r "$work/sample" "$folder"
