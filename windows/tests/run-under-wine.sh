@@ -73,13 +73,17 @@ driver=$build/windows/tests/quorvel-gui-driver.exe
 "$native/tools/sample_game/quorvel-make-sample" --profile sample --seed 3 "$work/sample" >/dev/null
 mkdir -p "$work/big"
 big_block=$((96 * 1024 * 1024))
+little_endian_int32() {
+    local value=$1
+    printf '%b' "$(printf '\\x%02x' $((value & 255)) $(((value >> 8) & 255)) $(((value >> 16) & 255)) \
+        $(((value >> 24) & 255)))"
+}
 for archive in sfx speech; do
     source_archive=$work/sample/$archive.pak
     size=$(stat -c %s "$source_archive")
     {
         head -c $((size - 4)) "$source_archive"
-        printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(((big_block + 4) & 255)) $((((big_block + 4) >> 8) & 255)) \
-            $((((big_block + 4) >> 16) & 255)) $((((big_block + 4) >> 24) & 255)))"
+        little_endian_int32 $((big_block + 4))
         head -c "$big_block" /dev/zero
         tail -c 4 "$source_archive"
     } >"$work/big/$archive.pak"
@@ -95,7 +99,8 @@ cp "$work/sample/sfx.pak" "$work/no-speech-yes/"
 
 # reference FOLDER ANSWER: the terminal program's output on a copy of FOLDER.
 reference() {
-    local folder=$1 answer=$2 copy="$work/reference-$(basename "$1")-$2"
+    local folder=$1 answer=$2 copy
+    copy="$work/reference-$(basename "$1")-$2"
     mkdir -p "$copy"
     cp "$folder"/*.pak "$copy/"
     (cd "$copy" && "$native/terminal/quorvel-extractor" "-${answer:0:1}" >/dev/null 2>&1) || true
@@ -247,7 +252,7 @@ if gui "big-close" "$folder" --answer no --expect-exit 2 --close-at 50; then
     elif ! diff -r -x "$big_file" "$want/sfx" "$folder/sfx" >/dev/null; then
         fail "close box: the files finished before the click differ from the terminal program's"
     else
-        pass "close box: exit code 2, $big_file removed, the $(ls "$folder/sfx" | wc -l) finished files intact"
+        pass "close box: exit code 2, $big_file removed, the $(find "$folder/sfx" -type f | wc -l) finished files intact"
     fi
 else
     fail "close box"
