@@ -98,14 +98,27 @@ void TerminalUi::SetBarPosition(BarHandle /*bar*/, int position)
 
 void TerminalUi::SetBarText(BarHandle /*bar*/, std::string_view text)
 {
-    // Redrawn only when the text changes: at most 10,001 times a run,
-    // however many blocks and chunks there are.
+    // Redrawn only when the text changes, and not more often than the eye
+    // can follow: drawing each of the 10,001 texts a run can show made a
+    // 1 GiB sound 10-20 % slower on a pseudo-terminal.
     if (!options_.draw_bar || (bar_line_open_ && text == bar_text_)) {
         return;
     }
     bar_text_ = text;
+    const auto now = options_.clock();
+    if (bar_line_open_ && now - last_draw_ < options_.redraw_interval) {
+        redraw_pending_ = true;
+        return;
+    }
+    DrawBarLine(now);
+}
+
+void TerminalUi::DrawBarLine(std::chrono::steady_clock::time_point now)
+{
     Print("\r" + DrawBar(bar_position_, bar_text_));
     bar_line_open_ = true;
+    redraw_pending_ = false;
+    last_draw_ = now;
 }
 
 bool TerminalUi::ProcessPendingMessages()
@@ -139,6 +152,9 @@ void TerminalUi::Print(std::string_view text)
 void TerminalUi::EndBarLine()
 {
     if (bar_line_open_) {
+        if (redraw_pending_) {
+            DrawBarLine(options_.clock());
+        }
         Print("\n");
         bar_line_open_ = false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <istream>
 #include <optional>
@@ -15,9 +16,15 @@ namespace quorvel {
 // terminal.
 class TerminalUi final : public UserInterface {
 public:
+    using Clock = std::chrono::steady_clock::time_point (*)();
+
     struct Options {
         std::optional<bool> answer;  // from -y / -n: the question is not asked
         bool draw_bar = false;       // stderr is a terminal
+        // The bar is redrawn at most this often; a change in between is
+        // drawn with the next one, or before the bar's line ends.
+        std::chrono::milliseconds redraw_interval{50};
+        Clock clock = &std::chrono::steady_clock::now;
     };
 
     TerminalUi(std::istream& input, std::FILE* output, Options options, const std::atomic<int>& stop_signal);
@@ -35,6 +42,7 @@ public:
 
 private:
     void Print(std::string_view text);
+    void DrawBarLine(std::chrono::steady_clock::time_point now);
     void EndBarLine();
 
     std::istream& input_;
@@ -44,6 +52,8 @@ private:
     int bar_position_ = 0;
     std::string bar_text_;
     bool bar_line_open_ = false;
+    bool redraw_pending_ = false;
+    std::chrono::steady_clock::time_point last_draw_;
 };
 
 // The answer to the question, or nothing for a line that is neither:

@@ -3,9 +3,9 @@
 
 #include "terminal/terminal_ui.hpp"
 
-#include <gtest/gtest.h>
-
+#include <chrono>
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 
@@ -104,8 +104,42 @@ TEST_F(TerminalSession, OnATerminalTheBarIsRedrawnInPlaceWhenItsTextChanges)
     ui.Unload();
     EXPECT_EQ(Output(),
               "Extracting: sfx\n"
-              "\r" + DrawBar(10, "10.00%") + "\r" + DrawBar(20, "20.01%") + "\n" +
-              "Extracting: speech\n");
+              "\r" +
+                  DrawBar(10, "10.00%") + "\r" + DrawBar(20, "20.01%") + "\n" + "Extracting: speech\n");
+}
+
+std::chrono::steady_clock::time_point g_fake_now;
+
+std::chrono::steady_clock::time_point FakeNow()
+{
+    return g_fake_now;
+}
+
+TEST_F(TerminalSession, RapidChangesAreDrawnTogetherAndTheLastOneBeforeTheLineEnds)
+{
+    std::istringstream input;
+    TerminalUi ui(input, output_, {.answer = true, .draw_bar = true, .clock = &FakeNow}, stop_signal_);
+    ui.SetStatusText("Extracting: sfx");
+    const auto draw = [&](int position, const char* text, int milliseconds) {
+        g_fake_now = std::chrono::steady_clock::time_point(std::chrono::milliseconds(milliseconds));
+        ui.SetBarPosition(1, position);
+        ui.SetBarText(1, text);
+    };
+    draw(1, "1.00%", 1000);  // the first is drawn at once
+    draw(2, "2.00%", 1010);  // too soon: waits
+    draw(3, "3.00%", 1049);  // still too soon: replaces the waiting one
+    draw(4, "4.00%", 1050);  // 50 ms after the last drawing: drawn
+    draw(5, "5.00%", 1060);  // waits, then is drawn before the line ends
+    ui.SetStatusText("Extracting: speech");
+    draw(6, "6.00%", 1061);  // a new line: drawn at once
+    ui.Unload();
+    EXPECT_EQ(Output(),
+              "Extracting: sfx\n"
+              "\r" +
+                  DrawBar(1, "1.00%") + "\r" + DrawBar(4, "4.00%") + "\r" + DrawBar(5, "5.00%") +
+                  "\nExtracting: speech\n"
+                  "\r" +
+                  DrawBar(6, "6.00%") + "\n");
 }
 
 TEST_F(TerminalSession, SignalStopsTheRunAtTheNextCheck)
