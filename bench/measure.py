@@ -145,7 +145,7 @@ class Harness:
             stderr = devnull
         # /usr/bin/time reports the command's own peak memory: a child of
         # this script would inherit the script's high-water mark from before exec.
-        rss_file = Path(cwd) / ".peak-rss"
+        rss_file = Path(cwd).resolve() / ".peak-rss"
         argv = ["/usr/bin/time", "-f", "%M", "-o", str(rss_file), *argv]
         start = time.perf_counter()
         process = subprocess.Popen(argv, cwd=cwd, stdin=stdin_read, stdout=devnull, stderr=stderr)

@@ -8,7 +8,8 @@
 # measures quorvel-extractor against cp and tar -xf of the same bytes and
 # writes bench/results/: results.md, results.json, time-vs-size.png and
 # micro.json. --quick uses small inputs and takes a minute or two; the full
-# run needs about 12 GiB of free disk and a quarter of an hour.
+# run needs about 12 GiB of free disk and a quarter of an hour. --cold drops
+# the page cache before every run (where allowed) and writes bench/results/cold/.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,7 +27,7 @@ usage() {
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --quick) quick="--quick"; repetitions=3 ;;
-        --cold) cold="--cold" ;;
+        --cold) cold="--cold"; results="$repo/bench/results/cold" ;;
         --data) data="$2"; shift ;;
         --repetitions) repetitions="$2"; shift ;;
         --only) only="$2"; shift ;;
