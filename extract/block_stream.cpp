@@ -54,7 +54,7 @@ private:
 class BlockStream {
 public:
     BlockStream(const std::string& name, FileSystem& files, InputFile& archive, ExtractionListener& listener)
-        : reader_(archive, ArchivePath(name)), output_(files, name), listener_(listener), name_(name)
+        : reader_(archive, ArchivePath(name)), output_(files, name), listener_(listener)
     {
     }
 
@@ -154,7 +154,6 @@ private:
     ArchiveReader reader_;
     EntryWriter output_;
     ExtractionListener& listener_;
-    std::string name_;
     std::optional<Truncation> truncation_;
 };
 
