@@ -52,15 +52,24 @@ std::size_t RiffCarver::Feed(std::span<const std::byte> bytes, bool block_end)
             return done;
         }
         // The bytes before a "RIFF" belong to the current piece whatever it
-        // turns out to be; routing them first also completes its header.
-        Route(bytes.subspan(routed, match - routed));
-        routed = match;
-        switch (Judge(bytes, match, block_end)) {
+        // turns out to be. They are routed first while its header is
+        // incomplete, so that the verdict sees the declared size; after
+        // that, a "RIFF" that is sound data leaves them to be written with
+        // what follows, in one write rather than one per chance match.
+        if (piece_length_ < kWholeHeader) {
+            Route(bytes.subspan(routed, match - routed));
+            routed = match;
+        }
+        const std::uint64_t offset_in_piece = piece_length_ + (match - routed);
+        switch (Judge(bytes, match, offset_in_piece, block_end)) {
             case Verdict::kNeedMoreBytes:
+                Route(bytes.subspan(routed, match - routed));
                 return match;
             case Verdict::kSoundData:
                 break;
             case Verdict::kSplit:
+                Route(bytes.subspan(routed, match - routed));
+                routed = match;
                 EndPiece();
                 output_.NextNumber();
                 output_.Create(".wav");
@@ -71,10 +80,9 @@ std::size_t RiffCarver::Feed(std::span<const std::byte> bytes, bool block_end)
     }
 }
 
-RiffCarver::Verdict RiffCarver::Judge(std::span<const std::byte> bytes, std::size_t match, bool block_end) const
+RiffCarver::Verdict RiffCarver::Judge(std::span<const std::byte> bytes, std::size_t match,
+                                      std::uint64_t offset_in_piece, bool block_end) const
 {
-    // Everything before the match has been routed: it starts at piece_length_.
-    const std::uint64_t offset_in_piece = piece_length_;
     if (offset_in_piece < kWholeHeader || static_cast<std::int64_t>(offset_in_piece) >= kept_length_) {
         return Verdict::kSplit;
     }

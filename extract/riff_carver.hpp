@@ -36,7 +36,10 @@ public:
 private:
     enum class Verdict { kSplit, kSoundData, kNeedMoreBytes };
 
-    Verdict Judge(std::span<const std::byte> bytes, std::size_t match, bool block_end) const;
+    // `offset_in_piece` is where the match lies in the current piece, whose
+    // header must be complete when it is 12 or more.
+    Verdict Judge(std::span<const std::byte> bytes, std::size_t match, std::uint64_t offset_in_piece,
+                  bool block_end) const;
     void StartPiece();
     void Route(std::span<const std::byte> bytes);
     void Emit(std::span<const std::byte> bytes, std::uint64_t offset_in_piece);
