@@ -183,12 +183,13 @@ class Harness:
             path = folder / name
             if path.is_dir() and len(os.listdir(path)) > MANY_FILES:
                 # ext4 without a journal passes over inodes freed in the last
-                # minutes when it makes new ones: deleting 200,000 files
-                # before each run would slow every later run down. They are
-                # set aside and deleted once the input is done.
+                # minutes when it makes new ones: deleting thousands of files
+                # before a run would slow that run and the next inputs' down.
+                # They are set aside and deleted once everything is measured.
                 self.set_aside += 1
-                (folder / "set-aside").mkdir(exist_ok=True)
-                path.rename(folder / "set-aside" / str(self.set_aside))
+                aside = Path(self.args.data) / "set-aside"
+                aside.mkdir(exist_ok=True)
+                path.rename(aside / str(self.set_aside))
             elif path.is_dir():
                 shutil.rmtree(path)
             elif path.exists():
@@ -231,8 +232,15 @@ class Harness:
             print(f"  round {repetition + 1}: " + ", ".join(
                 f"{v} {r[-1].wall:.3f} s" for v, r in result.runs.items()), flush=True)
         self.note_noise(result)
-        shutil.rmtree(folder if not self.args.keep_inputs else folder / "set-aside", ignore_errors=True)
+        if not self.args.keep_inputs:
+            shutil.rmtree(folder)
         return result
+
+    def remove_set_aside(self):
+        aside = Path(self.args.data) / "set-aside"
+        if aside.exists():
+            print("removing the outputs set aside between runs", flush=True)
+            shutil.rmtree(aside)
 
     def note_noise(self, result):
         for variant, runs in result.runs.items():
@@ -253,10 +261,13 @@ def micro_benchmarks(path):
             continue
         name = entry["name"].split("/")[0].removeprefix("BM_")
         label = entry.get("label", entry["name"])
-        if "bytes_per_second" in entry:
+        if "bytes_per_second" in entry and name not in ("TinyBlocks", "SmallSoundBlocks"):
+            if name in ("CarveLargeBlock", "CopyLargeBlock"):
+                label = entry["name"].removeprefix("BM_").removesuffix("_median")
             table.setdefault(name, {})[label] = entry["bytes_per_second"] / 1e9
         if "items_per_second" in entry and name in ("TinyBlocks", "SmallSoundBlocks"):
-            table.setdefault(name, {})[entry["name"]] = entry["items_per_second"]
+            table.setdefault(name, {})[entry["name"].removeprefix("BM_").removesuffix("_median")] = \
+                entry["items_per_second"]
     return table
 
 
@@ -269,7 +280,7 @@ def write_report(results, harness, out, micro):
     cache = "cold (page cache dropped before every run)" if harness.cold else \
         "warm (inputs read into the page cache before every run; outputs stay in the page cache)"
     lines += [
-        "| input | archive size | files out | tool (s) | cp (s) | tar -xf (s) | tool / reference | target | "
+        "| input | archive size | files out | tool (s) | cp (s) | tar -xf (s) | tool / references | target | "
         "tool CPU s/GiB | tool peak RSS | cp / tar peak RSS |",
         "|---|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|",
     ]
@@ -290,7 +301,7 @@ def write_report(results, harness, out, micro):
                        rss < RSS_LIMIT_KIB))
         lines.append(
             f"| ({case.key}) {case.name} | {result.input_bytes / MIB:,.1f} MiB | {result.output_files:,} | "
-            f"{tool:.3f} | {cp:.3f} | {tar:.3f} | {ratio:.2f} × {label} | ≤ {limit:.2f} × {label}: "
+            f"{tool:.3f} | {cp:.3f} | {tar:.3f} | {tool / cp:.2f} × cp, {tool / tar:.2f} × tar | ≤ {limit:.2f} × {label}: "
             f"{verdict(ok)} | {cpu_per_gib:.2f} | {rss / 1024:.1f} MiB | "
             f"{result.peak_rss('cp') / 1024:.1f} / {result.peak_rss('tar -xf') / 1024:.1f} MiB |")
         if case.progress:
@@ -422,6 +433,7 @@ def main():
 
     started = time.time()
     results = [harness.measure(case) for case in cases]
+    harness.remove_set_aside()
     report = write_report(results, harness, out, micro_benchmarks(args.micro_json))
     write_plot(results, out)
     raw = {

@@ -8,8 +8,11 @@
 # measures quorvel-extractor against cp and tar -xf of the same bytes and
 # writes bench/results/: results.md, results.json, time-vs-size.png and
 # micro.json. --quick uses small inputs and takes a minute or two; the full
-# run needs about 12 GiB of free disk and a quarter of an hour. --cold drops
-# the page cache before every run (where allowed) and writes bench/results/cold/.
+# run needs about 30 GiB of free disk and 20 minutes. Start it some minutes
+# after any mass deletion on the same ext4 file system: a file system without
+# a journal creates files slowly for a while after many were deleted.
+# --cold drops the page cache before every run (where allowed) and writes
+# bench/results/cold/.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -21,7 +24,7 @@ repetitions=5
 only=""
 
 usage() {
-    sed -n '2,12p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+    awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "${BASH_SOURCE[0]}"
 }
 
 while [[ $# -gt 0 ]]; do
@@ -37,9 +40,10 @@ while [[ $# -gt 0 ]]; do
     shift
 done
 
-# Room for the largest input five times over: the archive, the extractor's
-# output, cp's copy, the tar archive and what tar -xf unpacks.
-if [[ -n "$quick" ]]; then need_gib=1; else need_gib=12; fi
+# Room for the largest input five times over (the archive, the extractor's
+# output, cp's copy, the tar archive and what tar -xf unpacks), and for the
+# outputs of many files kept until the end (see measure.py).
+if [[ -n "$quick" ]]; then need_gib=2; else need_gib=30; fi
 mkdir -p "$data"
 free_gib=$(( $(df --output=avail -k "$data" | tail -1) / 1024 / 1024 ))
 if (( free_gib < need_gib )); then
