@@ -101,7 +101,7 @@ void BM_CarveLargeBlock(benchmark::State& state)
 }
 BENCHMARK(BM_CarveLargeBlock)->Arg(64 << 10)->Arg(64 << 20)->Unit(benchmark::kMillisecond);
 
-// One large block that is not RIFF: copied through without inspection.
+// One large block that is not RIFF: copied through without being looked at.
 void BM_CopyLargeBlock(benchmark::State& state)
 {
     Bytes archive;
