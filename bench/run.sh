@@ -11,8 +11,8 @@
 # run needs about 30 GiB of free disk and 20 minutes. Start it some minutes
 # after any mass deletion on the same ext4 file system: a file system without
 # a journal creates files slowly for a while after many were deleted.
-# --cold drops the page cache before every run (where allowed) and writes
-# bench/results/cold/.
+# --cold drops the page cache before every run (where allowed). Quick and
+# cold runs write to bench/results/quick/ and bench/results/cold/.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -30,7 +30,7 @@ usage() {
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --quick) quick="--quick"; repetitions=3 ;;
-        --cold) cold="--cold"; results="$repo/bench/results/cold" ;;
+        --cold) cold="--cold" ;;
         --data) data="$2"; shift ;;
         --repetitions) repetitions="$2"; shift ;;
         --only) only="$2"; shift ;;
@@ -39,6 +39,10 @@ while [[ $# -gt 0 ]]; do
     esac
     shift
 done
+
+# The full warm run's results are the reference: other runs go beside them.
+if [[ -n "$quick" ]]; then results="$results/quick"; fi
+if [[ -n "$cold" ]]; then results="$results/cold"; fi
 
 # Room for the largest input five times over (the archive, the extractor's
 # output, cp's copy, the tar archive and what tar -xf unpacks), and for the
