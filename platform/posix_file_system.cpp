@@ -175,8 +175,22 @@ void PosixFileSystem::MakeFolder(const std::string& path) noexcept
 
 std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& path)
 {
+    // The usual case, a name not taken yet, in one call: O_EXCL makes a new,
+    // empty, regular file or fails, and never follows a link.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        return std::make_unique<PosixOutputFile>(fd, path);
+    }
+    if (errno != EEXIST) {
+        ThrowError(errno, path);
+    }
+    return ReplaceOutput(path);
+}
+
+std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& path)
+{
     // No O_TRUNC yet: what is in the file's place is checked before anything
-    // of it is changed.
+    // of it is changed. Non-blocking, so that a FIFO cannot stall the open.
     FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
     if (fd.get() < 0) {
         if (errno == ELOOP) {
@@ -194,10 +208,9 @@ std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& pat
     if (status.st_nlink > 1) {
         ThrowError(EMLINK, path, "the file has other hard links; overwriting it would change them too");
     }
-    // A new file is already empty. Truncating it anyway would cost a
-    // system call and, on ext4, an early flush of the whole file when it is
-    // closed (the file system takes it for a file being replaced), which
-    // makes many small outputs several times slower.
+    // Truncating an empty file would cost a call and, on ext4, an early
+    // flush when it is closed (the file system takes it for a file being
+    // replaced).
     if (status.st_size != 0 && ::ftruncate(fd.get(), 0) != 0) {
         ThrowError(errno, path);
     }

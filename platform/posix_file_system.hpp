@@ -13,6 +13,11 @@ public:
     std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
     void RemoveOutput(const std::string& path) noexcept override;
     std::string Join(const std::string& folder, const std::string& file) const override;
+
+private:
+    // The careful path for a name that is taken: a file of an earlier run,
+    // or something planted in its place.
+    static std::unique_ptr<OutputFile> ReplaceOutput(const std::string& path);
 };
 
 }  // namespace quorvel
