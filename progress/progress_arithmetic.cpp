@@ -1,6 +1,7 @@
 #include "progress/progress_arithmetic.hpp"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace quorvel {
@@ -21,11 +22,13 @@ std::string PercentText(std::int64_t hundredths)
     const bool negative = hundredths < 0;
     const std::uint64_t magnitude =
         negative ? 0 - static_cast<std::uint64_t>(hundredths) : static_cast<std::uint64_t>(hundredths);
-    std::string decimals = std::to_string(magnitude % 100);
-    if (decimals.size() < 2) {
-        decimals.insert(0, 1, '0');
-    }
-    return (negative ? "-" : "") + std::to_string(magnitude / 100) + "." + decimals + "%";
+    // Integers only, so the locale cannot change the decimal point or group
+    // the digits. "-" + 20 digits + "." + 2 + "%" fits with room to spare.
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%s%llu.%02llu%%", negative ? "-" : "",
+                                     static_cast<unsigned long long>(magnitude / 100),
+                                     static_cast<unsigned long long>(magnitude % 100));
+    return std::string(text, static_cast<std::size_t>(length));
 }
 
 ProgressReading ReadProgress(std::int64_t done, std::int64_t total)

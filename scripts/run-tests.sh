@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs every test of the project, as CI does:
 #   1. the optimised build's tests (unit, end-to-end, fault injection),
-#   2. the same suite under AddressSanitizer + UndefinedBehaviorSanitizer,
-#   3. the Windows program, cross-built and tested under Wine in Xvfb,
-#   4. the fuzzers, for a bounded time each (QUORVEL_FUZZ_SECONDS, default 60).
+#   2. plain source builds with g++ and clang++ in every build type, warnings
+#      as errors, each running the unit tests, and without GoogleTest,
+#   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer,
+#   4. the Windows program, cross-built and tested under Wine in Xvfb,
+#   5. the fuzzers, for a bounded time each (QUORVEL_FUZZ_SECONDS, default 60).
 # Outside CI, a suite whose tools are not installed is skipped with a note
 # naming the packages; with CI=true nothing is skipped.
 set -uo pipefail
@@ -66,6 +68,8 @@ if [[ -n $packages ]] || [[ ! -e /usr/include/gtest/gtest.h ]]; then
 fi
 
 run_suite "tests (optimised build)" preset_suite default
+optional_suite "builds with g++ and clang++ in Debug, Release and RelWithDebInfo" "clang++:clang" \
+    scripts/test-build-matrix.sh
 run_suite "tests under AddressSanitizer + UndefinedBehaviorSanitizer" preset_suite asan
 optional_suite "Windows program under Wine" \
     "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix wine:wine Xvfb:xvfb xauth:xauth" \

@@ -40,11 +40,13 @@ std::optional<bool> ParseAnswer(std::string_view line)
 std::string DrawBar(int position, std::string_view text)
 {
     const int filled = std::clamp(position, 0, 100) * kBarCells / 100;
-    std::string bar = "[";
+    std::string bar;
+    bar.reserve(kBarCells + 3 + text.size());
+    bar.push_back('[');
     bar.append(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kBarCells - filled), '-');
-    bar += "] ";
-    bar += text;
+    bar.append("] ");
+    bar.append(text);
     return bar;
 }
 
@@ -115,7 +117,9 @@ void TerminalUi::SetBarText(BarHandle /*bar*/, std::string_view text)
 
 void TerminalUi::DrawBarLine(std::chrono::steady_clock::time_point now)
 {
-    Print("\r" + DrawBar(bar_position_, bar_text_));
+    std::string line = "\r";
+    line += DrawBar(bar_position_, bar_text_);
+    Print(line);
     bar_line_open_ = true;
     redraw_pending_ = false;
     last_draw_ = now;
