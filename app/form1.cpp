@@ -6,6 +6,7 @@ namespace quorvel {
 namespace {
 
 constexpr std::string_view kQuestion = "Also extract speech files?";
+// The question box always carries this fixed caption, not the window's title.
 constexpr std::string_view kQuestionCaption = "Project1";
 constexpr std::string_view kTitle = "Quorvel Extractor";
 
@@ -13,22 +14,25 @@ constexpr std::string_view kTitle = "Quorvel Extractor";
 
 RunEnd Form1::FormLoad()
 {
+    RunEnd end = RunEnd::kCompleted;
     try {
         Run();
     } catch (const ExtractError& error) {
         ui_.ReportError(error.failure());
-        return RunEnd::kFailed;
+        end = RunEnd::kFailed;
     } catch (const Cancelled&) {
         ui_.Unload();
-        return RunEnd::kCancelled;
+        end = RunEnd::kCancelled;
     }
-    if (truncations_.empty()) {
-        return RunEnd::kCompleted;
-    }
+    // However the run ended, an archive found short is told, after the
+    // error if there was one: nothing else would say that it lacked bytes.
     for (const Truncation& truncation : truncations_) {
         ui_.ReportWarning(truncation.Describe());
     }
-    return RunEnd::kTruncated;
+    if (end == RunEnd::kCompleted && !truncations_.empty()) {
+        return RunEnd::kTruncated;
+    }
+    return end;
 }
 
 void Form1::Run()
@@ -46,9 +50,7 @@ void Form1::Run()
         AddArchiveSize(name);
     }
     for (const std::string& name : archives) {
-        if (auto truncation = ExtractArchive(name, files_, *this)) {
-            truncations_.push_back(std::move(*truncation));
-        }
+        ExtractArchive(name, files_, *this);
     }
     ui_.Unload();
 }
@@ -62,6 +64,11 @@ void Form1::AddArchiveSize(const std::string& name)
 void Form1::StatusChanged(std::string_view text)
 {
     ui_.SetStatusText(text);
+}
+
+void Form1::TruncationFound(const Truncation& truncation)
+{
+    truncations_.push_back(truncation);
 }
 
 void Form1::Advance(std::uint64_t bytes)

@@ -33,6 +33,7 @@ private:
     void AddArchiveSize(const std::string& name);
 
     void StatusChanged(std::string_view text) override;
+    void TruncationFound(const Truncation& truncation) override;
     void Advance(std::uint64_t bytes) override;
     void Checkpoint() override;
 

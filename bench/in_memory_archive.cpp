@@ -56,7 +56,10 @@ std::unique_ptr<InputFile> DiscardingFileSystem::OpenArchive(const std::string& 
     return std::make_unique<MemoryInput>(archive_);
 }
 
-void DiscardingFileSystem::MakeFolder(const std::string& /*path*/) noexcept {}
+std::optional<Failure> DiscardingFileSystem::MakeFolder(const std::string& /*path*/)
+{
+    return std::nullopt;
+}
 
 std::unique_ptr<OutputFile> DiscardingFileSystem::CreateOutput(const std::string& /*path*/)
 {

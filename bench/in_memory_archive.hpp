@@ -21,7 +21,7 @@ public:
     std::uint64_t BytesWritten() const { return bytes_written_; }
 
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override;
-    void MakeFolder(const std::string& path) noexcept override;
+    std::optional<Failure> MakeFolder(const std::string& path) override;
     std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
     void RemoveOutput(const std::string& path) noexcept override;
     std::string Join(const std::string& folder, const std::string& file) const override;

@@ -53,12 +53,13 @@ private:
 
 class BlockStream {
 public:
-    BlockStream(const std::string& name, FileSystem& files, InputFile& archive, ExtractionListener& listener)
-        : reader_(archive, ArchivePath(name)), output_(files, name), listener_(listener)
+    BlockStream(const std::string& name, FileSystem& files, InputFile& archive, std::optional<Failure> folder_failure,
+                ExtractionListener& listener)
+        : reader_(archive, ArchivePath(name)), output_(files, name, std::move(folder_failure)), listener_(listener)
     {
     }
 
-    std::optional<Truncation> Run()
+    void Run()
     {
         while (reader_.Remaining() >= kLengthFieldSize) {
             const std::uint64_t block_offset = reader_.Position();
@@ -69,20 +70,20 @@ public:
             listener_.Advance(kLengthFieldSize);
             output_.NextNumber();
             std::int64_t payload = block_length - static_cast<std::int64_t>(kLengthFieldSize);
-            if (payload > 0 && static_cast<std::uint64_t>(payload) > reader_.Remaining()) {
+            const bool truncated = payload > 0 && static_cast<std::uint64_t>(payload) > reader_.Remaining();
+            if (truncated) {
                 // Extract what is there by the usual rules, then stop.
-                truncation_ =
-                    Truncation{reader_.path(), block_offset, static_cast<std::uint64_t>(payload) - reader_.Remaining()};
+                listener_.TruncationFound(Truncation{reader_.path(), block_offset,
+                                                     static_cast<std::uint64_t>(payload) - reader_.Remaining()});
                 payload = static_cast<std::int64_t>(reader_.Remaining());
             }
             ExtractBlock(payload);
             output_.Close();
             listener_.Checkpoint();
-            if (truncation_) {
+            if (truncated) {
                 break;
             }
         }
-        return truncation_;
     }
 
 private:
@@ -154,7 +155,6 @@ private:
     ArchiveReader reader_;
     EntryWriter output_;
     ExtractionListener& listener_;
-    std::optional<Truncation> truncation_;
 };
 
 }  // namespace
@@ -170,15 +170,14 @@ std::string ArchivePath(std::string_view name)
     return std::string(name) + ".pak";
 }
 
-std::optional<Truncation> ExtractArchive(const std::string& name, FileSystem& files, ExtractionListener& listener)
+void ExtractArchive(const std::string& name, FileSystem& files, ExtractionListener& listener)
 {
     listener.StatusChanged("Extracting: " + name);
     // Opened once to check that it is there before anything is created.
     files.OpenArchive(ArchivePath(name));
     const auto archive = files.OpenArchive(ArchivePath(name));
-    files.MakeFolder(name);
-    BlockStream stream(name, files, *archive, listener);
-    return stream.Run();
+    BlockStream stream(name, files, *archive, files.MakeFolder(name), listener);
+    stream.Run();
 }
 
 }  // namespace quorvel

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,11 +8,17 @@
 
 namespace quorvel {
 
+struct Truncation;
+
 // How the extraction reports to whoever runs it.
 class ExtractionListener {
 public:
     virtual ~ExtractionListener() = default;
     virtual void StatusChanged(std::string_view text) = 0;
+    // The archive ends inside its last block. Told as soon as that is known,
+    // before the block is extracted, so that a run that then fails or is
+    // stopped can still say so.
+    virtual void TruncationFound(const Truncation& truncation) = 0;
     // Bytes of the archive accounted for since the last call.
     virtual void Advance(std::uint64_t bytes) = 0;
     // After every block and every 64 KiB chunk: show the progress and let
@@ -35,6 +40,6 @@ std::string ArchivePath(std::string_view name);
 // Unpacks {name}.pak into the folder {name}, one numbered file per block and
 // per carved sound. Throws ExtractError on failure; files finished before
 // then stay, the one being written is removed.
-std::optional<Truncation> ExtractArchive(const std::string& name, FileSystem& files, ExtractionListener& listener);
+void ExtractArchive(const std::string& name, FileSystem& files, ExtractionListener& listener);
 
 }  // namespace quorvel

@@ -17,7 +17,10 @@ std::string EntryFileName(std::string_view name, std::int64_t number, std::strin
     return file_name;
 }
 
-EntryWriter::EntryWriter(FileSystem& files, std::string name) : files_(files), name_(std::move(name)) {}
+EntryWriter::EntryWriter(FileSystem& files, std::string name, std::optional<Failure> folder_failure)
+    : files_(files), name_(std::move(name)), folder_failure_(std::move(folder_failure))
+{
+}
 
 EntryWriter::~EntryWriter()
 {
@@ -31,7 +34,17 @@ void EntryWriter::Create(std::string_view extension)
 {
     Close();
     current_path_ = files_.Join(name_, EntryFileName(name_, entry_number_, extension));
-    current_ = files_.CreateOutput(current_path_);
+    try {
+        current_ = files_.CreateOutput(current_path_);
+    } catch (const ExtractError&) {
+        // No file can be made in a folder that could not be made: the
+        // folder's own error names the cause (say, a game folder the user
+        // may not write in) where the file's would only say it is missing.
+        if (folder_failure_) {
+            throw ExtractError(*folder_failure_);
+        }
+        throw;
+    }
 }
 
 void EntryWriter::Write(std::span<const std::byte> bytes)

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,7 +20,9 @@ std::string EntryFileName(std::string_view name, std::int64_t number, std::strin
 // failed or was stopped while writing it) is incomplete and gets removed.
 class EntryWriter {
 public:
-    EntryWriter(FileSystem& files, std::string name);
+    // `folder_failure`: why the output folder could not be made, if it
+    // could not; reported in place of the first file creation's error.
+    EntryWriter(FileSystem& files, std::string name, std::optional<Failure> folder_failure = std::nullopt);
     ~EntryWriter();
     EntryWriter(const EntryWriter&) = delete;
     EntryWriter& operator=(const EntryWriter&) = delete;
@@ -38,6 +41,7 @@ public:
 private:
     FileSystem& files_;
     std::string name_;
+    std::optional<Failure> folder_failure_;
     std::int64_t entry_number_ = 0;
     std::unique_ptr<OutputFile> current_;
     std::string current_path_;

@@ -6,7 +6,7 @@ std::string Failure::Describe() const
 {
     std::string text = "Error " + std::to_string(number) + ": " + description;
     if (!file.empty()) {
-        text += "\nFile: " + file;
+        text += (file_is_a_folder ? "\nFolder: " : "\nFile: ") + file;
     }
     if (offset) {
         text += "\nOffset: " + std::to_string(*offset);

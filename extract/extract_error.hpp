@@ -8,12 +8,14 @@
 namespace quorvel {
 
 // A failure the user can act on: the operating system's error number and
-// description, the file concerned and, where it helps, the archive offset.
+// description, the file (or folder) concerned and, where it helps, the
+// archive offset.
 struct Failure {
     long number = 0;
     std::string description;
     std::string file;
     std::optional<std::uint64_t> offset;
+    bool file_is_a_folder = false;
 
     std::string Describe() const;
 };

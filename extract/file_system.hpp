@@ -3,8 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+
+#include "extract/extract_error.hpp"
 
 namespace quorvel {
 
@@ -40,9 +43,11 @@ class FileSystem {
 public:
     virtual ~FileSystem() = default;
     virtual std::unique_ptr<InputFile> OpenArchive(const std::string& path) = 0;
-    // Creating a folder may fail (it exists, or something is in the way);
-    // the caller ignores that, and a later file creation reports it.
-    virtual void MakeFolder(const std::string& path) noexcept = 0;
+    // Makes an output folder. Returns why it could not be made, or nothing
+    // when it was made or is there already from an earlier run. A file in
+    // the folder's way is reported here or by the first file creation,
+    // whichever of the two the platform words more clearly.
+    virtual std::optional<Failure> MakeFolder(const std::string& path) = 0;
     virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
     // Removes a file this program created; failures are ignored because it
     // only runs while another failure is already being reported.

@@ -22,6 +22,7 @@ public:
     explicit CountingListener(std::uint64_t cancel_at) : cancel_at_(cancel_at) {}
 
     void StatusChanged(std::string_view /*text*/) override {}
+    void TruncationFound(const Truncation& found) override { truncation_ = found; }
     void Advance(std::uint64_t bytes) override { advanced_ += bytes; }
     void Checkpoint() override
     {
@@ -31,11 +32,13 @@ public:
     }
 
     std::uint64_t advanced() const { return advanced_; }
+    const std::optional<Truncation>& truncation() const { return truncation_; }
 
 private:
     std::uint64_t cancel_at_;
     std::uint64_t advanced_ = 0;
     std::uint64_t checkpoints_ = 0;
+    std::optional<Truncation> truncation_;
 };
 
 struct CoreRun {
@@ -59,7 +62,7 @@ CoreRun RunCore(std::span<const std::byte> archive, const RunOptions& options)
     CountingListener listener(options.fault == Fault::kCancel ? options.fault_at : 0);
     CoreRun run;
     try {
-        run.truncation = ExtractArchive(kName, files, listener);
+        ExtractArchive(kName, files, listener);
     } catch (const ExtractError& error) {
         run.failure = error.failure();
     } catch (const Cancelled&) {
@@ -67,6 +70,7 @@ CoreRun RunCore(std::span<const std::byte> archive, const RunOptions& options)
     }
     Expect(files.OpenOutputs() == 0, "an output file was left open");
     Expect(files.Folders().contains(kName), "the output folder was not made");
+    run.truncation = listener.truncation();
     run.outputs = files.Outputs();
     run.progress = listener.advanced();
     return run;

@@ -17,6 +17,8 @@
 namespace quorvel {
 namespace {
 
+constexpr const char* kNotARegularFile = "the name is taken by something that is not a regular file";
+
 [[noreturn]] void ThrowError(int number, const std::string& path, std::string description = {})
 {
     if (description.empty()) {
@@ -168,9 +170,15 @@ std::unique_ptr<InputFile> PosixFileSystem::OpenArchive(const std::string& path)
     return std::make_unique<PosixInputFile>(fd.release(), path, static_cast<std::uint64_t>(status.st_size));
 }
 
-void PosixFileSystem::MakeFolder(const std::string& path) noexcept
+std::optional<Failure> PosixFileSystem::MakeFolder(const std::string& path)
 {
-    ::mkdir(path.c_str(), 0777);
+    // A file in the way is left to the first file creation, whose "Not a
+    // directory" says it better than "File exists".
+    if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) {
+        return std::nullopt;
+    }
+    const int number = errno;
+    return Failure{.number = number, .description = std::strerror(number), .file = path, .offset = {}, .file_is_a_folder = true};
 }
 
 std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& path)
@@ -196,6 +204,11 @@ std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& pa
         if (errno == ELOOP) {
             ThrowError(errno, path, "the name is a symbolic link; the extractor never writes through links");
         }
+        // A FIFO nobody reads, a socket or a device without a driver: none
+        // of them can even be opened for writing, and none is a file.
+        if (errno == ENXIO) {
+            ThrowError(EINVAL, path, kNotARegularFile);
+        }
         ThrowError(errno, path);
     }
     struct stat status {};
@@ -203,7 +216,7 @@ std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& pa
         ThrowError(errno, path);
     }
     if (!S_ISREG(status.st_mode)) {
-        ThrowError(EINVAL, path, "the name is taken by something that is not a regular file");
+        ThrowError(EINVAL, path, kNotARegularFile);
     }
     if (status.st_nlink > 1) {
         ThrowError(EMLINK, path, "the file has other hard links; overwriting it would change them too");

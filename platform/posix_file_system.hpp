@@ -9,7 +9,7 @@ namespace quorvel {
 class PosixFileSystem final : public FileSystem {
 public:
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override;
-    void MakeFolder(const std::string& path) noexcept override;
+    std::optional<Failure> MakeFolder(const std::string& path) override;
     std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
     void RemoveOutput(const std::string& path) noexcept override;
     std::string Join(const std::string& folder, const std::string& file) const override;

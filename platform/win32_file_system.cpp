@@ -190,9 +190,25 @@ std::unique_ptr<InputFile> Win32FileSystem::OpenArchive(const std::string& path)
     return std::make_unique<Win32InputFile>(handle.release(), path, static_cast<std::uint64_t>(size.QuadPart));
 }
 
-void Win32FileSystem::MakeFolder(const std::string& path) noexcept
+std::optional<Failure> Win32FileSystem::MakeFolder(const std::string& path)
 {
-    ::CreateDirectoryW(WidenUtf8(path).c_str(), nullptr);
+    if (::CreateDirectoryW(WidenUtf8(path).c_str(), nullptr)) {
+        return std::nullopt;
+    }
+    const DWORD number = ::GetLastError();
+    // A file in the way is named here: creating a file inside it would only
+    // say "The system cannot find the path specified".
+    if (number == ERROR_ALREADY_EXISTS) {
+        const DWORD attributes = ::GetFileAttributesW(WidenUtf8(path).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return std::nullopt;
+        }
+    }
+    return Failure{.number = static_cast<long>(number),
+                   .description = DescribeWindowsError(number),
+                   .file = path,
+                   .offset = {},
+                   .file_is_a_folder = true};
 }
 
 std::unique_ptr<OutputFile> Win32FileSystem::CreateOutput(const std::string& path)

@@ -31,7 +31,8 @@ inline void RunExtraction(ExtractionRun& run, std::string_view archive, std::siz
 {
     run.file_system.AddArchive("sfx.pak", ToBytes(archive));
     run.file_system.LimitReadSize(read_limit);
-    run.truncation = ExtractArchive("sfx", run.file_system, run.listener);
+    ExtractArchive("sfx", run.file_system, run.listener);
+    run.truncation = run.listener.truncation;
     run.files = OutputsAsText(run.file_system);
 }
 

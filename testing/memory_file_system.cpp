@@ -72,11 +72,13 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenArchive(const std::string& path
     return std::make_unique<MemoryInputFile>(found->second, read_limit_);
 }
 
-void MemoryFileSystem::MakeFolder(const std::string& path) noexcept
+std::optional<Failure> MemoryFileSystem::MakeFolder(const std::string& path)
 {
-    if (!blocked_folders_.contains(path)) {
-        folders_.insert(path);
+    if (blocked_folders_.contains(path)) {
+        return Failure{.number = EACCES, .description = std::strerror(EACCES), .file = path, .offset = {}, .file_is_a_folder = true};
     }
+    folders_.insert(path);
+    return std::nullopt;
 }
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path)

@@ -27,7 +27,8 @@ constexpr int kLabelId = 2;
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
 
-// The progress bar, exactly as the run sequence has always made it.
+// The progress bar: a plain child control the run sequence creates itself,
+// so that its class, styles and id are fixed here and nowhere else.
 constexpr DWORD kBarExStyle = WS_EX_CLIENTEDGE;
 constexpr char kBarClass[] = "msctls_progress32";
 constexpr DWORD kBarStyle = 0x50000001;  // WS_CHILD | WS_VISIBLE | PBS_SMOOTH

@@ -139,6 +139,53 @@ TEST_F(RunSequence, TruncatedArchiveIsReportedAfterTheWorkAndTheRunGoesOn)
     EXPECT_TRUE(testing::OutputsAsText(files).contains("speech/speech_0001.wav"));
 }
 
+// sfx.pak lacks 33 bytes of its last block; then the run fails or is stopped.
+class TruncationThenAnotherEnd : public RunSequence {
+protected:
+    void SetUp() override
+    {
+        files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQF").Int32(40).Text("RIF").Bytes());
+        files.AddArchive("speech.pak", ArchiveBytes().Block("DATA" + std::string(3 * 65536, 's')).Final().Bytes());
+    }
+
+    static bool IsTheTruncationWarning(const std::string& line)
+    {
+        return line.starts_with("warning sfx.pak is truncated: the block at offset 8 is missing 33 bytes");
+    }
+};
+
+TEST_F(TruncationThenAnotherEnd, AFailureIsReportedFirstThenTheTruncation)
+{
+    files.BlockFolder("speech");
+    ScriptedUi ui(true);
+    EXPECT_EQ(Run(ui), RunEnd::kFailed);
+    ASSERT_GE(ui.log.size(), 2u);
+    EXPECT_EQ(ui.log[ui.log.size() - 2], "error speech");
+    EXPECT_TRUE(IsTheTruncationWarning(ui.log.back())) << ui.log.back();
+}
+
+TEST_F(TruncationThenAnotherEnd, AStopIsFollowedByTheTruncation)
+{
+    ScriptedUi ui(true);
+    ui.stop_after_messages = 6;  // in speech's big block
+    EXPECT_EQ(Run(ui), RunEnd::kCancelled);
+    EXPECT_FALSE(testing::OutputsAsText(files).contains("speech/speech_0001"));
+    ASSERT_GE(ui.log.size(), 2u);
+    EXPECT_EQ(ui.log[ui.log.size() - 2], "unload");
+    EXPECT_TRUE(IsTheTruncationWarning(ui.log.back())) << ui.log.back();
+}
+
+TEST_F(TruncationThenAnotherEnd, AStopInsideTheShortBlockItselfStillTellsOfIt)
+{
+    files.AddArchive("sfx.pak", ArchiveBytes().Int32(1 << 20).Text("DATA" + std::string(3 * 65536, 'x')).Bytes());
+    ScriptedUi ui(false);
+    ui.stop_after_messages = 2;  // after the first 64 KiB of the short block
+    EXPECT_EQ(Run(ui), RunEnd::kCancelled);
+    EXPECT_TRUE(files.Outputs().empty());
+    ASSERT_FALSE(ui.log.empty());
+    EXPECT_TRUE(ui.log.back().starts_with("warning sfx.pak is truncated: the block at offset 0")) << ui.log.back();
+}
+
 TEST_F(RunSequence, EmptyArchivesGiveNoProgressUpdatesAtAll)
 {
     testing::MemoryFileSystem empty;

@@ -29,7 +29,7 @@ Files Extract(const ArchiveBytes& archive)
     return Extract(archive, run);
 }
 
-TEST(BlockStream, TaggedBlockThenEmptyBlockAsInTheWorkedExample)
+TEST(BlockStream, TaggedBlockThenEmptyBlockShowSixtyThenEightyPercent)
 {
     ExtractionRun run;
     const auto archive = ArchiveBytes().Block("AVQF1234").Block("").Final();
@@ -210,7 +210,7 @@ TEST(BlockStream, FailedWriteRemovesTheHalfWrittenFileAndKeepsFinishedOnes)
     EXPECT_EQ(files.OpenOutputs(), 0);
 }
 
-TEST(BlockStream, FolderThatCannotBeMadeIsReportedWithTheFirstFile)
+TEST(BlockStream, FolderThatCannotBeMadeIsReportedByItsOwnErrorWhenItsFirstFileFails)
 {
     testing::MemoryFileSystem files;
     testing::RecordingListener listener;
@@ -220,8 +220,9 @@ TEST(BlockStream, FolderThatCannotBeMadeIsReportedWithTheFirstFile)
         ExtractArchive("sfx", files, listener);
         FAIL() << "expected a failure";
     } catch (const ExtractError& error) {
-        EXPECT_EQ(error.failure().file, "sfx/sfx_0001.AVQF");
+        EXPECT_EQ(error.failure().Describe(), "Error 13: Permission denied\nFolder: sfx");
     }
+    EXPECT_TRUE(files.Created().empty());
 }
 
 TEST(BlockStream, RerunTruncatesAndRewritesEveryFile)

@@ -36,7 +36,7 @@ Files CarveInAnyReads(const std::string& payload)
     return whole;
 }
 
-TEST(RiffCarving, TwoSoundsWithStrayBytesBetweenAsInTheWorkedExample)
+TEST(RiffCarving, StrayBytesBetweenTwoSoundsGetTheNumberBetweenThem)
 {
     testing::ExtractionRun run;
     const std::string sound = RiffHeader(4);

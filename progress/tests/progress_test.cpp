@@ -23,7 +23,7 @@ Shown Show(std::int64_t done, std::int64_t total)
     return {reading.position, reading.text};
 }
 
-TEST(ProgressArithmetic, ReadingsOfTheDocumentedCases)
+TEST(ProgressArithmetic, PositionAndTextAreRoundedSeparately)
 {
     EXPECT_EQ(Show(20, 20), (Shown{100, "100.00%"}));
     EXPECT_EQ(Show(1, 3), (Shown{33, "33.33%"}));

@@ -135,6 +135,7 @@ std::string Block(const std::string& payload)
 class QuietListener final : public ExtractionListener {
 public:
     void StatusChanged(std::string_view /*text*/) override {}
+    void TruncationFound(const Truncation& /*truncation*/) override {}
     void Advance(std::uint64_t /*bytes*/) override {}
     void Checkpoint() override {}
 };
@@ -287,10 +288,23 @@ TEST_F(Win32FileSystemTest, RemovingAnOutputDeletesIt)
 
 TEST_F(Win32FileSystemTest, MakingAnExistingFolderIsNoFailure)
 {
-    files_.MakeFolder("sfx");
-    files_.MakeFolder("sfx");
+    EXPECT_FALSE(files_.MakeFolder("sfx").has_value());
+    EXPECT_FALSE(files_.MakeFolder("sfx").has_value());
 
     EXPECT_NE(::GetFileAttributesA("sfx"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Win32FileSystemTest, AFileInTheWayOfTheFolderIsNamedAsTheFolder)
+{
+    files_.CreateOutput("sfx")->Close();
+
+    const auto failure = files_.MakeFolder("sfx");
+
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->number, ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(failure->file, "sfx");
+    EXPECT_TRUE(failure->file_is_a_folder);
+    EXPECT_NE(failure->Describe().find("\nFolder: sfx"), std::string::npos);
 }
 
 }  // namespace

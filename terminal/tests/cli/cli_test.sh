@@ -159,6 +159,16 @@ truncated_archive_is_extracted_then_reported)
     expect_game_speech
     expect_stderr_has "warning: sfx.pak is truncated: the block at offset 12 is missing 52 bytes"
     ;;
+truncation_is_reported_after_a_later_failure)
+    make_game
+    printf '\014\000\000\000AVQF1234\100\000\000\000AVQFpart' >sfx.pak
+    printf 'not a folder' >speech
+    "$tool" -y </dev/null 2>stderr; expect_status $? 1
+    expect_file sfx/sfx_0002.AVQF 'AVQFpart'
+    expect_stderr "${both_lines}quorvel-extractor: Error 20: Not a directory\nFile: speech/speech_0001.wav\n\
+quorvel-extractor: warning: sfx.pak is truncated: the block at offset 12 is missing 52 bytes at the end of the \
+archive; what it holds was extracted.\n"
+    ;;
 bar_is_drawn_in_place_on_a_terminal)
     make_game
     # script(1) gives the program a terminal; its output is the terminal's.

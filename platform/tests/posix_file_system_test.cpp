@@ -1,0 +1,123 @@
+// The POSIX file layer on real files in a fresh folder: what it refuses to
+// write into, and how it names a folder it could not make.
+
+#include "platform/posix_file_system.hpp"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+
+namespace quorvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PosixFileSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "quorvel-posix-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        previous_ = fs::current_path();
+        fs::current_path(folder_);
+        fs::create_directory("sfx");
+    }
+    void TearDown() override
+    {
+        fs::current_path(previous_);
+        fs::remove_all(folder_);
+    }
+
+    static std::string Read(const fs::path& path)
+    {
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
+
+    Failure FailureOfCreating(const std::string& path)
+    {
+        try {
+            files_.CreateOutput(path);
+        } catch (const ExtractError& error) {
+            return error.failure();
+        }
+        ADD_FAILURE() << path << " was opened for writing";
+        return {};
+    }
+
+    PosixFileSystem files_;
+    fs::path folder_;
+    fs::path previous_;
+};
+
+TEST_F(PosixFileSystemTest, ALinkAtAnOutputNameIsRefusedAndWhatItPointsToIsUntouched)
+{
+    std::ofstream("elsewhere") << "keep me";
+    fs::create_symlink("../elsewhere", "sfx/sfx_0001.wav");
+    fs::create_symlink("../nowhere", "sfx/sfx_0002.wav");
+
+    const Failure to_a_file = FailureOfCreating("sfx/sfx_0001.wav");
+    const Failure dangling = FailureOfCreating("sfx/sfx_0002.wav");
+
+    EXPECT_EQ(to_a_file.number, ELOOP);
+    EXPECT_EQ(to_a_file.file, "sfx/sfx_0001.wav");
+    EXPECT_EQ(dangling.number, ELOOP);
+    EXPECT_EQ(Read("elsewhere"), "keep me");
+    EXPECT_FALSE(fs::exists("nowhere"));
+    EXPECT_TRUE(fs::is_symlink("sfx/sfx_0001.wav"));
+}
+
+TEST_F(PosixFileSystemTest, AFifoOrSocketAtAnOutputNameIsNotARegularFile)
+{
+    ASSERT_EQ(::mkfifo("sfx/sfx_0001", 0666), 0);
+    const int socket_fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(socket_fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "sfx/sfx_0002");
+    ASSERT_EQ(::bind(socket_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    const Failure fifo = FailureOfCreating("sfx/sfx_0001");
+    const Failure socket = FailureOfCreating("sfx/sfx_0002");
+    ::close(socket_fd);
+
+    for (const Failure& failure : {fifo, socket}) {
+        EXPECT_EQ(failure.number, EINVAL);
+        EXPECT_NE(failure.description.find("not a regular file"), std::string::npos) << failure.description;
+    }
+}
+
+TEST_F(PosixFileSystemTest, AFileOfAnEarlierRunIsEmptiedAndRewritten)
+{
+    std::ofstream("sfx/sfx_0001") << "an earlier, longer run";
+    auto output = files_.CreateOutput("sfx/sfx_0001");
+    const std::string text = "new";
+    output->Write(std::as_bytes(std::span(text)));
+    output->Close();
+    EXPECT_EQ(Read("sfx/sfx_0001"), "new");
+}
+
+TEST_F(PosixFileSystemTest, AFolderThatCannotBeMadeIsNamedAsAFolder)
+{
+    EXPECT_FALSE(files_.MakeFolder("sfx").has_value());  // there from an earlier run
+    std::ofstream("speech") << "in the way";
+    EXPECT_FALSE(files_.MakeFolder("speech").has_value());  // left to the first file: "Not a directory"
+
+    const auto failure = files_.MakeFolder("missing/sfx");
+
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->Describe(), "Error 2: No such file or directory\nFolder: missing/sfx");
+}
+
+}  // namespace
+}  // namespace quorvel
