@@ -8,7 +8,6 @@ namespace {
 constexpr std::string_view kQuestion = "Also extract speech files?";
 // The question box always carries this fixed caption, not the window's title.
 constexpr std::string_view kQuestionCaption = "Project1";
-constexpr std::string_view kTitle = "Quorvel Extractor";
 
 }  // namespace
 
@@ -43,7 +42,7 @@ void Form1::Run()
         archives.emplace_back("speech");
     }
     progress_bar_ = CreateProgressBar(ui_, 8, 24, 297, 17);
-    ui_.ShowWindow(kTitle);
+    ui_.ShowWindow(kWindowTitle);
     // Every size is summed first, so one bar runs over all archives and a
     // missing archive stops the run before anything is written.
     for (const std::string& name : archives) {

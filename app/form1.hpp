@@ -10,6 +10,9 @@
 
 namespace quorvel {
 
+// The main window's caption, also used for the program's message boxes.
+inline constexpr std::string_view kWindowTitle = "Quorvel Extractor";
+
 enum class RunEnd {
     kCompleted,
     kTruncated,  // completed, but an archive was shorter than its blocks said

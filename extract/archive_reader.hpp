@@ -21,7 +21,6 @@ public:
 
     ArchiveReader(InputFile& file, std::string path);
 
-    std::uint64_t Size() const { return size_; }
     // Archive offset of the first unconsumed byte.
     std::uint64_t Position() const { return file_position_ - (end_ - begin_); }
     std::uint64_t Remaining() const { return size_ - Position(); }

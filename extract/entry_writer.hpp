@@ -27,7 +27,6 @@ public:
     EntryWriter(const EntryWriter&) = delete;
     EntryWriter& operator=(const EntryWriter&) = delete;
 
-    std::int64_t EntryNumber() const { return entry_number_; }
     void NextNumber() { ++entry_number_; }
 
     // Closes the current output, then creates (or truncates) the file for

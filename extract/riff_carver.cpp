@@ -10,10 +10,6 @@ namespace {
 
 constexpr std::array<std::byte, 4> kRiff = {std::byte{'R'}, std::byte{'I'}, std::byte{'F'}, std::byte{'F'}};
 
-// A header needs "RIFF", the size and the form type: a "RIFF" closer than
-// this to the start of its piece cannot be weighed against that form type.
-constexpr std::uint64_t kWholeHeader = 12;
-
 // Length of the longest end of `bytes` (from `from` on) that could be the
 // start of a "RIFF" completed by the next bytes of the block.
 std::size_t PartialRiffAtEnd(std::span<const std::byte> bytes, std::size_t from)
@@ -56,7 +52,7 @@ std::size_t RiffCarver::Feed(std::span<const std::byte> bytes, bool block_end)
         // incomplete, so that the verdict sees the declared size; after
         // that, a "RIFF" that is sound data leaves them to be written with
         // what follows, in one write rather than one per chance match.
-        if (piece_length_ < kWholeHeader) {
+        if (piece_length_ < kHeaderSize) {
             Route(bytes.subspan(routed, match - routed));
             routed = match;
         }
@@ -83,12 +79,12 @@ std::size_t RiffCarver::Feed(std::span<const std::byte> bytes, bool block_end)
 RiffCarver::Verdict RiffCarver::Judge(std::span<const std::byte> bytes, std::size_t match,
                                       std::uint64_t offset_in_piece, bool block_end) const
 {
-    if (offset_in_piece < kWholeHeader || static_cast<std::int64_t>(offset_in_piece) >= kept_length_) {
+    if (offset_in_piece < kHeaderSize || static_cast<std::int64_t>(offset_in_piece) >= kept_length_) {
         return Verdict::kSplit;
     }
     // Inside the declared extent of the current sound: a real next sound
     // would carry the same form type; a chance "RIFF" in the samples would not.
-    if (bytes.size() - match < kWholeHeader) {
+    if (bytes.size() - match < kHeaderSize) {
         return block_end ? Verdict::kSoundData : Verdict::kNeedMoreBytes;
     }
     const auto form_type = bytes.subspan(match + kSizeFieldEnd, 4);

@@ -45,6 +45,8 @@ private:
     void Emit(std::span<const std::byte> bytes, std::uint64_t offset_in_piece);
     void EndPiece();
 
+    // A header is "RIFF", the size and the form type: a "RIFF" closer than
+    // this to the start of its piece cannot be weighed against that form type.
     static constexpr std::size_t kHeaderSize = 12;
     static constexpr std::size_t kSizeFieldEnd = 8;
 

@@ -39,7 +39,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
         return ExitCode(quorvel::Form1(ui, files).FormLoad());
     } catch (const quorvel::ExtractError& error) {
         // Only the main window's creation fails outside the run.
-        ::MessageBoxW(nullptr, quorvel::WidenUtf8(error.failure().Describe()).c_str(), L"Quorvel Extractor",
+        ::MessageBoxW(nullptr, quorvel::WidenUtf8(error.failure().Describe()).c_str(), quorvel::WidenUtf8(std::string(quorvel::kWindowTitle)).c_str(),
                       MB_OK | MB_ICONERROR);
         return kExitFailed;
     }

@@ -5,13 +5,18 @@
 #include <string>
 #include <utility>
 
+#include "app/form1.hpp"
 #include "platform/win32_file_system.hpp"
 
 namespace quorvel {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"Form1";
-constexpr wchar_t kMessageCaption[] = L"Quorvel Extractor";
+
+std::wstring MessageCaption()
+{
+    return WidenUtf8(std::string(kWindowTitle));
+}
 
 // The layout of Form1, in pixels.
 constexpr int kClientWidth = 312;
@@ -175,12 +180,12 @@ void Win32Ui::Unload()
 void Win32Ui::ReportError(const Failure& failure)
 {
     // Owned by the main window, if there is one, so that it stays modal to it.
-    ::MessageBoxW(form_, WidenUtf8(failure.Describe()).c_str(), kMessageCaption, MB_OK | MB_ICONERROR);
+    ::MessageBoxW(form_, WidenUtf8(failure.Describe()).c_str(), MessageCaption().c_str(), MB_OK | MB_ICONERROR);
 }
 
 void Win32Ui::ReportWarning(std::string_view text)
 {
-    ::MessageBoxW(form_, WidenUtf8(std::string(text)).c_str(), kMessageCaption, MB_OK | MB_ICONWARNING);
+    ::MessageBoxW(form_, WidenUtf8(std::string(text)).c_str(), MessageCaption().c_str(), MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace quorvel
