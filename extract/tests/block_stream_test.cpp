@@ -161,6 +161,14 @@ TEST(BlockStream, BlockRunningPastTheEndIsExtractedAsFarAsItGoesAndReported)
     EXPECT_NE(run.truncation->Describe().find("offset 8"), std::string::npos);
 }
 
+TEST(BlockStream, LastBlockEndingExactlyAtTheEndOfTheFileIsWholeNotTruncated)
+{
+    ExtractionRun run;
+    EXPECT_EQ(Extract(ArchiveBytes().Block("AVQF").Block("DATAlast"), run),
+              (Files{{"sfx/sfx_0001.AVQF", "AVQF"}, {"sfx/sfx_0002", "DATAlast"}}));
+    EXPECT_FALSE(run.truncation);
+}
+
 TEST(BlockStream, TruncatedBlockWithAnIncompleteSignatureIsNeitherRiffNorTagged)
 {
     ExtractionRun run;

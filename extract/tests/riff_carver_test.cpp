@@ -7,6 +7,7 @@
 
 using namespace std::string_literals;
 
+#include "extract/archive_reader.hpp"
 #include "testing/archive_bytes.hpp"
 #include "testing/extraction_run.hpp"
 
@@ -161,13 +162,15 @@ TEST(RiffCarving, OnlyTheExactBytesRiffSplit)
 
 TEST(RiffCarving, RiffAcrossTheBoundaryOfTwoChunksStartsANewFile)
 {
-    // The chunk boundary lies 65,536 bytes after the signature.
+    // The archive is read 64 KiB at a time from its start: the second sound's
+    // "RIFF" begins `straddle` bytes before the end of the first read.
     for (const std::size_t straddle : {1, 2, 3}) {
-        const std::string first = Sound(65536 + 4 - straddle);
+        const std::string first = Sound(ArchiveReader::kReadSize - 4 - straddle);
+        ASSERT_EQ(4 + first.size() + straddle, ArchiveReader::kReadSize);
         testing::ExtractionRun run;
         testing::RunExtraction(run, ArchiveBytes().Block(first + Sound(64)).Final().View());
         EXPECT_EQ(run.files, (Files{{"sfx/sfx_0001.wav", first}, {"sfx/sfx_0002.wav", Sound(64)}})) << straddle;
-        // One update per chunk, one after the block.
+        // One update per 64 KiB chunk after the signature, one after the block.
         const std::uint64_t after = 4 + first.size() + 64 - 4;
         EXPECT_EQ(run.listener.checkpoints, (std::vector<std::uint64_t>{4 + 65536, after, after}));
     }
