@@ -5,11 +5,19 @@
 //
 //   quorvel-gui-driver --exe EXE --folder DIR --answer yes|no --expect-exit N
 //       [--expect-box TEXT]...  an error or warning box must appear and contain each TEXT
-//       [--close-at PERCENT]    click the close box once the bar reaches PERCENT
+//       [--then-box TEXT]...    after it, another box must appear holding TEXT (and the
+//                               --expect-box TEXTs that follow this option)
+//       [--close-at PERCENT]    once the bar reaches PERCENT, freeze the program,
+//                               click the close box and let it go on
 //       [--pause-at PERCENT --pause-flag FILE --resume-flag FILE]
-//                               hold the program still at PERCENT, create FILE,
-//                               and carry on once the other FILE exists
+//                               freeze the program at PERCENT, create FILE,
+//                               and let it go on once the other FILE exists
 //       [--min-readings N]      readings of the running window required (default 1)
+//
+// Nothing here waits a fixed time for the program: the driver waits for what
+// the program shows (a box, the window, the bar reaching a position), each
+// within a generous overall limit, and injects what it does mid-run (the
+// click, the pause) while every thread of the program is suspended.
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -21,6 +29,7 @@
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 // clang-format on
 
 #include <chrono>
@@ -38,9 +47,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+// Limits for something to appear, generous enough for a machine under load;
+// reaching one is a failure, never a way to pass.
 constexpr auto kPollInterval = 2ms;
-constexpr auto kBoxTimeout = 20s;
-constexpr auto kRunTimeout = 120s;
+constexpr auto kBoxTimeout = 60s;
+constexpr auto kRunTimeout = 240s;
+constexpr auto kObserverTimeout = 120s;
 constexpr UINT kMessageTimeoutMs = 5000;
 constexpr int kBoxTextId = 0xFFFF;  // the text of a message box
 constexpr int kBoxIconId = 1088;    // the icon of a message box, hidden when it has none
@@ -56,7 +68,8 @@ struct Options {
     std::string folder;
     bool answer_yes = true;
     int expect_exit = 0;
-    std::vector<std::string> expect_box;
+    // The boxes that must appear, in order, each with the pieces of text it holds.
+    std::vector<std::vector<std::string>> expect_boxes;
     std::optional<int> close_at;
     std::optional<int> pause_at;
     std::string pause_flag;
@@ -135,6 +148,7 @@ public:
     }
     ~Extractor()
     {
+        Thaw();
         if (Running()) {
             ::TerminateProcess(process_.hProcess, 99);
         }
@@ -160,11 +174,84 @@ public:
         ::GetExitCodeProcess(process_.hProcess, &code);
         return code;
     }
-    void Suspend() const { ::SuspendThread(process_.hThread); }
-    void Resume() const { ::ResumeThread(process_.hThread); }
+
+    // Suspends every thread of the program, so that it stays at the point of
+    // the run it has reached while the driver acts. True when the program is
+    // frozen still running (there is no SIGSTOP here, and suspending only the
+    // main thread would leave any other one free).
+    bool Freeze()
+    {
+        // Threads still running during one pass may start others: pass again
+        // until a pass finds no thread left to suspend.
+        while (SuspendThreadsNotFrozen() != 0) {
+        }
+        DWORD code = 0;
+        return ::GetExitCodeProcess(process_.hProcess, &code) && code == STILL_ACTIVE;
+    }
+
+    void Thaw()
+    {
+        for (const FrozenThread& thread : frozen_) {
+            ::ResumeThread(thread.handle);
+            ::CloseHandle(thread.handle);
+        }
+        frozen_.clear();
+    }
 
 private:
+    struct FrozenThread {
+        DWORD id;
+        HANDLE handle;
+    };
+
+    bool IsFrozen(DWORD thread_id) const
+    {
+        for (const FrozenThread& thread : frozen_) {
+            if (thread.id == thread_id) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    int SuspendThreadsNotFrozen()
+    {
+        const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) {
+            Abort("cannot list the threads of the program (error " + std::to_string(::GetLastError()) + ")");
+        }
+        int suspended = 0;
+        THREADENTRY32 entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+            if (entry.th32OwnerProcessID != process_.dwProcessId || IsFrozen(entry.th32ThreadID)) {
+                continue;
+            }
+            const HANDLE thread = ::OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, entry.th32ThreadID);
+            if (thread == nullptr) {
+                continue;  // it has ended since the snapshot
+            }
+            if (::SuspendThread(thread) == static_cast<DWORD>(-1)) {
+                ::CloseHandle(thread);
+                continue;
+            }
+            // SuspendThread only asks; reading the registers waits until the
+            // thread has really stopped.
+            CONTEXT context{};
+            context.ContextFlags = CONTEXT_CONTROL;
+            if (!::GetThreadContext(thread, &context)) {
+                Abort("cannot tell whether a thread of the program stopped (error " + std::to_string(::GetLastError()) +
+                      ")");
+            }
+            frozen_.push_back({entry.th32ThreadID, thread});
+            ++suspended;
+        }
+        ::CloseHandle(snapshot);
+        return suspended;
+    }
+
     PROCESS_INFORMATION process_{};
+    std::vector<FrozenThread> frozen_;
 };
 
 // A visible top-level window of the extractor with this class and caption.
@@ -368,30 +455,33 @@ bool FileExists(const std::string& path)
 }
 
 // The flag file holds the window's screen rectangle as "WIDTHxHEIGHT+X+Y",
-// so that the observer can cut the window out of a screenshot.
-void CreateFlag(const std::string& path, HWND form)
+// so that the observer can cut the window out of a screenshot. It is written
+// under another name and renamed, so that it never exists half written.
+bool CreateFlag(const std::string& path, HWND form)
 {
     RECT frame{};
     ::GetWindowRect(form, &frame);
-    if (std::FILE* file = std::fopen(path.c_str(), "w")) {
-        std::fprintf(file, "%ldx%ld+%ld+%ld\n", frame.right - frame.left, frame.bottom - frame.top, frame.left,
-                     frame.top);
-        std::fclose(file);
+    const std::string partial = path + ".partial";
+    std::FILE* file = std::fopen(partial.c_str(), "w");
+    if (file == nullptr) {
+        return false;
     }
+    std::fprintf(file, "%ldx%ld+%ld+%ld\n", frame.right - frame.left, frame.bottom - frame.top, frame.left, frame.top);
+    return std::fclose(file) == 0 && ::MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 // Holds the run still (the window keeps what it drew) until someone has
 // looked at it, e.g. taken a screenshot.
-void PauseForObserver(const Extractor& extractor, HWND form, const Options& options)
+void PauseForObserver(Extractor& extractor, HWND form, const Options& options)
 {
-    extractor.Suspend();
-    CreateFlag(options.pause_flag, form);
-    const auto deadline = Clock::now() + 30s;
+    Check(extractor.Freeze(), "the program was frozen mid-run for the observer");
+    Check(CreateFlag(options.pause_flag, form), "the observer was told the run is held");
+    const auto deadline = Clock::now() + kObserverTimeout;
     while (!FileExists(options.resume_flag) && Clock::now() < deadline) {
         std::this_thread::sleep_for(20ms);
     }
     Check(FileExists(options.resume_flag), "the observer finished while the run was held");
-    extractor.Resume();
+    extractor.Thaw();
 }
 
 LRESULT HitTest(HWND form, int x, int y)
@@ -431,9 +521,22 @@ std::optional<POINT> FindCloseBox(HWND form)
     return std::nullopt;
 }
 
-void ClickAt(HWND form, POINT point)
+// Clicks the close box with the mouse, as a user does, while the program is
+// frozen where the bar showed: the press and the release wait in its input
+// queue, and its first look at messages once it is let go (its next
+// checkpoint, within 64 KiB) hit-tests them, tracks the close button and
+// turns them into SC_CLOSE and WM_CLOSE. So the click lands at that
+// checkpoint, in the file being written at the freeze, however loaded the
+// machine is. A posted WM_CLOSE would be as certain, but would skip the hit
+// test and the close button that users press.
+void ClickCloseBoxWhileFrozen(Extractor& extractor, HWND form, POINT point)
 {
-    ::SetForegroundWindow(form);
+    ::SetForegroundWindow(form);  // before the freeze: activation talks to the program
+    const bool frozen = extractor.Freeze();
+    Check(frozen, "the program was frozen mid-run to click the close box");
+    if (!frozen) {
+        return;
+    }
     ::SetCursorPos(point.x, point.y);
     INPUT clicks[2] = {};
     clicks[0].type = INPUT_MOUSE;
@@ -441,24 +544,33 @@ void ClickAt(HWND form, POINT point)
     clicks[1].type = INPUT_MOUSE;
     clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     Check(::SendInput(2, clicks, sizeof(INPUT)) == 2, "the click on the close box was sent");
+    extractor.Thaw();
 }
 
-// An error or warning box of the extractor: its text must hold every
-// expected piece; it is dismissed with OK.
-void HandleMessageBox(HWND box, const Options& options, bool& box_seen)
+// The next error or warning box of the extractor: its text must hold every
+// piece expected of it; it is dismissed with OK, and the driver waits until
+// it is gone so that it is never taken for the box after it.
+void HandleMessageBox(const Extractor& extractor, HWND box, const Options& options, std::size_t& boxes_seen)
 {
     const std::string text = WindowText(::GetDlgItem(box, kBoxTextId));
     std::printf("box: %s\n", text.c_str());
     Check(ShowsIcon(box), "the box shows an icon");
-    Check(!options.expect_box.empty(), "a box was expected");
-    for (const std::string& piece : options.expect_box) {
+    Check(boxes_seen < options.expect_boxes.size(), "a box was expected");
+    for (const std::string& piece : options.expect_boxes[boxes_seen]) {
         Check(text.find(piece) != std::string::npos, "the box says \"" + piece + "\"");
     }
-    box_seen = true;
+    ++boxes_seen;
     Answer(box, IDOK);
+    while (::IsWindow(box) && extractor.Running()) {
+        std::this_thread::sleep_for(kPollInterval);
+    }
 }
 
-void WatchRun(const Extractor& extractor, HWND form, const Options& options)
+// Reads the window until the program ends. Each reading is answered by the
+// program at its checkpoints, the only moments it looks at messages, so the
+// readings follow the program's own pace: the next one is asked for at once,
+// and the driver only sleeps when there is nothing to read.
+void WatchRun(Extractor& extractor, HWND form, const Options& options)
 {
     ReadingChecker checker(options.answer_yes);
     bool paused = false;
@@ -469,29 +581,29 @@ void WatchRun(const Extractor& extractor, HWND form, const Options& options)
         close_box = FindCloseBox(form);
         Check(close_box.has_value(), "the window has a close box to click");
     }
-    bool box_seen = false;
+    std::size_t boxes_seen = 0;
     const auto deadline = Clock::now() + kRunTimeout;
     while (extractor.Running() && Clock::now() < deadline) {
-        if (HWND box = FindOwnWindow(extractor, "#32770", kTitle); box && !box_seen) {
-            HandleMessageBox(box, options, box_seen);
+        if (HWND box = FindOwnWindow(extractor, "#32770", kTitle)) {
+            HandleMessageBox(extractor, box, options, boxes_seen);
             continue;
         }
-        if (::IsWindow(form)) {
-            if (const auto reading = Read(form)) {
-                checker.Add(*reading);
-                if (options.pause_at && !paused && reading->position >= *options.pause_at) {
-                    std::printf("holding the run at %d (%s)\n", reading->position, reading->text.c_str());
-                    PauseForObserver(extractor, form, options);
-                    paused = true;
-                }
-                if (close_box && !clicked && reading->position >= *options.close_at) {
-                    std::printf("clicking the close box at %d (%s)\n", reading->position, reading->text.c_str());
-                    ClickAt(form, *close_box);
-                    clicked = true;
-                }
-            }
+        const auto reading = ::IsWindow(form) ? Read(form) : std::nullopt;
+        if (!reading) {
+            std::this_thread::sleep_for(kPollInterval);
+            continue;
         }
-        std::this_thread::sleep_for(kPollInterval);
+        checker.Add(*reading);
+        if (options.pause_at && !paused && reading->position >= *options.pause_at) {
+            std::printf("holding the run at %d (%s)\n", reading->position, reading->text.c_str());
+            PauseForObserver(extractor, form, options);
+            paused = true;
+        }
+        if (close_box && !clicked && reading->position >= *options.close_at) {
+            std::printf("clicking the close box at %d (%s)\n", reading->position, reading->text.c_str());
+            ClickCloseBoxWhileFrozen(extractor, form, *close_box);
+            clicked = true;
+        }
     }
     checker.Report(options.min_readings);
     if (options.pause_at) {
@@ -500,8 +612,10 @@ void WatchRun(const Extractor& extractor, HWND form, const Options& options)
     if (options.close_at) {
         Check(clicked, "the close box was clicked while the run was going");
     }
-    Check(box_seen == !options.expect_box.empty(),
-          options.expect_box.empty() ? "no error or warning box appeared" : "the expected box appeared");
+    Check(boxes_seen == options.expect_boxes.size(), options.expect_boxes.empty()
+                                                         ? "no error or warning box appeared"
+                                                         : std::to_string(options.expect_boxes.size()) +
+                                                               " expected box(es) appeared, in order");
 }
 
 Options ParseOptions(int argc, char** argv)
@@ -521,8 +635,11 @@ Options ParseOptions(int argc, char** argv)
             options.answer_yes = value == "yes";
         } else if (name == "--expect-exit") {
             options.expect_exit = std::stoi(value);
-        } else if (name == "--expect-box") {
-            options.expect_box.push_back(value);
+        } else if (name == "--expect-box" || name == "--then-box") {
+            if (options.expect_boxes.empty() || name == "--then-box") {
+                options.expect_boxes.emplace_back();
+            }
+            options.expect_boxes.back().push_back(value);
         } else if (name == "--close-at") {
             options.close_at = std::stoi(value);
         } else if (name == "--pause-at") {
