@@ -5,7 +5,8 @@
 #      as errors, each running the unit tests, and without GoogleTest,
 #   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   4. the Windows program, cross-built and tested under Wine in Xvfb,
-#   5. the fuzzers, for a bounded time each (QUORVEL_FUZZ_SECONDS, default 60).
+#   5. the fuzzers, for a bounded time each (QUORVEL_FUZZ_SECONDS, default 60),
+#   6. the Linux packages and the manual page, installed and run.
 # Outside CI, a suite whose tools are not installed is skipped with a note
 # naming the packages; with CI=true nothing is skipped.
 set -uo pipefail
@@ -75,6 +76,8 @@ optional_suite "Windows program under Wine" \
     "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix wine:wine Xvfb:xvfb xauth:xauth" \
     scripts/test-windows.sh
 optional_suite "fuzzers" "clang++:clang" scripts/fuzz.sh "${QUORVEL_FUZZ_SECONDS:-60}"
+optional_suite "packages and manual page" \
+    "mandoc:mandoc lintian:lintian dpkg-shlibdeps:dpkg-dev man:man-db" scripts/test-packages.sh
 
 echo
 for suite in "${skipped[@]}"; do

@@ -31,6 +31,8 @@ require fonts-wine test -d /usr/share/wine/fonts
 require xvfb command -v Xvfb
 require xauth command -v xauth
 require imagemagick test -x /usr/bin/import
+require unzip command -v unzip
+require binutils command -v strings
 if ((${#missing[@]} > 0)); then
     echo "test-windows: missing tools; install them with:" >&2
     echo "  apt-get install -y --no-install-recommends ${missing[*]}" >&2
@@ -43,9 +45,28 @@ cmake --build --preset default -j2 --target quorvel-extractor quorvel-make-sampl
 
 # The Windows programs. Only these targets: they are what runs under Wine.
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j2 --target quorvel-extractor quorvel-gui-driver quorvel_core_tests quorvel_win32_tests
+cmake --build --preset windows -j2 --target quorvel-extractor quorvel-gui-driver \
+    quorvel_progress_tests quorvel_extract_tests quorvel_app_tests quorvel_win32_tests
+
+# The zip as a user gets it, unpacked into a fresh folder: its exe is run
+# under Wine too, and must carry the project's version.
+scripts/package.sh --windows-only >/dev/null
+version=$(sed -n 's/^project(quorvel-extractor VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+unpacked=$root/build/windows/unpacked-zip
+rm -rf "$unpacked"
+mkdir -p "$unpacked"
+unzip -q "dist/quorvel-extractor-$version-windows-x86_64.zip" -d "$unpacked"
+packaged_exe=$unpacked/quorvel-extractor-$version-windows-x86_64/quorvel-extractor.exe
+resource=$(strings -el "$packaged_exe" | grep -A1 -E '^(FileVersion|ProductVersion|ProductName)$' | tr '\n' ' ')
+if [[ $resource != *"FileVersion $version "* || $resource != *"ProductVersion $version "* ||
+    $resource != *"ProductName Quorvel Extractor "* ]]; then
+    echo "test-windows: the exe's version resource does not say version $version: $resource" >&2
+    exit 1
+fi
+echo "ok: the packaged exe's version resource says Quorvel Extractor $version"
 
 export QUORVEL_ROOT=$root
 export QUORVEL_WINDOWS_BUILD=$root/build/windows
 export QUORVEL_NATIVE_BUILD=$root/build/default
+export QUORVEL_PACKAGED_EXE=$packaged_exe
 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$root/windows/tests/run-under-wine.sh" </dev/null
