@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "app/form1.hpp"
-#include "bench/in_memory_archive.hpp"
+#include "testing/memory_file_system.hpp"
 
 namespace quorvel::bench {
 namespace {
@@ -27,24 +27,30 @@ public:
     void ReportWarning(std::string_view /*text*/) override {}
 };
 
-void ExtractAll(benchmark::State& state, const Bytes& archive, std::uint64_t expected_files)
+void ExtractAll(benchmark::State& state, const testing::Archive& archive, std::uint64_t expected_files)
 {
-    std::uint64_t files = 0;
+    testing::MemoryFileSystem files(testing::OutputMode::kDiscard);
+    // Made once, as one run of bytes: each read is then one copy, as from the page cache.
+    files.AddArchive("sfx.pak", archive.Make());
     for (auto _ : state) {
-        DiscardingFileSystem file_system(archive);
         SilentUi ui;
-        if (Form1(ui, file_system).FormLoad() != RunEnd::kCompleted) {
+        if (Form1(ui, files).FormLoad() != RunEnd::kCompleted) {
             state.SkipWithError("the run did not complete");
             return;
         }
-        files = file_system.FilesCreated();
     }
-    if (files != expected_files) {
+    if (files.FilesCreated() != expected_files * state.iterations()) {
         state.SkipWithError("unexpected number of outputs");
         return;
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * archive.size()));
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * files));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * archive.Size()));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * expected_files));
+}
+
+// A sound of `size` bytes whose samples are noise.
+std::vector<testing::Part> NoiseSound(std::uint64_t size)
+{
+    return {testing::Riff(static_cast<std::int32_t>(size - 8)), testing::Noise(size - 12)};
 }
 
 // Many tiny blocks of every kind but RIFF: the per-block cost (items/s is
@@ -52,22 +58,21 @@ void ExtractAll(benchmark::State& state, const Bytes& archive, std::uint64_t exp
 void BM_TinyBlocks(benchmark::State& state)
 {
     const auto blocks = static_cast<std::uint64_t>(state.range(0));
-    Bytes archive;
+    testing::Archive archive;
     for (std::uint64_t i = 0; i < blocks; ++i) {
         switch (i % 3) {
             case 0:
-                AppendBlock(archive, Bytes(12, std::byte{0x41}));
+                archive.Block(testing::Fill(12, 0x41));
                 break;
             case 1:
-                AppendBlock(archive, Bytes{std::byte{'A'}, std::byte{'V'}, std::byte{'Q'}, std::byte{'F'}});
+                archive.Block("AVQF");
                 break;
             default:
-                AppendBlock(archive, Bytes{});
+                archive.Block();
                 break;
         }
     }
-    AppendFinalField(archive);
-    ExtractAll(state, archive, blocks);
+    ExtractAll(state, archive.Final(), blocks);
 }
 BENCHMARK(BM_TinyBlocks)->Arg(10'000)->Arg(200'000)->Unit(benchmark::kMillisecond);
 
@@ -75,39 +80,30 @@ BENCHMARK(BM_TinyBlocks)->Arg(10'000)->Arg(200'000)->Unit(benchmark::kMillisecon
 void BM_SmallSoundBlocks(benchmark::State& state)
 {
     const auto blocks = static_cast<std::uint64_t>(state.range(0));
-    Bytes archive;
-    for (std::uint64_t i = 0; i < blocks; ++i) {
-        AppendBlock(archive, MakeSound(2048, static_cast<std::uint32_t>(i)));
-    }
-    AppendFinalField(archive);
-    ExtractAll(state, archive, blocks);
+    testing::Archive archive;
+    archive.Repeat(blocks, testing::Archive().AddBlock(NoiseSound(2048)));
+    ExtractAll(state, archive.Final(), blocks);
 }
 BENCHMARK(BM_SmallSoundBlocks)->Arg(10'000)->Unit(benchmark::kMillisecond);
 
 // One RIFF block holding sounds of the given size: the carving cost per byte.
 void BM_CarveLargeBlock(benchmark::State& state)
 {
-    const auto sound_size = static_cast<std::size_t>(state.range(0));
-    const std::size_t sounds = (64U << 20) / sound_size;
-    Bytes payload;
-    for (std::size_t i = 0; i < sounds; ++i) {
-        const Bytes sound = MakeSound(sound_size, static_cast<std::uint32_t>(i + 1));
+    const auto sound_size = static_cast<std::uint64_t>(state.range(0));
+    const std::uint64_t sounds = (64U << 20) / sound_size;
+    std::vector<testing::Part> payload;
+    for (std::uint64_t i = 0; i < sounds; ++i) {
+        const auto sound = NoiseSound(sound_size);
         payload.insert(payload.end(), sound.begin(), sound.end());
     }
-    Bytes archive;
-    AppendBlock(archive, payload);
-    AppendFinalField(archive);
-    ExtractAll(state, archive, sounds);
+    ExtractAll(state, testing::Archive().AddBlock(payload).Final(), sounds);
 }
 BENCHMARK(BM_CarveLargeBlock)->Arg(64 << 10)->Arg(64 << 20)->Unit(benchmark::kMillisecond);
 
 // One large block that is not RIFF: copied through without being looked at.
 void BM_CopyLargeBlock(benchmark::State& state)
 {
-    Bytes archive;
-    AppendBlock(archive, Bytes(64U << 20, std::byte{0x33}));
-    AppendFinalField(archive);
-    ExtractAll(state, archive, 1);
+    ExtractAll(state, testing::Archive().Block(testing::Fill(64U << 20, 0x33)).Final(), 1);
 }
 BENCHMARK(BM_CopyLargeBlock)->Unit(benchmark::kMillisecond);
 

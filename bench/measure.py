@@ -39,7 +39,7 @@ class Case:
     key: str  # (a) .. (e)
     name: str
     profile: str
-    size: str  # as quorvel-make-bench-input takes it
+    size: str  # as quorvel-make-sample --size takes it
     speech: bool  # answer Yes: speech.pak is extracted too
     kind: str  # "large" entries (vs cp) or "small" (vs tar)
     progress: bool = False  # also compare drawing the bar to a terminal
@@ -167,7 +167,8 @@ class Harness:
     def generate(self, case, folder):
         if folder.exists():
             shutil.rmtree(folder)
-        subprocess.run([str(self.maker), case.profile, case.size, str(folder)], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([str(self.maker), "--profile", case.profile, "--size", case.size, str(folder)], check=True,
+                       stdout=subprocess.DEVNULL)
 
     @staticmethod
     def archives(case, folder):

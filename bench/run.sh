@@ -88,7 +88,7 @@ fi
 
 "$python" "$repo/bench/measure.py" \
     --tool "$build/terminal/quorvel-extractor" \
-    --maker "$build/bench/quorvel-make-bench-input" \
+    --maker "$build/tools/sample_game/quorvel-make-sample" \
     --data "$data" --results "$results" --repetitions "$repetitions" \
     ${micro_json:+--micro-json "$micro_json"} $quick $cold ${only:+--only "$only"}
 

@@ -8,17 +8,14 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_support.hpp"
+#include "testing/archive_builder.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace quorvel;
     fuzz::InputCursor input(data, size);
     fuzz::RunOptions options = fuzz::TakeRunOptions(input);
-    const model::Bytes filler = fuzz::TakeFillerBlock(input, options);
-    const auto body = input.Rest();
-
-    model::Bytes archive = filler;
-    archive.insert(archive.end(), body.begin(), body.end());
-    fuzz::CheckArchive(archive, options);
+    const testing::Bytes filler = fuzz::TakeFillerBlock(input, options);
+    fuzz::CheckArchive(testing::Archive().Raw(filler, input.Rest()).Make(), options);
     return 0;
 }

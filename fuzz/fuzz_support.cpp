@@ -10,39 +10,34 @@
 
 #include "extract/block_stream.hpp"
 #include "extract/extract_error.hpp"
+#include "testing/archive_builder.hpp"
 #include "testing/memory_file_system.hpp"
+#include "testing/recording_listener.hpp"
 
 namespace quorvel::fuzz {
 namespace {
 
 const std::string kName = "sfx";
 
-class CountingListener final : public ExtractionListener {
+// Stops the run at checkpoint `cancel_at` (1 = the first; 0 = never).
+class CancellingListener final : public testing::RecordingListener {
 public:
-    explicit CountingListener(std::uint64_t cancel_at) : cancel_at_(cancel_at) {}
+    explicit CancellingListener(std::uint64_t cancel_at) : cancel_at_(cancel_at) {}
 
-    void StatusChanged(std::string_view /*text*/) override {}
-    void TruncationFound(const Truncation& found) override { truncation_ = found; }
-    void Advance(std::uint64_t bytes) override { advanced_ += bytes; }
     void Checkpoint() override
     {
-        if (++checkpoints_ == cancel_at_) {
+        RecordingListener::Checkpoint();
+        if (checkpoints.size() == cancel_at_) {
             throw Cancelled();
         }
     }
 
-    std::uint64_t advanced() const { return advanced_; }
-    const std::optional<Truncation>& truncation() const { return truncation_; }
-
 private:
     std::uint64_t cancel_at_;
-    std::uint64_t advanced_ = 0;
-    std::uint64_t checkpoints_ = 0;
-    std::optional<Truncation> truncation_;
 };
 
 struct CoreRun {
-    std::map<std::string, model::Bytes> outputs;
+    std::map<std::string, testing::Bytes> outputs;
     std::optional<Truncation> truncation;
     std::optional<Failure> failure;
     bool cancelled = false;
@@ -52,14 +47,14 @@ struct CoreRun {
 CoreRun RunCore(std::span<const std::byte> archive, const RunOptions& options)
 {
     testing::MemoryFileSystem files;
-    files.AddArchive(ArchivePath(kName), model::Bytes(archive.begin(), archive.end()));
+    files.AddArchive(ArchivePath(kName), archive);
     if (options.read_limit != 0) {
         files.LimitReadSize(options.read_limit);
     }
     if (options.fault == Fault::kWriteFailure) {
         files.FailWritesAfter(options.fault_at);
     }
-    CountingListener listener(options.fault == Fault::kCancel ? options.fault_at : 0);
+    CancellingListener listener(options.fault == Fault::kCancel ? options.fault_at : 0);
     CoreRun run;
     try {
         ExtractArchive(kName, files, listener);
@@ -70,9 +65,9 @@ CoreRun RunCore(std::span<const std::byte> archive, const RunOptions& options)
     }
     Expect(files.OpenOutputs() == 0, "an output file was left open");
     Expect(files.Folders().contains(kName), "the output folder was not made");
-    run.truncation = listener.truncation();
+    run.truncation = listener.truncation;
     run.outputs = files.Outputs();
-    run.progress = listener.advanced();
+    run.progress = listener.bytes_done;
     return run;
 }
 
@@ -102,9 +97,9 @@ ParsedName ParseOutputPath(const std::string& path)
 // rather than against the model's list: every payload byte in exactly one
 // output, in order, and numbers without gaps except those of "RIFF"-only
 // payloads.
-void CheckCoverage(const CoreRun& run, const model::Extraction& expected)
+void CheckCoverage(std::span<const std::byte> archive, const CoreRun& run, const model::Extraction& expected)
 {
-    std::map<std::int64_t, const model::Bytes*> by_number;
+    std::map<std::int64_t, const testing::Bytes*> by_number;
     for (const auto& [path, bytes] : run.outputs) {
         const ParsedName parsed = ParseOutputPath(path);
         Expect(by_number.emplace(parsed.number, &bytes).second, "two outputs share a number: " + path);
@@ -113,7 +108,7 @@ void CheckCoverage(const CoreRun& run, const model::Extraction& expected)
         Expect(by_number.emplace(number, nullptr).second, "a \"RIFF\"-only payload's number carries a file");
     }
     std::int64_t next = 1;
-    model::Bytes joined;
+    testing::Bytes joined;
     for (const auto& [number, bytes] : by_number) {
         Expect(number == next, "the numbering has a gap before " + std::to_string(number));
         ++next;
@@ -121,44 +116,45 @@ void CheckCoverage(const CoreRun& run, const model::Extraction& expected)
             joined.insert(joined.end(), bytes->begin(), bytes->end());
         }
     }
-    Expect(joined == expected.payload_bytes, "the outputs joined in number order differ from the payload bytes");
-}
-
-std::map<std::string, model::Bytes> ExpectedOutputs(const model::Extraction& expected, std::size_t count)
-{
-    std::map<std::string, model::Bytes> outputs;
-    for (std::size_t i = 0; i < count; ++i) {
-        outputs.emplace(model::OutputPath(kName, expected.files[i]), expected.files[i].bytes);
+    testing::Bytes payloads;
+    for (const model::Stretch& payload : expected.payloads) {
+        const auto bytes = archive.subspan(payload.offset, payload.size);
+        payloads.insert(payloads.end(), bytes.begin(), bytes.end());
     }
-    return outputs;
+    Expect(joined == payloads, "the outputs joined in number order differ from the payload bytes");
 }
 
-void CheckCompleteRun(const CoreRun& run, const model::Extraction& expected)
+std::string OutputPath(const model::File& file)
+{
+    return kName + "/" + model::FileName(kName, file);
+}
+
+void CheckCompleteRun(std::span<const std::byte> archive, const CoreRun& run, const model::Extraction& expected)
 {
     Expect(!run.failure, "the run failed: " + (run.failure ? run.failure->Describe() : ""));
     Expect(!run.cancelled, "the run was cancelled without being asked to");
-    const auto expected_outputs = ExpectedOutputs(expected, expected.files.size());
+    const auto expected_outputs = ModelOutputs(archive, expected.files, expected.files.size());
     Expect(run.outputs == expected_outputs,
            "the outputs differ from the model's\n" + DescribeOutputs(run.outputs, expected_outputs));
     Expect(run.truncation.has_value() == expected.truncated, "the truncation warning differs from the model's");
     Expect(run.progress == expected.progress, "the progress differs from the model's: " + std::to_string(run.progress) +
                                                   " instead of " + std::to_string(expected.progress));
-    CheckCoverage(run, expected);
+    CheckCoverage(archive, run, expected);
 }
 
 // A run stopped by a fault keeps the files finished before it, whole, and
 // nothing of the file it was writing.
-void CheckStoppedRun(const CoreRun& run, const model::Extraction& expected, Fault fault)
+void CheckStoppedRun(std::span<const std::byte> archive, const CoreRun& run, const model::Extraction& expected,
+                     Fault fault)
 {
     const std::size_t finished = run.outputs.size();
     Expect(finished <= expected.files.size(), "a stopped run made more files than a complete one");
-    Expect(run.outputs == ExpectedOutputs(expected, finished),
+    Expect(run.outputs == ModelOutputs(archive, expected.files, finished),
            "the files kept after a stop are not the model's first files, whole");
     if (fault == Fault::kWriteFailure) {
         Expect(run.failure.has_value(), "a stopped run reported no failure");
-        Expect(
-            finished < expected.files.size() && run.failure->file == model::OutputPath(kName, expected.files[finished]),
-            "the failure does not name the file being written");
+        Expect(finished < expected.files.size() && run.failure->file == OutputPath(expected.files[finished]),
+               "the failure does not name the file being written");
     }
 }
 
@@ -167,21 +163,6 @@ void CheckStoppedRun(const CoreRun& run, const model::Extraction& expected, Faul
 std::uint8_t InputCursor::Byte()
 {
     return position_ < size_ ? data_[position_++] : 0;
-}
-
-std::uint16_t InputCursor::Uint16()
-{
-    const std::uint16_t low = Byte();
-    return static_cast<std::uint16_t>(low | Byte() << 8);
-}
-
-std::uint64_t InputCursor::Uint64()
-{
-    std::uint64_t value = 0;
-    for (int i = 0; i < 8; ++i) {
-        value |= std::uint64_t{Byte()} << (8 * i);
-    }
-    return value;
 }
 
 std::span<const std::byte> InputCursor::Rest()
@@ -196,7 +177,7 @@ RunOptions TakeRunOptions(InputCursor& input)
 {
     RunOptions options;
     options.fault = static_cast<Fault>(input.Byte() % 3);
-    const std::uint16_t fault_at = input.Uint16();
+    const std::uint16_t fault_at = input.Take<std::uint16_t>();
     // A checkpoint comes at every block; a write budget is in bytes.
     options.fault_at = options.fault == Fault::kCancel ? std::uint64_t{fault_at} + 1 : std::uint64_t{fault_at} * 4;
     // Mostly whole reads; sometimes reads of a few bytes, which move every
@@ -206,7 +187,7 @@ RunOptions TakeRunOptions(InputCursor& input)
     return options;
 }
 
-model::Bytes TakeFillerBlock(InputCursor& input, RunOptions& options)
+testing::Bytes TakeFillerBlock(InputCursor& input, RunOptions& options)
 {
     const std::uint8_t choice = input.Byte();
     if (choice < 192) {
@@ -214,15 +195,10 @@ model::Bytes TakeFillerBlock(InputCursor& input, RunOptions& options)
     }
     const std::size_t before_boundary = choice - 192u;
     const std::size_t block_size = 0x10000 - before_boundary;
-    const auto length = static_cast<std::uint32_t>(block_size);
-    model::Bytes block(block_size, std::byte{0});
-    for (std::size_t i = 0; i < 4; ++i) {
-        block[i] = static_cast<std::byte>(length >> (8 * i));
-    }
     if (options.read_limit != 0) {
         options.read_limit = std::max<std::size_t>(options.read_limit, 1024);
     }
-    return block;
+    return testing::Archive().Block(testing::Fill(block_size - 4, 0)).Make();
 }
 
 void CheckArchive(std::span<const std::byte> archive, const RunOptions& options)
@@ -231,17 +207,28 @@ void CheckArchive(std::span<const std::byte> archive, const RunOptions& options)
     const CoreRun run = RunCore(archive, options);
     if (run.failure || run.cancelled) {
         Expect(options.fault != Fault::kNone, "the run failed: " + (run.failure ? run.failure->Describe() : ""));
-        CheckStoppedRun(run, expected, options.fault);
+        CheckStoppedRun(archive, run, expected, options.fault);
     } else {
-        CheckCompleteRun(run, expected);
+        CheckCompleteRun(archive, run, expected);
     }
 }
 
-std::string DescribeOutputs(const std::map<std::string, model::Bytes>& actual,
-                            const std::map<std::string, model::Bytes>& expected)
+std::map<std::string, testing::Bytes> ModelOutputs(std::span<const std::byte> archive,
+                                                   std::span<const model::File> files, std::size_t count)
+{
+    std::map<std::string, testing::Bytes> outputs;
+    for (const model::File& file : files.first(count)) {
+        const auto bytes = archive.subspan(file.bytes.offset, file.bytes.size);
+        outputs.emplace(OutputPath(file), testing::Bytes(bytes.begin(), bytes.end()));
+    }
+    return outputs;
+}
+
+std::string DescribeOutputs(const std::map<std::string, testing::Bytes>& actual,
+                            const std::map<std::string, testing::Bytes>& expected)
 {
     std::map<std::string, std::pair<std::string, std::string>> rows;
-    const auto sizes = [](const model::Bytes& bytes) { return std::to_string(bytes.size()) + " bytes"; };
+    const auto sizes = [](const testing::Bytes& bytes) { return std::to_string(bytes.size()) + " bytes"; };
     for (const auto& [path, bytes] : actual) {
         rows[path].first = sizes(bytes);
     }

@@ -11,7 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/reference_model.hpp"
+#include "testing/byte_order.hpp"
+#include "testing/reference_model.hpp"
 
 namespace quorvel::fuzz {
 
@@ -22,8 +23,16 @@ public:
     InputCursor(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
     std::uint8_t Byte();
-    std::uint16_t Uint16();
-    std::uint64_t Uint64();
+    // The next sizeof(Number) bytes, little-endian.
+    template <typename Number>
+    Number Take()
+    {
+        Number value = 0;
+        for (std::size_t i = 0; i < sizeof(Number); ++i) {
+            value = static_cast<Number>(value | Number{Byte()} << (8 * i));
+        }
+        return value;
+    }
     std::span<const std::byte> Rest();
 
 private:
@@ -50,15 +59,20 @@ RunOptions TakeRunOptions(InputCursor& input);
 // archive, and returns it (empty for none). Such a block ends up to 63 bytes
 // before the 64 KiB chunk boundary, so that the headers and markers that
 // follow straddle it. Tiny reads become 1 KiB reads then, to keep runs quick.
-model::Bytes TakeFillerBlock(InputCursor& input, RunOptions& options);
+testing::Bytes TakeFillerBlock(InputCursor& input, RunOptions& options);
 
 // Runs the real extraction of `archive` and stops the process (a finding)
 // if anything differs from what the reference model expects.
 void CheckArchive(std::span<const std::byte> archive, const RunOptions& options);
 
+// The first `count` of the model's `files`, by path ("sfx/sfx_0001.wav"),
+// with their bytes out of `archive`.
+std::map<std::string, testing::Bytes> ModelOutputs(std::span<const std::byte> archive,
+                                                   std::span<const model::File> files, std::size_t count);
+
 // Lists two sets of outputs side by side, for a finding's report.
-std::string DescribeOutputs(const std::map<std::string, model::Bytes>& actual,
-                            const std::map<std::string, model::Bytes>& expected);
+std::string DescribeOutputs(const std::map<std::string, testing::Bytes>& actual,
+                            const std::map<std::string, testing::Bytes>& expected);
 
 // Reports a finding: prints what was expected and aborts.
 [[noreturn]] void Finding(std::string_view what);

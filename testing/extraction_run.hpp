@@ -5,6 +5,7 @@
 #include <string>
 
 #include "extract/block_stream.hpp"
+#include "testing/archive_builder.hpp"
 #include "testing/memory_file_system.hpp"
 #include "testing/recording_listener.hpp"
 
@@ -22,14 +23,14 @@ inline std::map<std::string, std::string> OutputsAsText(const MemoryFileSystem& 
 {
     std::map<std::string, std::string> files;
     for (const auto& [path, bytes] : file_system.Outputs()) {
-        files[path] = std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        files[path] = std::string(AsText(bytes));
     }
     return files;
 }
 
-inline void RunExtraction(ExtractionRun& run, std::string_view archive, std::size_t read_limit = SIZE_MAX)
+inline void RunExtraction(ExtractionRun& run, const Archive& archive, std::size_t read_limit = SIZE_MAX)
 {
-    run.file_system.AddArchive("sfx.pak", ToBytes(archive));
+    run.file_system.AddArchive("sfx.pak", archive);
     run.file_system.LimitReadSize(read_limit);
     ExtractArchive("sfx", run.file_system, run.listener);
     run.truncation = run.listener.truncation;

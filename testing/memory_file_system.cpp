@@ -14,24 +14,23 @@ namespace {
     throw ExtractError(Failure{.number = number, .description = std::strerror(number), .file = path, .offset = {}});
 }
 
-class MemoryInputFile final : public InputFile {
+class BuiltInputFile final : public InputFile {
 public:
-    MemoryInputFile(const Bytes& bytes, std::size_t read_limit) : bytes_(bytes), read_limit_(read_limit) {}
+    BuiltInputFile(const Archive& archive, std::size_t read_limit)
+        : size_(archive.Size()), source_(archive.Open()), read_limit_(read_limit)
+    {
+    }
 
-    std::uint64_t Size() override { return bytes_.size(); }
-
+    std::uint64_t Size() override { return size_; }
     std::size_t Read(std::span<std::byte> buffer) override
     {
-        const std::size_t count = std::min({buffer.size(), bytes_.size() - position_, read_limit_});
-        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(position_), count, buffer.begin());
-        position_ += count;
-        return count;
+        return source_->Read(buffer.first(std::min(buffer.size(), read_limit_)));
     }
 
 private:
-    const Bytes& bytes_;
+    std::uint64_t size_;
+    std::unique_ptr<ByteSource> source_;
     std::size_t read_limit_;
-    std::size_t position_ = 0;
 };
 
 }  // namespace
@@ -52,8 +51,13 @@ public:
             }
             *files_.write_budget_ -= bytes.size();
         }
-        Bytes& file = files_.outputs_.at(path_);
-        file.insert(file.end(), bytes.begin(), bytes.end());
+        files_.bytes_written_ += bytes.size();
+        if (files_.mode_ == OutputMode::kKeep) {
+            Bytes& file = files_.outputs_.at(path_);
+            file.insert(file.end(), bytes.begin(), bytes.end());
+        } else if (files_.mode_ == OutputMode::kSizesOnly && !bytes.empty()) {
+            files_.sizes_[path_] += bytes.size();
+        }
     }
 
     void Close() override {}
@@ -69,13 +73,17 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenArchive(const std::string& path
     if (found == archives_.end()) {
         Throw(ENOENT, path);
     }
-    return std::make_unique<MemoryInputFile>(found->second, read_limit_);
+    return std::make_unique<BuiltInputFile>(found->second, read_limit_);
 }
 
 std::optional<Failure> MemoryFileSystem::MakeFolder(const std::string& path)
 {
     if (blocked_folders_.contains(path)) {
-        return Failure{.number = EACCES, .description = std::strerror(EACCES), .file = path, .offset = {}, .file_is_a_folder = true};
+        return Failure{.number = EACCES,
+                       .description = std::strerror(EACCES),
+                       .file = path,
+                       .offset = {},
+                       .file_is_a_folder = true};
     }
     folders_.insert(path);
     return std::nullopt;
@@ -83,30 +91,27 @@ std::optional<Failure> MemoryFileSystem::MakeFolder(const std::string& path)
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path)
 {
-    const std::string folder = path.substr(0, path.find('/'));
-    if (!folders_.contains(folder)) {
+    if (!folders_.contains(path.substr(0, path.rfind('/')))) {
         Throw(ENOENT, path);
     }
-    outputs_[path].clear();
-    created_.push_back(path);
+    if (mode_ == OutputMode::kKeep) {
+        outputs_[path].clear();
+    }
+    sizes_.erase(path);
+    ++files_created_;
+    last_created_ = path;
     return std::make_unique<MemoryOutputFile>(*this, path);
 }
 
 void MemoryFileSystem::RemoveOutput(const std::string& path) noexcept
 {
     outputs_.erase(path);
+    sizes_.erase(path);
 }
 
 std::string MemoryFileSystem::Join(const std::string& folder, const std::string& file) const
 {
     return folder + "/" + file;
-}
-
-Bytes ToBytes(std::string_view text)
-{
-    Bytes bytes(text.size());
-    std::copy(text.begin(), text.end(), reinterpret_cast<char*>(bytes.data()));
-    return bytes;
 }
 
 }  // namespace quorvel::testing

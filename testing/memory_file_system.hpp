@@ -2,34 +2,49 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "extract/file_system.hpp"
+#include "testing/archive_builder.hpp"
 
 namespace quorvel::testing {
 
-using Bytes = std::vector<std::byte>;
+// What becomes of the bytes written to outputs.
+enum class OutputMode {
+    kKeep,       // every output's bytes: Outputs()
+    kSizesOnly,  // the size of every output that received bytes: Sizes()
+    kDiscard,    // nothing but the counts, for benchmarks
+};
 
-// A file system in memory for tests: archives are given as bytes, outputs
-// are recorded, and faults can be planted.
+// The one file system of tests and benchmarks, in memory: archives are
+// built (and made as they are read, so they may be larger than memory),
+// outputs are kept, sized or thrown away, and faults can be planted.
 class MemoryFileSystem final : public FileSystem {
 public:
-    void AddArchive(const std::string& path, Bytes bytes) { archives_[path] = std::move(bytes); }
+    explicit MemoryFileSystem(OutputMode mode = OutputMode::kKeep) : mode_(mode) {}
+
+    void AddArchive(const std::string& path, Archive archive) { archives_.insert_or_assign(path, std::move(archive)); }
+    void AddArchive(const std::string& path, std::span<const std::byte> bytes)
+    {
+        AddArchive(path, Archive().Raw(bytes));
+    }
     // Reads of an archive return at most this many bytes at a time.
     void LimitReadSize(std::size_t bytes) { read_limit_ = bytes; }
     // The write that would take the total written bytes past `bytes` fails.
     void FailWritesAfter(std::uint64_t bytes) { write_budget_ = bytes; }
+    // The folder cannot be made: permission denied.
     void BlockFolder(const std::string& path) { blocked_folders_.insert(path); }
 
     const std::map<std::string, Bytes>& Outputs() const { return outputs_; }
+    const std::map<std::string, std::uint64_t>& Sizes() const { return sizes_; }
     const std::set<std::string>& Folders() const { return folders_; }
-    // Every path ever created, in order of creation (with repeats).
-    const std::vector<std::string>& Created() const { return created_; }
+    // Outputs created (each time a name is created again, too).
+    std::uint64_t FilesCreated() const { return files_created_; }
+    const std::string& LastCreated() const { return last_created_; }
+    std::uint64_t BytesWritten() const { return bytes_written_; }
     int OpenOutputs() const { return open_outputs_; }
 
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override;
@@ -41,16 +56,18 @@ public:
 private:
     friend class MemoryOutputFile;
 
-    std::map<std::string, Bytes> archives_;
+    OutputMode mode_;
+    std::map<std::string, Archive> archives_;
     std::map<std::string, Bytes> outputs_;
+    std::map<std::string, std::uint64_t> sizes_;
     std::set<std::string> folders_;
     std::set<std::string> blocked_folders_;
-    std::vector<std::string> created_;
+    std::uint64_t files_created_ = 0;
+    std::string last_created_;
+    std::uint64_t bytes_written_ = 0;
     std::size_t read_limit_ = SIZE_MAX;
     std::optional<std::uint64_t> write_budget_;
     int open_outputs_ = 0;
 };
-
-Bytes ToBytes(std::string_view text);
 
 }  // namespace quorvel::testing

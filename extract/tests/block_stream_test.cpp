@@ -7,23 +7,23 @@
 
 #include "extract/entry_writer.hpp"
 #include "extract/extract_error.hpp"
-#include "testing/archive_bytes.hpp"
+#include "testing/archive_builder.hpp"
 #include "testing/extraction_run.hpp"
 
 namespace quorvel {
 namespace {
 
-using testing::ArchiveBytes;
+using testing::Archive;
 using testing::ExtractionRun;
 using Files = std::map<std::string, std::string>;
 
-Files Extract(const ArchiveBytes& archive, ExtractionRun& run)
+Files Extract(const Archive& archive, ExtractionRun& run)
 {
-    testing::RunExtraction(run, archive.View());
+    testing::RunExtraction(run, archive);
     return run.files;
 }
 
-Files Extract(const ArchiveBytes& archive)
+Files Extract(const Archive& archive)
 {
     ExtractionRun run;
     return Extract(archive, run);
@@ -32,8 +32,8 @@ Files Extract(const ArchiveBytes& archive)
 TEST(BlockStream, TaggedBlockThenEmptyBlockShowSixtyThenEightyPercent)
 {
     ExtractionRun run;
-    const auto archive = ArchiveBytes().Block("AVQF1234").Block("").Final();
-    ASSERT_EQ(archive.View().size(), 20u);
+    const auto archive = Archive().Block("AVQF1234").Block("").Final();
+    ASSERT_EQ(archive.Size(), 20u);
 
     EXPECT_EQ(Extract(archive, run), (Files{{"sfx/sfx_0001.AVQF", "AVQF1234"}, {"sfx/sfx_0002", ""}}));
     EXPECT_EQ(run.listener.statuses, std::vector<std::string>{"Extracting: sfx"});
@@ -45,7 +45,7 @@ TEST(BlockStream, TaggedBlockThenEmptyBlockShowSixtyThenEightyPercent)
 TEST(BlockStream, ArchiveOfOnlyTheFinalFieldMakesTheFolderAndNoFiles)
 {
     ExtractionRun run;
-    EXPECT_TRUE(Extract(ArchiveBytes().Final(), run).empty());
+    EXPECT_TRUE(Extract(Archive().Final(), run).empty());
     EXPECT_TRUE(run.file_system.Folders().contains("sfx"));
     EXPECT_EQ(run.listener.bytes_done, 0u);
     EXPECT_FALSE(run.truncation);
@@ -55,7 +55,7 @@ TEST(BlockStream, ArchivesShorterThanOneFieldEndQuietly)
 {
     for (const std::string_view archive : {"", "\x01", "\x01\x02", "\x01\x02\x03"}) {
         ExtractionRun run;
-        testing::RunExtraction(run, archive);
+        testing::RunExtraction(run, Archive().Raw(archive));
         EXPECT_TRUE(run.files.empty()) << archive.size() << " bytes";
         EXPECT_FALSE(run.truncation) << archive.size() << " bytes";
     }
@@ -63,13 +63,13 @@ TEST(BlockStream, ArchivesShorterThanOneFieldEndQuietly)
 
 TEST(BlockStream, FewerThanFourBytesWhereALengthIsExpectedEndTheArchive)
 {
-    const auto archive = ArchiveBytes().Block("AVQF").Text("ab");
+    const auto archive = Archive().Block("AVQF").Raw("ab");
     EXPECT_EQ(Extract(archive), (Files{{"sfx/sfx_0001.AVQF", "AVQF"}}));
 }
 
 TEST(BlockStream, ShortBlocksGiveEmptyFilesAndTheNextLengthFollowsTheirField)
 {
-    const auto archive = ArchiveBytes().Int32(4).Int32(-1).Int32(0).Int32(-0x7FFFFFFF - 1).Block("xyz!").Final();
+    const auto archive = Archive().Length(4).Length(-1).Length(0).Length(-0x7FFFFFFF - 1).Block("xyz!").Final();
     EXPECT_EQ(Extract(archive), (Files{{"sfx/sfx_0001", ""},
                                        {"sfx/sfx_0002", ""},
                                        {"sfx/sfx_0003", ""},
@@ -79,7 +79,7 @@ TEST(BlockStream, ShortBlocksGiveEmptyFilesAndTheNextLengthFollowsTheirField)
 
 TEST(BlockStream, BlocksOfLengthFiveToSevenKeepTheirPayloadAndStayInStep)
 {
-    const auto archive = ArchiveBytes().Block("a").Block("bc").Block("def").Block("AVQFgh").Final();
+    const auto archive = Archive().Block("a").Block("bc").Block("def").Block("AVQFgh").Final();
     EXPECT_EQ(
         Extract(archive),
         (Files{
@@ -89,7 +89,7 @@ TEST(BlockStream, BlocksOfLengthFiveToSevenKeepTheirPayloadAndStayInStep)
 TEST(BlockStream, SignaturesAreExactAndCaseSensitive)
 {
     const auto archive =
-        ArchiveBytes().Block("AVQF").Block("avqfx").Block("RIFX1234").Block("riff1234").Block("AVQ").Final();
+        Archive().Block("AVQF").Block("avqfx").Block("RIFX1234").Block("riff1234").Block("AVQ").Final();
     EXPECT_EQ(Extract(archive), (Files{{"sfx/sfx_0001.AVQF", "AVQF"},
                                        {"sfx/sfx_0002", "avqfx"},
                                        {"sfx/sfx_0003", "RIFX1234"},
@@ -99,16 +99,16 @@ TEST(BlockStream, SignaturesAreExactAndCaseSensitive)
 
 TEST(BlockStream, PayloadOfJustRiffMakesNoFileButUsesUpItsNumber)
 {
-    const auto archive = ArchiveBytes().Block("RIFF").Block("next").Final();
+    const auto archive = Archive().Block("RIFF").Block("next").Final();
     EXPECT_EQ(Extract(archive), (Files{{"sfx/sfx_0002", "next"}}));
 }
 
 TEST(BlockStream, NumbersPastNineThousandNineHundredNinetyNineKeepAllTheirDigits)
 {
-    ArchiveBytes archive;
+    Archive archive;
     archive.Block("first");
     for (int i = 2; i <= 10001; ++i) {
-        archive.Int32(4);
+        archive.Length(4);
     }
     archive.Block("last").Final();
     const Files files = Extract(archive);
@@ -130,11 +130,11 @@ TEST(BlockStream, OutputNamesArePaddedToAtLeastFourDigits)
 TEST(BlockStream, ProgressCountsLengthFieldsAndPayloadsButNotRiffSignatures)
 {
     ExtractionRun run;
-    const auto archive = ArchiveBytes()
-                             .Block("other")             // 4 + 5
-                             .Int32(2)                   // 4
-                             .Block(testing::Sound(20))  // 4 + 16
-                             .Block("RIFF")              // 4
+    const auto archive = Archive()
+                             .Block("other")           // 4 + 5
+                             .Length(2)                // 4
+                             .Block(testing::Wav(20))  // 4 + 16
+                             .Block("RIFF")            // 4
                              .Final();
     Extract(archive, run);
     EXPECT_EQ(run.listener.checkpoints, (std::vector<std::uint64_t>{9, 13, 33, 33, 37}));
@@ -144,7 +144,7 @@ TEST(BlockStream, BigBlocksAreCopiedAndShownChunkByChunk)
 {
     ExtractionRun run;
     const std::string payload = "DATA" + std::string(2 * 65536 + 96, 'x');
-    Extract(ArchiveBytes().Block(payload).Final(), run);
+    Extract(Archive().Block(payload).Final(), run);
     EXPECT_EQ(run.files.at("sfx/sfx_0001"), payload);
     EXPECT_EQ(run.listener.checkpoints, (std::vector<std::uint64_t>{4 + 65536, 4 + 131072, 4 + 131172}));
 }
@@ -152,7 +152,7 @@ TEST(BlockStream, BigBlocksAreCopiedAndShownChunkByChunk)
 TEST(BlockStream, BlockRunningPastTheEndIsExtractedAsFarAsItGoesAndReported)
 {
     ExtractionRun run;
-    const auto archive = ArchiveBytes().Block("AVQF").Int32(4 + 100).Text("AVQFpartial");
+    const auto archive = Archive().Block("AVQF").Length(4 + 100).Raw("AVQFpartial");
     EXPECT_EQ(Extract(archive, run), (Files{{"sfx/sfx_0001.AVQF", "AVQF"}, {"sfx/sfx_0002.AVQF", "AVQFpartial"}}));
     ASSERT_TRUE(run.truncation);
     EXPECT_EQ(run.truncation->archive, "sfx.pak");
@@ -164,7 +164,7 @@ TEST(BlockStream, BlockRunningPastTheEndIsExtractedAsFarAsItGoesAndReported)
 TEST(BlockStream, LastBlockEndingExactlyAtTheEndOfTheFileIsWholeNotTruncated)
 {
     ExtractionRun run;
-    EXPECT_EQ(Extract(ArchiveBytes().Block("AVQF").Block("DATAlast"), run),
+    EXPECT_EQ(Extract(Archive().Block("AVQF").Block("DATAlast"), run),
               (Files{{"sfx/sfx_0001.AVQF", "AVQF"}, {"sfx/sfx_0002", "DATAlast"}}));
     EXPECT_FALSE(run.truncation);
 }
@@ -172,7 +172,7 @@ TEST(BlockStream, LastBlockEndingExactlyAtTheEndOfTheFileIsWholeNotTruncated)
 TEST(BlockStream, TruncatedBlockWithAnIncompleteSignatureIsNeitherRiffNorTagged)
 {
     ExtractionRun run;
-    EXPECT_EQ(Extract(ArchiveBytes().Int32(50).Text("RIF"), run), (Files{{"sfx/sfx_0001", "RIF"}}));
+    EXPECT_EQ(Extract(Archive().Length(50).Raw("RIF"), run), (Files{{"sfx/sfx_0001", "RIF"}}));
     ASSERT_TRUE(run.truncation);
     EXPECT_EQ(run.truncation->missing_bytes, 43u);
 }
@@ -180,9 +180,9 @@ TEST(BlockStream, TruncatedBlockWithAnIncompleteSignatureIsNeitherRiffNorTagged)
 TEST(BlockStream, TruncatedRiffBlockIsCarvedByTheUsualRules)
 {
     ExtractionRun run;
-    const std::string present = testing::Sound(16) + "tail";
-    EXPECT_EQ(Extract(ArchiveBytes().Int32(1000).Text(present), run),
-              (Files{{"sfx/sfx_0001.wav", testing::Sound(16)}, {"sfx/sfx_0002", "tail"}}));
+    const std::string present = testing::Str(testing::Wav(16)) + "tail";
+    EXPECT_EQ(Extract(Archive().Length(1000).Raw(present), run),
+              (Files{{"sfx/sfx_0001.wav", testing::Str(testing::Wav(16))}, {"sfx/sfx_0002", "tail"}}));
     ASSERT_TRUE(run.truncation);
     EXPECT_EQ(run.truncation->missing_bytes, 996u - present.size());
 }
@@ -206,7 +206,7 @@ TEST(BlockStream, FailedWriteRemovesTheHalfWrittenFileAndKeepsFinishedOnes)
     testing::MemoryFileSystem files;
     testing::RecordingListener listener;
     const std::string big = "DATA" + std::string(100000, 'z');
-    files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQFdone").Block(big).Final().Bytes());
+    files.AddArchive("sfx.pak", Archive().Block("AVQFdone").Block(big).Final());
     files.FailWritesAfter(8 + 65536);
     try {
         ExtractArchive("sfx", files, listener);
@@ -222,7 +222,7 @@ TEST(BlockStream, FolderThatCannotBeMadeIsReportedByItsOwnErrorWhenItsFirstFileF
 {
     testing::MemoryFileSystem files;
     testing::RecordingListener listener;
-    files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQF").Final().Bytes());
+    files.AddArchive("sfx.pak", Archive().Block("AVQF").Final());
     files.BlockFolder("sfx");
     try {
         ExtractArchive("sfx", files, listener);
@@ -230,14 +230,14 @@ TEST(BlockStream, FolderThatCannotBeMadeIsReportedByItsOwnErrorWhenItsFirstFileF
     } catch (const ExtractError& error) {
         EXPECT_EQ(error.failure().Describe(), "Error 13: Permission denied\nFolder: sfx");
     }
-    EXPECT_TRUE(files.Created().empty());
+    EXPECT_EQ(files.FilesCreated(), 0u);
 }
 
 TEST(BlockStream, RerunTruncatesAndRewritesEveryFile)
 {
     testing::MemoryFileSystem files;
     testing::RecordingListener listener;
-    files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQFabc").Final().Bytes());
+    files.AddArchive("sfx.pak", Archive().Block("AVQFabc").Final());
     ExtractArchive("sfx", files, listener);
     ExtractArchive("sfx", files, listener);
     EXPECT_EQ(testing::OutputsAsText(files), (Files{{"sfx/sfx_0001.AVQF", "AVQFabc"}}));

@@ -3,9 +3,6 @@
 
 #include "platform/posix_file_system.hpp"
 
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +12,9 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 
 namespace quorvel {
 namespace {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Fault injection on the real terminal program.
 
-Usage: fault_test.py PROGRAM CASE [GENERATOR]
+Usage: fault_test.py PROGRAM CASE GENERATOR
+       fault_test.py --list          (the names of the cases)
 
 Each case builds a game folder in a temporary directory, breaks something
 real (a file size limit, a full file system, a link planted in the output
@@ -20,7 +21,6 @@ import resource
 import shutil
 import signal
 import stat
-import struct
 import subprocess
 import sys
 import tempfile
@@ -43,47 +43,16 @@ def expect(condition, message):
         raise CaseFailed(message)
 
 
-# --- Archives ---------------------------------------------------------------
+# --- Archives: made by the project's generator from layouts ----------------
 
-def block(payload):
-    return struct.pack("<i", len(payload) + 4) + payload
-
-
-def riff(data, form=b"WAVE"):
-    return b"RIFF" + struct.pack("<i", len(form) + len(data)) + form + data
-
-
-FINAL = b"\0\0\0\0"
-
-# A small sfx.pak and the files it gives: a tagged block, a RIFF block of
-# sound, stray bytes and sound, a 200,000-byte plain block, a tagged block.
-SOUND_A = riff(b"a" * 5000)
-SOUND_B = riff(b"b" * 3000)
-SMALL_FILES = {
-    "sfx/sfx_0001.AVQF": b"AVQF" + b"1" * 1000,
-    "sfx/sfx_0002.wav": SOUND_A,
-    "sfx/sfx_0003": b"tail",
-    "sfx/sfx_0004.wav": SOUND_B,
-    "sfx/sfx_0005": b"DATA" + b"5" * 199996,
-    "sfx/sfx_0006.AVQF": b"AVQF" + b"6" * 10,
-}
-SMALL_SFX = (block(SMALL_FILES["sfx/sfx_0001.AVQF"]) + block(SOUND_A + b"tail" + SOUND_B)
-             + block(SMALL_FILES["sfx/sfx_0005"]) + block(SMALL_FILES["sfx/sfx_0006.AVQF"]) + FINAL)
-SPEECH_FILES = {"speech/speech_0001.AVQF": b"AVQFspeech"}
-SPEECH = block(b"AVQFspeech") + FINAL
-
-
-def write_big_sfx(path, blocks=64, block_size=4 << 20):
-    """About 256 MiB: carved RIFF blocks (sound + tail) and copied plain
-    blocks in turn, so a run takes long enough to be interrupted anywhere."""
-    with open(path, "wb") as archive:
-        for index in range(blocks):
-            fill = bytes([index % 251]) * (block_size - 16)
-            if index % 2 == 0:
-                archive.write(block(riff(fill[:-4]) + b"tail"))
-            else:
-                archive.write(block(b"DATA" + fill))
-        archive.write(FINAL)
+# A small sfx.pak: a tagged block, a RIFF block of sound, stray bytes and
+# sound, a 200,000-byte plain block, a tagged block.
+SMALL_SFX = ('block "AVQF" bytes(1000, 49); block riff(5004) bytes(5000, 97) "tail" riff(3004) bytes(3000, 98); '
+             'block "DATA" bytes(199996, 53); block "AVQF" bytes(10, 54); final')
+SPEECH = 'block "AVQFspeech"; final'
+# About 256 MiB: carved RIFF blocks (sound + tail) and copied plain blocks in
+# turn, so a run takes long enough to be interrupted anywhere.
+BIG_SFX = 'repeat 32 { block wav(4194288) "tail"; block "DATA" noise(4194280) }; final'
 
 
 # --- Running the program ----------------------------------------------------
@@ -91,7 +60,8 @@ def write_big_sfx(path, blocks=64, block_size=4 << 20):
 class Game:
     """A game folder in a fresh temporary directory, removed afterwards."""
 
-    def __init__(self, program):
+    def __init__(self, program, generator):
+        self.generator = generator
         self.root = tempfile.mkdtemp(prefix="quorvel-faults-")
         os.chmod(self.root, 0o755)
         self.folder = os.path.join(self.root, "game")
@@ -104,14 +74,30 @@ class Game:
     def path(self, relative):
         return os.path.join(self.folder, relative)
 
-    def write(self, relative, data):
-        with open(self.path(relative), "wb") as file:
-            file.write(data)
+    def make(self, sfx=None, speech=None, into=None):
+        """Writes the archives given as layouts into the game folder (or
+        `into`); returns the files a correct extraction gives, by name."""
+        made = tempfile.mkdtemp(dir=self.root)
+        subprocess.run([self.generator, "--sfx", sfx or "final", "--speech", speech or "final",
+                        "--expect", os.path.join(made, "expected"), os.path.join(made, "archives")],
+                       check=True, stdout=subprocess.DEVNULL)
+        for name, layout in (("sfx.pak", sfx), ("speech.pak", speech)):
+            if layout:
+                os.replace(os.path.join(made, "archives", name), os.path.join(into or self.folder, name))
+        files = {}
+        for folder in ("sfx", "speech") if speech else ("sfx",):
+            for name in sorted(os.listdir(os.path.join(made, "expected", folder))):
+                with open(os.path.join(made, "expected", folder, name), "rb") as file:
+                    files[f"{folder}/{name}"] = file.read()
+        shutil.rmtree(made)
+        return files
 
     def small(self):
-        self.write("sfx.pak", SMALL_SFX)
-        self.write("speech.pak", SPEECH)
+        self.small_files = self.make(SMALL_SFX, SPEECH)
         return self
+
+    def first_files(self, count):
+        return dict(list(self.small_files.items())[:count])
 
     def start(self, *arguments, preexec=None):
         return subprocess.Popen([self.program, *arguments], cwd=self.folder, stdin=subprocess.DEVNULL,
@@ -175,10 +161,6 @@ def expect_only_archives_and_folders(game):
     """Nothing is written beside the archives but the two output folders."""
     extra = set(os.listdir(game.folder)) - {"sfx.pak", "speech.pak", "sfx", "speech"}
     expect(not extra, f"the game folder has new entries: {sorted(extra)}")
-
-
-def first_files(count):
-    return dict(list(SMALL_FILES.items())[:count])
 
 
 def as_nobody():
@@ -315,7 +297,7 @@ def file_size_limit_mid_file(game):
     code, stderr = game.small().run("-y", preexec=limit_file_size)
     expect(code != -signal.SIGXFSZ, "the program died of SIGXFSZ")
     expect_failure(code, stderr, "Error 27: File too large", "sfx/sfx_0005")
-    expect_outputs(game, "sfx", first_files(4))
+    expect_outputs(game, "sfx", game.first_files(4))
     expect(not os.path.exists(game.path("speech")), "speech was started after the failure")
     expect_only_archives_and_folders(game)
     return 1
@@ -327,7 +309,7 @@ def disk_full_on_small_tmpfs(game):
     game.mount("-t", "tmpfs", "-o", "size=64k", "tmpfs", game.path("sfx"))
     code, stderr = game.small().run("-y")
     expect_failure(code, stderr, "Error 28: No space left on device", "sfx/sfx_0005")
-    expect_outputs(game, "sfx", first_files(4))
+    expect_outputs(game, "sfx", game.first_files(4))
     return 1
 
 
@@ -347,7 +329,7 @@ def output_name_taken_by_directory(game):
     os.makedirs(game.path("sfx/sfx_0002.wav"))
     code, stderr = game.small().run("-y")
     expect_failure(code, stderr, "Error 21: Is a directory", "sfx/sfx_0002.wav")
-    expected = first_files(1)
+    expected = game.first_files(1)
     expected["sfx/sfx_0002.wav"] = "other"
     expect_outputs(game, "sfx", expected)
     expect(os.listdir(game.path("sfx/sfx_0002.wav")) == [], "something was written into the directory")
@@ -388,7 +370,7 @@ def planted_link_to_a_file_elsewhere(game):
     with open(victim, "rb") as file:
         expect(file.read() == b"must stay as it is", "the link's target was changed")
     expect(os.readlink(game.path("sfx/sfx_0003")) == victim, "the link was changed")
-    expected = first_files(2)
+    expected = game.first_files(2)
     expected["sfx/sfx_0003"] = "link"
     expect_outputs(game, "sfx", expected)
     return 1
@@ -408,7 +390,7 @@ def dangling_link_is_not_followed(game):
 
 def archive_is_a_directory(game):
     os.mkdir(game.path("sfx.pak"))
-    game.write("speech.pak", SPEECH)
+    game.make(speech=SPEECH)
     code, stderr = game.run("-y")
     expect_failure(code, stderr, "Error 21: Is a directory", "sfx.pak")
     expect(not os.path.exists(game.path("sfx")), "the output folder was made")
@@ -418,7 +400,7 @@ def archive_is_a_directory(game):
 def archive_is_a_fifo(game):
     """Nobody writes to the FIFO: the program must not wait for a writer."""
     os.mkfifo(game.path("sfx.pak"))
-    game.write("speech.pak", SPEECH)
+    game.make(speech=SPEECH)
     code, stderr = game.run("-y", timeout=30)
     expect_failure(code, stderr, "Error 22: not a regular file", "sfx.pak")
     expect(not os.path.exists(game.path("sfx")), "the output folder was made")
@@ -428,7 +410,7 @@ def archive_is_a_fifo(game):
 def reference_run(game):
     """Extracts the big archive once, uninterrupted; returns the digests of
     its files, in number order."""
-    reference = Game(game.program)
+    reference = Game(game.program, game.generator)
     try:
         shutil.copy2(game.path("sfx.pak"), reference.path("sfx.pak"))
         code, stderr = reference.run("-n", timeout=300)
@@ -449,13 +431,13 @@ def archive_shrinks_while_read(game):
     archive, and every file kept equal to an uninterrupted run's. Once the
     cut falls behind the frozen program's read position (the bytes it reads
     next are gone), once ahead of it (it reads on, up to the new end)."""
-    write_big_sfx(game.path("sfx.pak"))
+    game.make(sfx=BIG_SFX)
     expected = reference_run(game)
     chance = seeded_random()
     for attempt, where in enumerate(["behind", "ahead of"]):
         shutil.rmtree(game.path("sfx"), ignore_errors=True)
         if attempt:
-            write_big_sfx(game.path("sfx.pak"))
+            game.make(sfx=BIG_SFX)
         process = game.start("-n")
         # From the 2nd output on, the program has read past the 4 MiB first block.
         made = freeze_at_output(game, process, chance.randint(2, 3), len(expected))
@@ -481,12 +463,14 @@ def archive_shrinks_while_read(game):
 def archive_replaced_while_read(game):
     """Renaming another file over the archive mid-run does not disturb the
     program: it goes on reading the archive it opened."""
-    write_big_sfx(game.path("sfx.pak"))
+    game.make(sfx=BIG_SFX)
     expected = reference_run(game)
-    game.write("other.pak", block(b"AVQFnot this one") + FINAL)
+    other = os.path.join(game.root, "other")
+    os.mkdir(other)
+    game.make(sfx='block "AVQFnot this one"; final', into=other)
     process = game.start("-n")
     freeze_at_output(game, process, 2, len(expected))
-    os.replace(game.path("other.pak"), game.path("sfx.pak"))
+    os.replace(os.path.join(other, "sfx.pak"), game.path("sfx.pak"))
     thaw(process)
     code, stderr = finish(process)
     expect(code == 0, f"exit status {code}; stderr: {stderr!r}")
@@ -498,7 +482,7 @@ def stopped_by_signal(game, signal_number, exit_status):
     """The signal at random points, each while the program is frozen mid-run:
     exit 128 + signal, within a chunk; the file being written removed,
     finished files intact; a second run completes the output."""
-    write_big_sfx(game.path("sfx.pak"))
+    game.make(sfx=BIG_SFX)
     expected = reference_run(game)
     chance = seeded_random()
     attempts = 4
@@ -534,13 +518,10 @@ def sigterm_at_random_points(game):
     return stopped_by_signal(game, signal.SIGTERM, 143)
 
 
-def valgrind_end_to_end(game, generator=None):
+def valgrind_end_to_end(game):
     """The whole run on a sample game under memcheck: no error, no leak."""
-    if generator:
-        subprocess.run([generator, "--profile", "sample", "--seed", "5", game.folder], check=True,
-                       stdout=subprocess.DEVNULL)
-    else:
-        game.small()
+    subprocess.run([game.generator, "--profile", "sample", "--seed", "5", game.folder], check=True,
+                   stdout=subprocess.DEVNULL)
     result = subprocess.run(["valgrind", "--error-exitcode=99", "--leak-check=full", "--errors-for-leak-kinds=all",
                              game.program, "-y"], cwd=game.folder, stdin=subprocess.DEVNULL, capture_output=True,
                             text=True, timeout=1200)
@@ -561,13 +542,15 @@ CASES = {case.__name__: case for case in [
 
 
 def main():
-    if len(sys.argv) < 3 or sys.argv[2] not in CASES:
+    if sys.argv[1:] == ["--list"]:
+        print(" ".join(CASES))
+        return 0
+    if len(sys.argv) != 4 or sys.argv[2] not in CASES:
         print(__doc__ + "\nCases: " + " ".join(CASES), file=sys.stderr)
         return 2
-    game = Game(sys.argv[1])
+    game = Game(sys.argv[1], sys.argv[3])
     try:
-        extra = sys.argv[3:]
-        faults = CASES[sys.argv[2]](game, *extra)
+        faults = CASES[sys.argv[2]](game)
     except CannotRunHere as reason:
         print(f"SKIP [{sys.argv[2]}]: {reason}")
         return SKIP

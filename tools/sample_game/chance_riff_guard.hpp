@@ -24,9 +24,6 @@ public:
         }
     }
 
-    // Starts afresh: bytes before a block's payload cannot join its "RIFF"s.
-    void Reset() { last_four_ = 0; }
-
 private:
     // "RIFF" read as the last four bytes, oldest byte highest.
     static constexpr std::uint32_t kRiff = 0x52494646u;

@@ -6,19 +6,21 @@
 #include <stdexcept>
 #include <string>
 
-#include "tools/sample_game/byte_order.hpp"
-#include "tools/sample_game/prng.hpp"
+#include "testing/byte_order.hpp"
+#include "testing/prng.hpp"
+#include "tools/sample_game/bench_profiles.hpp"
 
 namespace quorvel::sample {
 namespace {
+
+using testing::PutLittleEndian;
+using testing::SplitMix64;
 
 // The extractor reads a RIFF block in chunks of this size, counted from the
 // byte after the block's signature.
 constexpr std::uint64_t kExtractChunk = 65536;
 constexpr std::uint64_t kSignatureSize = 4;
 constexpr std::uint32_t kMaxStray = 50;
-
-constexpr std::array<WavFormat, 4> kFormats = {kMono8Bit11025, kMono16Bit22050, kStereo16Bit44100, kMono24Bit48000};
 
 // Random draws are made one statement at a time: the order in which function
 // arguments are evaluated differs between compilers, and the bytes must not.
@@ -106,15 +108,6 @@ void FitBetween(SoundEntry& entry, std::uint64_t start, std::uint64_t next_start
     entry.stray_after = static_cast<std::uint32_t>(next_start - start - SoundFileSize(entry.sound));
 }
 
-std::uint64_t EndOf(const RiffBlock& block)
-{
-    std::uint64_t end = 0;
-    for (const SoundEntry& entry : block.sounds) {
-        end += SoundFileSize(entry.sound) + entry.stray_after;
-    }
-    return end;
-}
-
 // Over 200 KiB of sounds, the first one longer than a chunk, and a sound
 // whose "RIFF" starts 1 to 3 bytes before the end of the second chunk, so
 // that the extractor only sees all four of its bytes in the next chunk.
@@ -127,7 +120,7 @@ RiffBlock ChunkStraddlingBlock(SplitMix64& random)
     const std::uint64_t straddling_start = kSignatureSize + 2 * kExtractChunk - bytes_before_boundary;
     SoundEntry filler{.sound = Tone(kMono16Bit22050, 0, 330)};
     const auto min_stray = static_cast<std::uint32_t>(random.Between(1, kMaxStray - 8));
-    FitBetween(filler, EndOf(block), straddling_start, min_stray);
+    FitBetween(filler, PayloadSize(block), straddling_start, min_stray);
     block.sounds.push_back(filler);
 
     block.sounds.push_back({.sound = NoiseBurst(kMono24Bit48000, 600, random.Fork())});
@@ -147,11 +140,6 @@ RiffBlock ChanceRiffBlock(SplitMix64& random)
     return block;
 }
 
-FillerBlock Filler(std::string_view signature, std::uint32_t payload_size, SplitMix64& random)
-{
-    return {.signature = Signature(signature), .payload_size = payload_size, .seed = random.Fork()};
-}
-
 // Bytes with no meaning; a first byte above 0x7F keeps it from reading as
 // "RIFF" or "AVQF".
 FillerBlock RandomBytes(std::uint32_t payload_size, SplitMix64& random)
@@ -159,16 +147,6 @@ FillerBlock RandomBytes(std::uint32_t payload_size, SplitMix64& random)
     FillerBlock block{.payload_size = payload_size, .seed = random.Fork()};
     PutLittleEndian(block.signature, static_cast<std::uint32_t>(random.Next()) | 0x80u);
     return block;
-}
-
-DataBlock Empty()
-{
-    return {};
-}
-
-DataBlock LoneRiff()
-{
-    return TextBlock("RIFF");
 }
 
 // Too short to hold a signature: a length of 6 and two payload bytes.
@@ -183,9 +161,9 @@ DataBlock Short(SplitMix64& random)
 void AddOddBlocks(std::vector<Block>& blocks, SplitMix64& random, std::uint32_t filler_size)
 {
     blocks.push_back(Filler("AVQF", filler_size, random));
-    blocks.push_back(Empty());
+    blocks.push_back(DataBlock{});
     blocks.push_back(Filler("RIFX", filler_size, random));
-    blocks.push_back(LoneRiff());
+    blocks.push_back(TextBlock("RIFF"));
     blocks.push_back(Short(random));
     blocks.push_back(Filler("riff", filler_size, random));
     blocks.push_back(TextBlock("TEXT Quorvel sound bank made by quorvel-make-sample\n"));
@@ -202,10 +180,10 @@ std::vector<Block> SampleSfx(SplitMix64& random)
     for (int i = 0; i < 24; ++i) {
         blocks.push_back(RandomRiffBlock(random, 80, 500));
         if (i % 5 == 4) {
-            blocks.push_back(Filler("AVQF", static_cast<std::uint32_t>(random.Between(16, 600)), random));
+            blocks.push_back(Filler("AVQF", random.Between(16, 600), random));
         }
         if (i % 9 == 8) {
-            blocks.push_back(Empty());
+            blocks.push_back(DataBlock{});
         }
     }
     return blocks;
@@ -220,7 +198,7 @@ std::vector<Block> Speech(SplitMix64& random, int lines, std::uint32_t min_ms, s
         const auto pitch_hz = static_cast<std::uint32_t>(random.Between(95, 230));
         blocks.push_back(RiffBlock{.sounds = {{.sound = SpokenLine(milliseconds, pitch_hz, random.Fork())}}});
         if (line % 8 == 3) {
-            blocks.push_back(Filler("AVQF", static_cast<std::uint32_t>(random.Between(64, 512)), random));
+            blocks.push_back(Filler("AVQF", random.Between(64, 512), random));
         }
     }
     return blocks;
@@ -229,10 +207,7 @@ std::vector<Block> Speech(SplitMix64& random, int lines, std::uint32_t min_ms, s
 GameContent Sample(std::uint64_t seed)
 {
     SplitMix64 random(seed);
-    GameContent game;
-    game.sfx = SampleSfx(random);
-    game.speech = Speech(random, 18, 800, 2500);
-    return game;
+    return {.sfx = SampleSfx(random), .speech = Speech(random, 18, 800, 2500)};  // made in this order
 }
 
 GameContent Tiny(std::uint64_t seed)
@@ -251,13 +226,25 @@ GameContent Tiny(std::uint64_t seed)
 
     game.speech = Speech(random, 1, 60, 60);
     game.speech.push_back(Filler("AVQF", 24, random));
-    game.speech.push_back(Empty());
+    game.speech.push_back(DataBlock{});
     return game;
 }
 
-constexpr std::array<Profile, 2> kProfiles = {{
-    {"sample", "a small game: sfx.pak of 1-3 MiB, speech.pak of 1-2 MiB, every kind of block", Sample},
-    {"tiny", "a few KiB with every kind of block once, for fuzzing and quick tests", Tiny},
+constexpr std::array<Profile, 7> kProfiles = {{
+    {"sample", "a small game: sfx.pak of 1-3 MiB, speech.pak of 1-2 MiB, every kind of block",
+     [](std::uint64_t seed, std::uint64_t) { return Sample(seed); }},
+    {"tiny", "a few KiB with every kind of block once, for fuzzing and quick tests",
+     [](std::uint64_t seed, std::uint64_t) { return Tiny(seed); }},
+    {"game", "SIZE bytes of a realistic game (sfx.pak and speech.pak)",
+     [](std::uint64_t seed, std::uint64_t size) { return RealisticGame(size, seed); }, true},
+    {"huge-sound", "one sound of SIZE bytes in one RIFF block, and 5/12 as much again",
+     [](std::uint64_t seed, std::uint64_t size) { return HugeSound(size, seed); }, true},
+    {"tiny-blocks", "SIZE tiny blocks of every kind",
+     [](std::uint64_t seed, std::uint64_t size) { return TinyBlocks(size, seed); }, true},
+    {"search-worst", "SIZE bytes of \"RIF\" repeated with \"RIFF\" every few hundred bytes",
+     [](std::uint64_t seed, std::uint64_t size) { return SearchWorstCase(size, seed); }, true},
+    {"sound", "one sound of SIZE bytes", [](std::uint64_t seed, std::uint64_t size) { return SingleSound(size, seed); },
+     true},
 }};
 
 }  // namespace
@@ -274,31 +261,19 @@ const Profile* FindProfile(std::string_view name)
     return found == kProfiles.end() ? nullptr : &*found;
 }
 
-ArchiveSummary WriteArchiveFile(const std::filesystem::path& path, std::span<const Block> blocks)
+ArchiveSummary WriteArchiveFile(const std::filesystem::path& path, const testing::Archive& archive, std::uint64_t seed)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
         throw std::runtime_error("cannot create " + path.string());
     }
     try {
-        const ArchiveSummary summary = WriteArchive(out, blocks);
+        archive.WriteTo(out, seed);
         out.close();
-        if (!out) {
-            throw std::ios_base::failure("close failed");
-        }
-        return summary;
     } catch (const std::ios_base::failure&) {
         throw std::runtime_error("cannot write " + path.string());
     }
-}
-
-GameSummary WriteGame(const std::filesystem::path& folder, const GameContent& game)
-{
-    std::filesystem::create_directories(folder);
-    GameSummary summary;
-    summary.sfx = WriteArchiveFile(folder / "sfx.pak", game.sfx);
-    summary.speech = WriteArchiveFile(folder / "speech.pak", game.speech);
-    return summary;
+    return {.bytes = archive.Size(), .blocks = archive.Blocks()};
 }
 
 }  // namespace quorvel::sample

@@ -1,8 +1,9 @@
 #pragma once
 
-// Game folders made to measure: a profile turns a seed into the block lists
-// of sfx.pak and speech.pak. To add a profile, write a function from seed to
-// GameContent in profiles.cpp and list it in the profile table there.
+// Game folders made to measure: a profile turns a seed (and a size, for the
+// benchmark inputs of bench_profiles.hpp) into the block lists of sfx.pak and
+// speech.pak. To add a profile, write a function from seed to GameContent
+// and list it in the profile table of profiles.cpp.
 
 #include <cstdint>
 #include <filesystem>
@@ -10,7 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/sample_game/archive_writer.hpp"
+#include "testing/archive_builder.hpp"
+#include "tools/sample_game/game_blocks.hpp"
 
 namespace quorvel::sample {
 
@@ -22,7 +24,8 @@ struct GameContent {
 struct Profile {
     std::string_view name;
     std::string_view summary;  // one line for --help
-    GameContent (*make)(std::uint64_t seed);
+    GameContent (*make)(std::uint64_t seed, std::uint64_t size);
+    bool sized = false;  // made at a size (bytes, or blocks for tiny-blocks) given with --size
 };
 
 inline constexpr std::string_view kDefaultProfile = "sample";
@@ -32,16 +35,14 @@ std::span<const Profile> Profiles();
 // Null when there is no profile of that name.
 const Profile* FindProfile(std::string_view name);
 
-// Writes (or overwrites) one archive file. Throws std::runtime_error when
-// the file cannot be created or written.
-ArchiveSummary WriteArchiveFile(const std::filesystem::path& path, std::span<const Block> blocks);
-
-struct GameSummary {
-    ArchiveSummary sfx;
-    ArchiveSummary speech;
+struct ArchiveSummary {
+    std::uint64_t bytes = 0;   // the archive's length, final field included
+    std::uint64_t blocks = 0;  // blocks written, final field not counted
 };
 
-// Creates `folder` if needed and writes sfx.pak and speech.pak into it.
-GameSummary WriteGame(const std::filesystem::path& folder, const GameContent& game);
+// Writes (or overwrites) one archive file, its noise made from `seed`.
+// Throws std::runtime_error when the file cannot be created or written.
+ArchiveSummary WriteArchiveFile(const std::filesystem::path& path, const testing::Archive& archive,
+                                std::uint64_t seed = kDefaultSeed);
 
 }  // namespace quorvel::sample

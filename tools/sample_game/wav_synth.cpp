@@ -3,16 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <limits>
-#include <ostream>
 #include <span>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
-#include "tools/sample_game/byte_order.hpp"
-#include "tools/sample_game/prng.hpp"
+#include "testing/archive_builder.hpp"
+#include "testing/byte_order.hpp"
+#include "testing/prng.hpp"
 
 namespace quorvel::sample {
+
+using testing::PutLittleEndian;
+using testing::SplitMix64;
+
 namespace {
 
 // Samples are made at 24-bit scale and narrowed for the file's format.
@@ -64,7 +67,80 @@ constexpr std::array<std::array<std::int32_t, 5>, 5> kVowels = {{
     {6000, 5000, 7000, 4000, 1000},
 }};
 
-class Synth {
+void Encode(std::span<const std::int32_t> samples, std::uint16_t bits_per_sample, std::span<std::byte> out)
+{
+    std::size_t at = 0;
+    for (const std::int32_t sample : samples) {
+        const std::int32_t clamped = std::clamp(sample, -kFullScale - 1, kFullScale);
+        switch (bits_per_sample) {
+            case 8:  // 8-bit WAV samples are unsigned around 128.
+                out[at++] = static_cast<std::byte>((clamped >> 16) + 128);
+                break;
+            case 16:
+                PutLittleEndian(out.subspan(at, 2), static_cast<std::uint32_t>(clamped >> 8));
+                at += 2;
+                break;
+            default:
+                PutLittleEndian(out.subspan(at, 3), static_cast<std::uint32_t>(clamped));
+                at += 3;
+                break;
+        }
+    }
+}
+
+std::string Header(const SoundParams& sound)
+{
+    const WavFormat& format = sound.format;
+    return testing::PcmHeader(static_cast<std::uint32_t>(SoundFileSize(sound) - 8), format.channels, format.sample_rate,
+                              format.bits_per_sample, static_cast<std::uint32_t>(SampleDataSize(sound)));
+}
+
+// A size or rate field can spell "RIFF" (a data size of 0x46464952, say);
+// the extractor would cut the sound there, so such a sound is not made.
+bool SpellsRiffAfterItsSignature(std::span<const std::byte> header)
+{
+    static constexpr std::array<std::byte, 4> kRiff = {std::byte{'R'}, std::byte{'I'}, std::byte{'F'}, std::byte{'F'}};
+    return std::search(header.begin() + 1, header.end(), kRiff.begin(), kRiff.end()) != header.end();
+}
+
+void Validate(const SoundParams& sound)
+{
+    const WavFormat& format = sound.format;
+    if (format.channels < 1 || format.channels > 2 || format.sample_rate == 0 ||
+        (format.bits_per_sample != 8 && format.bits_per_sample != 16 && format.bits_per_sample != 24)) {
+        throw std::invalid_argument("sound format must be mono or stereo, 8, 16 or 24 bits, with a sample rate");
+    }
+    if (sound.chance_riff_at && *sound.chance_riff_at + 12 > SampleDataSize(sound)) {
+        throw std::invalid_argument("a chance \"RIFF\" needs 12 bytes of sample data from where it starts");
+    }
+    if (SoundFileSize(sound) - 8 > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        throw std::length_error("sound of " + std::to_string(SoundFileSize(sound)) +
+                                " bytes is too long for a RIFF size");
+    }
+}
+
+// Places one sample byte: the planted "RIFF" overrides the samples, the
+// byte 8 after it is kept from being the "W" of "WAVE", all else is guarded.
+void PlaceSampleByte(std::byte& value, std::uint64_t offset, const SoundParams& sound, ChanceRiffGuard& guard)
+{
+    static constexpr std::array<std::byte, 4> kRiff = {std::byte{'R'}, std::byte{'I'}, std::byte{'F'}, std::byte{'F'}};
+    if (sound.chance_riff_at) {
+        const std::uint64_t from_plant = offset - *sound.chance_riff_at;
+        if (offset >= *sound.chance_riff_at && from_plant < kRiff.size()) {
+            value = kRiff[from_plant];
+            guard.Keep(value);
+            return;
+        }
+        if (offset >= *sound.chance_riff_at && from_plant == 8 && value == std::byte{'W'}) {
+            value = std::byte{'w'};
+        }
+    }
+    guard.Scrub(value);
+}
+
+}  // namespace
+
+class SoundChunks::Synth {
 public:
     explicit Synth(const SoundParams& sound)
         : sound_(sound),
@@ -209,99 +285,6 @@ private:
     bool voiced_ = false;
 };
 
-void Encode(std::span<const std::int32_t> samples, std::uint16_t bits_per_sample, std::span<std::byte> out)
-{
-    std::size_t at = 0;
-    for (const std::int32_t sample : samples) {
-        const std::int32_t clamped = std::clamp(sample, -kFullScale - 1, kFullScale);
-        switch (bits_per_sample) {
-            case 8:  // 8-bit WAV samples are unsigned around 128.
-                out[at++] = static_cast<std::byte>((clamped >> 16) + 128);
-                break;
-            case 16:
-                PutLittleEndian(out.subspan(at, 2), static_cast<std::uint32_t>(clamped >> 8));
-                at += 2;
-                break;
-            default:
-                PutLittleEndian(out.subspan(at, 3), static_cast<std::uint32_t>(clamped));
-                at += 3;
-                break;
-        }
-    }
-}
-
-std::array<std::byte, kWavHeaderSize> Header(const SoundParams& sound)
-{
-    const WavFormat& format = sound.format;
-    const std::uint64_t data_size = SampleDataSize(sound);
-    std::array<std::byte, kWavHeaderSize> header{};
-    const std::span<std::byte> out(header);
-    PutAscii(out.subspan(0, 4), "RIFF");
-    PutLittleEndian(out.subspan(4, 4), static_cast<std::uint32_t>(SoundFileSize(sound) - 8));
-    PutAscii(out.subspan(8, 4), "WAVE");
-    PutAscii(out.subspan(12, 4), "fmt ");
-    PutLittleEndian(out.subspan(16, 4), 16);
-    PutLittleEndian(out.subspan(20, 2), 1);  // integer PCM
-    PutLittleEndian(out.subspan(22, 2), format.channels);
-    PutLittleEndian(out.subspan(24, 4), format.sample_rate);
-    PutLittleEndian(out.subspan(28, 4), format.sample_rate * format.BlockAlign());
-    PutLittleEndian(out.subspan(32, 2), format.BlockAlign());
-    PutLittleEndian(out.subspan(34, 2), format.bits_per_sample);
-    PutAscii(out.subspan(36, 4), "data");
-    PutLittleEndian(out.subspan(40, 4), static_cast<std::uint32_t>(data_size));
-    return header;
-}
-
-// A size or rate field can spell "RIFF" (a data size of 0x46464952, say);
-// the extractor would cut the sound there, so such a sound is not made.
-bool SpellsRiffAfterItsSignature(std::span<const std::byte> header)
-{
-    static constexpr std::array<std::byte, 4> kRiff = {std::byte{'R'}, std::byte{'I'}, std::byte{'F'}, std::byte{'F'}};
-    return std::search(header.begin() + 1, header.end(), kRiff.begin(), kRiff.end()) != header.end();
-}
-
-void Validate(const SoundParams& sound)
-{
-    const WavFormat& format = sound.format;
-    if (format.channels < 1 || format.channels > 2 || format.sample_rate == 0 ||
-        (format.bits_per_sample != 8 && format.bits_per_sample != 16 && format.bits_per_sample != 24)) {
-        throw std::invalid_argument("sound format must be mono or stereo, 8, 16 or 24 bits, with a sample rate");
-    }
-    if (sound.chance_riff_at && *sound.chance_riff_at + 12 > SampleDataSize(sound)) {
-        throw std::invalid_argument("a chance \"RIFF\" needs 12 bytes of sample data from where it starts");
-    }
-    if (SoundFileSize(sound) - 8 > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
-        throw std::length_error("sound of " + std::to_string(SoundFileSize(sound)) +
-                                " bytes is too long for a RIFF size");
-    }
-}
-
-// Places one sample byte: the planted "RIFF" overrides the samples, the
-// byte 8 after it is kept from being the "W" of "WAVE", all else is guarded.
-void PlaceSampleByte(std::byte& value, std::uint64_t offset, const SoundParams& sound, ChanceRiffGuard& guard)
-{
-    static constexpr std::array<std::byte, 4> kRiff = {std::byte{'R'}, std::byte{'I'}, std::byte{'F'}, std::byte{'F'}};
-    if (sound.chance_riff_at) {
-        const std::uint64_t from_plant = offset - *sound.chance_riff_at;
-        if (offset >= *sound.chance_riff_at && from_plant < kRiff.size()) {
-            value = kRiff[from_plant];
-            guard.Keep(value);
-            return;
-        }
-        if (offset >= *sound.chance_riff_at && from_plant == 8 && value == std::byte{'W'}) {
-            value = std::byte{'w'};
-        }
-    }
-    guard.Scrub(value);
-}
-
-void WriteBytes(std::ostream& out, std::span<const std::byte> bytes)
-{
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-}  // namespace
-
 std::uint64_t SampleDataSize(const SoundParams& sound)
 {
     return std::uint64_t{sound.frames} * sound.format.BlockAlign();
@@ -328,50 +311,56 @@ std::uint32_t FramesForFileSize(const WavFormat& format, std::uint64_t file_size
     return sound.frames;
 }
 
-void WriteSound(std::ostream& out, const SoundParams& sound, ChanceRiffGuard& guard)
+SoundChunks::SoundChunks(const SoundParams& sound, ChanceRiffGuard& guard) : sound_(sound), guard_(guard)
 {
     Validate(sound);
-    const auto header = Header(sound);
-    if (SpellsRiffAfterItsSignature(header)) {
+    if (SpellsRiffAfterItsSignature(testing::AsBytes(Header(sound)))) {
         throw std::invalid_argument("a sound whose header spells \"RIFF\" after its signature would be cut in two");
     }
-    for (const std::byte value : header) {
-        guard.Keep(value);
-    }
-    WriteBytes(out, header);
+}
 
-    Synth synth(sound);
-    const std::uint16_t channels = sound.format.channels;
-    std::vector<std::int32_t> samples(std::size_t{kChunkFrames} * channels);
-    std::vector<std::byte> bytes(std::size_t{kChunkFrames} * sound.format.BlockAlign());
-    std::uint64_t offset = 0;
-    for (std::uint32_t done = 0; done < sound.frames;) {
-        const std::uint32_t frames = std::min(kChunkFrames, sound.frames - done);
-        const auto chunk_samples = std::span(samples).first(std::size_t{frames} * channels);
-        const auto chunk_bytes = std::span(bytes).first(std::size_t{frames} * sound.format.BlockAlign());
-        synth.Render(chunk_samples);
-        Encode(chunk_samples, sound.format.bits_per_sample, chunk_bytes);
-        for (std::byte& value : chunk_bytes) {
-            PlaceSampleByte(value, offset++, sound, guard);
+SoundChunks::~SoundChunks() = default;
+
+bool SoundChunks::Next(std::vector<std::byte>& chunk)
+{
+    if (!synth_) {
+        const std::string header = Header(sound_);
+        for (const std::byte value : testing::AsBytes(header)) {
+            guard_.Keep(value);
+            chunk.push_back(value);
         }
-        WriteBytes(out, chunk_bytes);
-        done += frames;
+        synth_ = std::make_unique<Synth>(sound_);
+        return true;
     }
-    if (SampleDataSize(sound) % 2 != 0) {
-        const std::array<std::byte, 1> pad{};
-        guard.Keep(pad[0]);
-        WriteBytes(out, pad);
+    if (frames_done_ < sound_.frames) {
+        const std::uint32_t frames = std::min(kChunkFrames, sound_.frames - frames_done_);
+        samples_.resize(std::size_t{frames} * sound_.format.channels);
+        synth_->Render(samples_);
+        const std::size_t start = chunk.size();
+        chunk.resize(start + std::size_t{frames} * sound_.format.BlockAlign());
+        Encode(samples_, sound_.format.bits_per_sample, std::span(chunk).subspan(start));
+        for (std::byte& value : std::span(chunk).subspan(start)) {
+            PlaceSampleByte(value, sample_offset_++, sound_, guard_);
+        }
+        frames_done_ += frames;
+        return true;
     }
+    if (SampleDataSize(sound_) % 2 != 0 && !padded_) {
+        chunk.push_back(std::byte{0});
+        guard_.Keep(std::byte{0});
+        padded_ = true;
+        return true;
+    }
+    return false;
 }
 
 std::vector<std::byte> MakeSound(const SoundParams& sound)
 {
-    std::ostringstream out(std::ios::binary);
     ChanceRiffGuard guard;
-    WriteSound(out, sound, guard);
-    const std::string text = std::move(out).str();
-    std::vector<std::byte> bytes(text.size());
-    std::transform(text.begin(), text.end(), bytes.begin(), [](char c) { return static_cast<std::byte>(c); });
+    SoundChunks chunks(sound, guard);
+    std::vector<std::byte> bytes;
+    while (chunks.Next(bytes)) {
+    }
     return bytes;
 }
 

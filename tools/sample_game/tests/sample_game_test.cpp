@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/sample_game/archive_writer.hpp"
+#include "testing/byte_order.hpp"
+#include "testing/reference_model.hpp"
+#include "tools/sample_game/game_blocks.hpp"
 #include "tools/sample_game/profiles.hpp"
 #include "tools/sample_game/wav_synth.hpp"
 
@@ -22,28 +24,12 @@ constexpr std::uint64_t kMiB = 1024 * kKiB;
 
 std::uint32_t U32At(std::string_view bytes, std::size_t at)
 {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value |= std::uint32_t{static_cast<unsigned char>(bytes.at(at + i))} << (8 * i);
-    }
-    return value;
+    return testing::LittleEndianAt(testing::AsBytes(bytes.substr(0, at + 4)), at);
 }
 
-std::string Archive(std::span<const Block> blocks, ArchiveSummary* summary = nullptr)
+std::string Archive(std::span<const Block> blocks)
 {
-    std::ostringstream out(std::ios::binary);
-    const ArchiveSummary written = WriteArchive(out, blocks);
-    if (summary != nullptr) {
-        *summary = written;
-    }
-    return std::move(out).str();
-}
-
-std::string AsString(const std::vector<std::byte>& bytes)
-{
-    std::string text(bytes.size(), '\0');
-    std::transform(bytes.begin(), bytes.end(), text.begin(), [](std::byte b) { return static_cast<char>(b); });
-    return text;
+    return GameArchive(blocks).Str();
 }
 
 // Reads an archive back the way the extractor walks it.
@@ -93,7 +79,7 @@ TEST(WavSynth, EveryFormatAndWaveformMakesAWellFormedWav)
             // An odd frame count makes an odd data size for 8-bit and 24-bit mono.
             const SoundParams sound{
                 .format = format, .waveform = waveform, .frames = 5001, .start_hz = 200, .end_hz = 3000, .seed = 9};
-            const std::string wav = AsString(MakeSound(sound));
+            const std::string wav(testing::AsText(MakeSound(sound)));
             SCOPED_TRACE(std::to_string(format.bits_per_sample) + " bits, waveform " +
                          std::to_string(static_cast<int>(waveform)));
             ExpectValidWav(wav, format, sound.frames);
@@ -120,7 +106,7 @@ TEST(WavSynth, PlantedRiffIsInTheSamplesButNotFollowedByWave)
 {
     SoundParams sound{.format = kMono16Bit22050, .frames = 2000, .start_hz = 440, .end_hz = 440};
     sound.chance_riff_at = 1001;
-    const std::string wav = AsString(MakeSound(sound));
+    const std::string wav(testing::AsText(MakeSound(sound)));
     const std::size_t at = kWavHeaderSize + 1001;
     EXPECT_EQ(wav.substr(at, 4), "RIFF");
     EXPECT_NE(wav.substr(at + 8, 4), "WAVE");
@@ -170,12 +156,12 @@ TEST(ArchiveWriter, BlocksParseBackWithTheirLengthsAndPayloads)
         FillerBlock{.signature = Signature("riff"), .payload_size = 200000, .seed = 2},
         RiffBlock{.sounds = {{.sound = {.frames = 10}, .stray_after = 7}, {.sound = {.frames = 3}}}, .seed = 3},
     };
-    ArchiveSummary summary;
-    const std::string archive = Archive(blocks, &summary);
+    const testing::Archive built = GameArchive(blocks);
+    const std::string archive = built.Str();
     const auto payloads = ParseBlocks(archive);
     ASSERT_EQ(payloads.size(), blocks.size());
-    EXPECT_EQ(summary.blocks, blocks.size());
-    EXPECT_EQ(summary.bytes, archive.size());
+    EXPECT_EQ(built.Blocks(), blocks.size());
+    EXPECT_EQ(built.Size(), archive.size());
     EXPECT_EQ(U32At(archive, archive.size() - 4), 0u);
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         EXPECT_EQ(payloads[i].size(), PayloadSize(blocks[i])) << "block " << i;
@@ -192,66 +178,134 @@ TEST(ArchiveWriter, RefusesABlockTooLongForItsLengthBeforeWritingAnything)
 {
     const std::vector<Block> blocks = {TextBlock("TEXT"), FillerBlock{.payload_size = 0x7FFFFFFC}};
     std::ostringstream out;
-    EXPECT_THROW(WriteArchive(out, blocks), std::length_error);
+    EXPECT_THROW(GameArchive(blocks).WriteTo(out), std::length_error);
     EXPECT_TRUE(out.str().empty());
 }
 
-struct Sound {
-    std::size_t start;
-    std::size_t end;  // start + declared size + 8
+// One block of a generated archive and the model's files of its payload.
+struct BlockFiles {
+    std::string_view payload;
+    std::size_t offset;  // of the payload in the archive
+    std::vector<model::File> files;
+    std::vector<std::string_view> bytes;  // of each file
 };
 
-// Every "RIFF" in a RIFF block's payload, sorted into starts of sounds and
-// chance ones inside a sound's samples (which the extractor must keep).
-struct RiffScan {
-    std::vector<Sound> sounds;
-    std::vector<std::size_t> chance;
+struct Extracted {
+    std::vector<BlockFiles> blocks;  // "RIFF"-only payloads left out
+    std::size_t files = 0;
+    std::int64_t last_number = 0;
 };
 
-RiffScan ScanRiffBlock(std::string_view payload)
+// Splits the model's files among the blocks: in number order they must hold
+// exactly the payload bytes, numbered without gaps but for the number of
+// each "RIFF"-only payload.
+Extracted ExtractByBlock(std::string_view archive)
 {
-    RiffScan scan;
-    for (std::size_t at = payload.find("RIFF"); at != std::string_view::npos; at = payload.find("RIFF", at + 1)) {
-        const bool inside_last = !scan.sounds.empty() && at < scan.sounds.back().end;
-        if (inside_last) {
-            EXPECT_GE(at, scan.sounds.back().start + 12);
-            EXPECT_NE(payload.substr(at + 8, 4), "WAVE") << "a chance RIFF at " << at << " would split its sound";
-            scan.chance.push_back(at);
+    const model::Extraction extraction = model::ExtractArchive(testing::AsBytes(archive));
+    Extracted extracted;
+    std::size_t next = 0;
+    std::int64_t& number = extracted.last_number;
+    for (const std::string_view payload : ParseBlocks(archive)) {
+        if (++number; payload == "RIFF") {
+            EXPECT_TRUE(std::ranges::count(extraction.numbers_without_file, number) == 1) << "block " << number;
             continue;
         }
-        const std::size_t stray = scan.sounds.empty() ? at : at - scan.sounds.back().end;
-        EXPECT_LE(stray, 50u) << "stray bytes before " << at;
-        const std::size_t end = at + U32At(payload, at + 4) + 8;
-        EXPECT_LE(end, payload.size());
-        scan.sounds.push_back({at, end});
-        const std::string_view wav = payload.substr(at, end - at);
-        ExpectValidWav(wav,
-                       {.channels = static_cast<std::uint16_t>(U32At(wav, 20) >> 16),
-                        .sample_rate = U32At(wav, 24),
-                        .bits_per_sample = static_cast<std::uint16_t>(U32At(wav, 32) >> 16)},
-                       U32At(wav, 40) / (U32At(wav, 32) & 0xFFFF));
+        BlockFiles block{payload, static_cast<std::size_t>(payload.data() - archive.data()), {}, {}};
+        std::string joined;
+        do {
+            if (next == extraction.files.size()) {
+                ADD_FAILURE() << "files end before block " << number;
+                return extracted;
+            }
+            const model::File& file = extraction.files[next++];
+            EXPECT_EQ(file.number, number + static_cast<std::int64_t>(block.files.size())) << "block " << number;
+            block.files.push_back(file);
+            block.bytes.push_back(archive.substr(file.bytes.offset, file.bytes.size));
+            joined += block.bytes.back();
+        } while (joined.size() < payload.size());
+        EXPECT_EQ(joined, payload) << "block " << number;
+        number += static_cast<std::int64_t>(block.files.size()) - 1;
+        extracted.blocks.push_back(std::move(block));
     }
-    EXPECT_LE(payload.size() - scan.sounds.back().end, 50u) << "stray bytes after the last sound";
-    return scan;
+    EXPECT_EQ(next, extraction.files.size()) << "files left after the last block";
+    EXPECT_EQ(number, static_cast<std::int64_t>(next + extraction.numbers_without_file.size()));
+    extracted.files = next;
+    return extracted;
+}
+
+// True when a "RIFF" at k >= 12 inside the sound's declared extent is
+// followed 8 bytes on by the sound's own form type: the extractor would
+// start a new sound there, so the sound could not be kept whole.
+bool HoldsASplittingRiff(std::string_view wav)
+{
+    for (std::size_t at = wav.find("RIFF", 1); at != std::string_view::npos; at = wav.find("RIFF", at + 1)) {
+        if (at < 12 || wav.substr(at + 8, 4) == wav.substr(8, 4)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A generated block: one file for a data block; for a RIFF block, whole
+// well-formed sounds, each perhaps followed by up to 50 stray bytes.
+void ExpectAsGenerated(const BlockFiles& block)
+{
+    if (!block.payload.starts_with("RIFF")) {
+        ASSERT_EQ(block.files.size(), 1u);
+        EXPECT_EQ(block.files[0].extension, block.payload.starts_with("AVQF") ? ".AVQF" : "");
+        return;
+    }
+    for (std::size_t i = 0; i < block.files.size(); ++i) {
+        const std::string_view bytes = block.bytes[i];
+        SCOPED_TRACE("file " + std::to_string(block.files[i].number));
+        if (block.files[i].extension == ".wav") {
+            ExpectValidWav(bytes,
+                           {.channels = static_cast<std::uint16_t>(U32At(bytes, 20) >> 16),
+                            .sample_rate = U32At(bytes, 24),
+                            .bits_per_sample = static_cast<std::uint16_t>(U32At(bytes, 32) >> 16)},
+                           U32At(bytes, 40) / (U32At(bytes, 32) & 0xFFFF));
+            EXPECT_FALSE(HoldsASplittingRiff(bytes));
+        } else {
+            EXPECT_EQ(block.files[i].extension, "");
+            EXPECT_TRUE(i > 0 && block.files[i - 1].extension == ".wav") << "stray bytes follow a sound";
+            EXPECT_FALSE(bytes.empty());
+            EXPECT_LE(bytes.size(), 50u);
+            EXPECT_EQ(bytes.find("RIFF"), std::string::npos);
+        }
+    }
+}
+
+std::size_t CountSounds(const BlockFiles& block)
+{
+    return static_cast<std::size_t>(
+        std::ranges::count_if(block.files, [](const model::File& file) { return file.extension == ".wav"; }));
 }
 
 class GeneratedGame : public ::testing::TestWithParam<std::string_view> {
 protected:
-    static GameContent Make(std::uint64_t seed) { return FindProfile(GetParam())->make(seed); }
+    static GameContent Make(std::uint64_t seed) { return FindProfile(GetParam())->make(seed, 0); }
 };
 
-TEST_P(GeneratedGame, ArchivesParseBackAndEverySoundIsWhereItSeems)
+// Every payload byte is in a file of the model's, every sound whole where
+// it was put; all but the length fields, the final field and the
+// "RIFF"-only payloads reach a file.
+TEST_P(GeneratedGame, ModelFilesSplitEveryPayloadIntoWholeSoundsAndStrayBytes)
 {
-    const GameContent game = Make(kDefaultSeed);
-    for (const auto* blocks : {&game.sfx, &game.speech}) {
-        ArchiveSummary summary;
-        const std::string archive = Archive(*blocks, &summary);
-        const auto payloads = ParseBlocks(archive);
-        EXPECT_EQ(payloads.size(), summary.blocks);
-        for (const std::string_view payload : payloads) {
-            if (payload.starts_with("RIFF") && payload.size() > 4) {
-                ScanRiffBlock(payload);
+    for (const std::uint64_t seed : {1u, 2u, 3u}) {
+        const GameContent game = Make(seed);
+        for (const auto* blocks : {&game.sfx, &game.speech}) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + (blocks == &game.sfx ? ", sfx" : ", speech"));
+            const std::string archive = Archive(*blocks);
+            const Extracted extracted = ExtractByBlock(archive);
+            std::uint64_t bytes = 0;
+            for (const BlockFiles& block : extracted.blocks) {
+                ExpectAsGenerated(block);
+                bytes += block.payload.size();
             }
+            EXPECT_EQ(ParseBlocks(archive).size(), GameArchive(*blocks).Blocks());
+            const std::size_t used_up = blocks->size() - extracted.blocks.size();
+            EXPECT_EQ(static_cast<std::size_t>(extracted.last_number), extracted.files + used_up);
+            EXPECT_EQ(bytes, archive.size() - 4 * (blocks->size() + 1) - 4 * used_up);
         }
     }
 }
@@ -264,20 +318,20 @@ TEST_P(GeneratedGame, SfxHoldsEveryKindOfBlock)
     std::size_t chance_riffs = 0;
     std::size_t blocks_with_trailing_strays = 0;
     for (const std::string_view payload : ParseBlocks(archive)) {
-        if (payload.size() < 4) {
-            kinds.insert("length " + std::to_string(payload.size() + 4));
-        } else if (payload == "RIFF") {
-            kinds.insert("lone RIFF");
-        } else if (payload.starts_with("RIFF")) {
-            const RiffScan scan = ScanRiffBlock(payload);
-            kinds.insert("sounds");
-            kinds.insert(scan.sounds.size() > 1 ? "several sounds" : "one sound");
-            chance_riffs += scan.chance.size();
-            blocks_with_trailing_strays += scan.sounds.back().end < payload.size() ? 1 : 0;
-        } else if (static_cast<unsigned char>(payload[0]) > 0x7F) {
+        kinds.insert(payload == "RIFF"    ? "lone RIFF"
+                     : payload.size() < 4 ? "length " + std::to_string(payload.size() + 4)
+                                          : std::string(payload.substr(0, 4)));
+    }
+    for (const BlockFiles& block : ExtractByBlock(archive).blocks) {
+        if (block.payload.starts_with("RIFF")) {
+            kinds.insert(CountSounds(block) > 1 ? "several sounds" : "one sound");
+            blocks_with_trailing_strays += block.files.back().extension.empty() ? 1 : 0;
+            for (std::size_t i = 0; i < block.files.size(); ++i) {
+                chance_riffs +=
+                    block.files[i].extension == ".wav" && block.bytes[i].find("RIFF", 1) != std::string::npos;
+            }
+        } else if (static_cast<unsigned char>(block.payload[0]) > 0x7F) {
             kinds.insert("random bytes");
-        } else {
-            kinds.insert(std::string(payload.substr(0, 4)));
         }
     }
     for (const char* kind : {"length 4", "length 6", "lone RIFF", "several sounds", "one sound", "AVQF", "RIFX", "riff",
@@ -306,7 +360,7 @@ TEST(SampleProfile, HasLongSoundsAndASoundStartingAcrossAChunkBoundary)
 {
     for (const std::uint64_t seed : {kDefaultSeed, std::uint64_t{2}, std::uint64_t{3}}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        const GameContent game = FindProfile("sample")->make(seed);
+        const GameContent game = FindProfile("sample")->make(seed, 0);
         const std::string sfx = Archive(game.sfx);
         const std::string speech = Archive(game.speech);
         EXPECT_GE(sfx.size(), 1 * kMiB);
@@ -316,19 +370,16 @@ TEST(SampleProfile, HasLongSoundsAndASoundStartingAcrossAChunkBoundary)
 
         bool long_sound = false;
         bool straddling_start = false;
-        for (const std::string_view payload : ParseBlocks(sfx)) {
-            if (!payload.starts_with("RIFF") || payload.size() <= 4) {
-                continue;
-            }
-            const RiffScan scan = ScanRiffBlock(payload);
-            for (const Sound& sound : scan.sounds) {
-                long_sound = long_sound || sound.end - sound.start > 64 * kKiB;
+        for (const BlockFiles& block : ExtractByBlock(sfx).blocks) {
+            for (const model::File& file : block.files) {
+                const std::size_t start = file.bytes.offset - block.offset;  // in the payload
+                long_sound = long_sound || (file.extension == ".wav" && file.bytes.size > 64 * kKiB);
                 // The extractor reads the block after its signature in 64 KiB
                 // chunks: chunk k starts at payload offset 4 + 65536 k.
-                const std::size_t to_boundary = (65536 - (sound.start - 4) % 65536) % 65536;
-                const bool straddles = sound.start > 4 && to_boundary >= 1 && to_boundary <= 3;
+                const std::size_t to_boundary = (65536 - (start - 4) % 65536) % 65536;
+                const bool straddles = file.extension == ".wav" && start > 4 && to_boundary >= 1 && to_boundary <= 3;
                 straddling_start =
-                    straddling_start || (straddles && payload.size() > 200 * kKiB && scan.sounds.size() > 2);
+                    straddling_start || (straddles && block.payload.size() > 200 * kKiB && CountSounds(block) > 2);
             }
         }
         EXPECT_TRUE(long_sound);
@@ -336,21 +387,51 @@ TEST(SampleProfile, HasLongSoundsAndASoundStartingAcrossAChunkBoundary)
     }
 }
 
-TEST(WriteGame, WritesBothArchivesIntoANewFolder)
+// The tiny profile worked out by hand from profiles.cpp: three sounds with
+// 3 and 2 stray bytes, the odd blocks with 12-byte fillers, a sound with a
+// chance "RIFF" inside.
+TEST(TinyProfile, GivesTheseFiles)
 {
-    const auto folder = std::filesystem::path(::testing::TempDir()) / "quorvel-write-game-test" / "game";
-    std::filesystem::remove_all(folder.parent_path());
-    const GameContent game = FindProfile("tiny")->make(kDefaultSeed);
-    const GameSummary summary = WriteGame(folder, game);
-    auto read = [](const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+    const GameContent game = FindProfile("tiny")->make(kDefaultSeed, 0);
+    const std::string archive = Archive(game.sfx);
+    const model::Extraction sfx = model::ExtractArchive(testing::AsBytes(archive));
+    const std::string text = "TEXT Quorvel sound bank made by quorvel-make-sample\n";
+    const std::vector<std::pair<std::string, std::size_t>> sfx_files = {
+        {"sfx_0001.wav", 264},  // 20 ms of 8-bit 11025 Hz: 220 frames after the 44-byte header
+        {"sfx_0002", 3},       {"sfx_0003.wav", 0},       {"sfx_0004.wav", 0}, {"sfx_0005", 2},
+        {"sfx_0006.AVQF", 12}, {"sfx_0007", 0},           {"sfx_0008", 12},    {"sfx_0010", 2},
+        {"sfx_0011", 12},      {"sfx_0012", text.size()}, {"sfx_0013", 12},    {"sfx_0014.wav", 0},
     };
-    EXPECT_EQ(read(folder / "sfx.pak"), Archive(game.sfx));
-    EXPECT_EQ(read(folder / "speech.pak"), Archive(game.speech));
-    EXPECT_EQ(summary.sfx.bytes, std::filesystem::file_size(folder / "sfx.pak"));
-    EXPECT_EQ(summary.speech.blocks, game.speech.size());
-    std::filesystem::remove_all(folder.parent_path());
+    ASSERT_EQ(sfx.files.size(), sfx_files.size());
+    const auto bytes = [&archive](const model::File& file) {
+        return archive.substr(file.bytes.offset, file.bytes.size);
+    };
+    for (std::size_t i = 0; i < sfx_files.size(); ++i) {
+        const auto& [name, size] = sfx_files[i];
+        SCOPED_TRACE(name);
+        EXPECT_EQ(model::FileName("sfx", sfx.files[i]), name);
+        if (sfx.files[i].extension == ".wav") {
+            EXPECT_EQ(bytes(sfx.files[i]).substr(0, 4), "RIFF");
+            EXPECT_EQ(U32At(bytes(sfx.files[i]), 4) + 8u, sfx.files[i].bytes.size) << "kept whole, as declared";
+        }
+        if (size != 0) {
+            EXPECT_EQ(sfx.files[i].bytes.size, size);
+        }
+    }
+    EXPECT_EQ(bytes(sfx.files[5]).substr(0, 4), "AVQF");
+    EXPECT_EQ(bytes(sfx.files[7]).substr(0, 4), "RIFX");
+    EXPECT_EQ(bytes(sfx.files[10]), text);
+    EXPECT_NE(bytes(sfx.files[12]).find("RIFF", 12), std::string::npos) << "the chance RIFF stays inside";
+    EXPECT_EQ(sfx.numbers_without_file, std::vector<std::int64_t>{9});
+
+    const std::string speech = Archive(game.speech);
+    const model::Extraction expected = model::ExtractArchive(testing::AsBytes(speech));
+    ASSERT_EQ(expected.files.size(), 3u);
+    EXPECT_EQ(model::FileName("speech", expected.files[0]), "speech_0001.wav");
+    EXPECT_EQ(model::FileName("speech", expected.files[1]), "speech_0002.AVQF");
+    EXPECT_EQ(expected.files[1].bytes.size, 24u);
+    EXPECT_EQ(model::FileName("speech", expected.files[2]), "speech_0003");
+    EXPECT_EQ(expected.files[2].bytes.size, 0u);
 }
 
 }  // namespace

@@ -2,26 +2,13 @@
 // shapes the targets are measured on. Only descriptions are built here,
 // except for the small worst case, which is written to memory and scanned.
 
-#include "bench/bench_profiles.hpp"
+#include "tools/sample_game/bench_profiles.hpp"
 
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 
-namespace quorvel::bench {
+namespace quorvel::sample {
 namespace {
-
-using sample::Block;
-using sample::RiffBlock;
-
-std::uint64_t ArchiveBytes(const std::vector<Block>& blocks)
-{
-    std::uint64_t bytes = 4;  // the final field
-    for (const Block& block : blocks) {
-        bytes += 4 + sample::PayloadSize(block);
-    }
-    return bytes;
-}
 
 std::uint64_t CountSounds(const std::vector<Block>& blocks)
 {
@@ -37,14 +24,14 @@ std::uint64_t CountSounds(const std::vector<Block>& blocks)
 void ExpectEveryBlockFitsItsLength(const std::vector<Block>& blocks)
 {
     for (const Block& block : blocks) {
-        ASSERT_LT(4 + sample::PayloadSize(block), std::uint64_t{1} << 31);
+        ASSERT_LT(4 + PayloadSize(block), std::uint64_t{1} << 31);
     }
 }
 
 TEST(BenchProfiles, RealisticGameHasThousandsOfSoundsOfGameSizesInAboutTheAskedBytes)
 {
     const auto game = RealisticGame(std::uint64_t{1} << 30, 1);
-    const std::uint64_t total = ArchiveBytes(game.sfx) + ArchiveBytes(game.speech);
+    const std::uint64_t total = GameArchive(game.sfx).Size() + GameArchive(game.speech).Size();
     EXPECT_GE(total, std::uint64_t{1} << 30);
     EXPECT_LT(total, (std::uint64_t{1} << 30) + 64 * kMiB);
     EXPECT_GT(CountSounds(game.sfx) + CountSounds(game.speech), 2000U);
@@ -62,7 +49,7 @@ TEST(BenchProfiles, RealisticGameHasThousandsOfSoundsOfGameSizesInAboutTheAskedB
         ++riff_blocks;
         several += riff->sounds.size() > 1 ? 1 : 0;
         for (const auto& entry : riff->sounds) {
-            const std::uint64_t size = sample::SoundFileSize(entry.sound);
+            const std::uint64_t size = SoundFileSize(entry.sound);
             EXPECT_GE(size, 1800U);
             EXPECT_LE(size, 20 * kMiB);
             strays += entry.stray_after != 0 ? 1 : 0;
@@ -80,8 +67,8 @@ TEST(BenchProfiles, HugeSoundIsOneBlockOfOneSoundInAnArchiveOverTwoGiB)
     const auto* first = std::get_if<RiffBlock>(&game.sfx.front());
     ASSERT_NE(first, nullptr);
     ASSERT_EQ(first->sounds.size(), 1U);
-    EXPECT_GT(sample::SoundFileSize(first->sounds.front().sound), 1536 * kMiB - 16);
-    EXPECT_GT(ArchiveBytes(game.sfx), std::uint64_t{2} << 30);
+    EXPECT_GT(SoundFileSize(first->sounds.front().sound), 1536 * kMiB - 16);
+    EXPECT_GT(GameArchive(game.sfx).Size(), std::uint64_t{2} << 30);
     ExpectEveryBlockFitsItsLength(game.sfx);
 }
 
@@ -90,17 +77,15 @@ TEST(BenchProfiles, TinyBlocksNumberPastNinetyNineThousandNineHundredNinetyNine)
     const auto game = TinyBlocks(200'000, 1);
     EXPECT_EQ(game.sfx.size(), 200'000U);
     for (const Block& block : game.sfx) {
-        ASSERT_LE(sample::PayloadSize(block), 256U);
+        ASSERT_LE(PayloadSize(block), 256U);
     }
 }
 
 TEST(BenchProfiles, WorstCaseRepeatsRifWithForeignRiffMarkersEveryFewHundredBytes)
 {
     const auto game = SearchWorstCase(2 * kMiB, 1);
-    std::ostringstream out;
-    sample::WriteArchive(out, game.sfx);
-    const std::string archive = out.str();
-    ASSERT_EQ(archive.size(), ArchiveBytes(game.sfx));
+    const std::string archive = GameArchive(game.sfx).Str();
+    ASSERT_EQ(archive.size(), GameArchive(game.sfx).Size());
 
     std::size_t wave = 0;
     std::size_t junk = 0;
@@ -125,11 +110,12 @@ TEST(BenchProfiles, SingleSoundHasTheAskedSizeAndNamesAreKnown)
 {
     const auto game = SingleSound(10 * kMiB, 1);
     ASSERT_EQ(game.sfx.size(), 1U);
-    EXPECT_GT(ArchiveBytes(game.sfx), 10 * kMiB - 16);
-    EXPECT_LE(ArchiveBytes(game.sfx), 10 * kMiB + 8);
-    EXPECT_TRUE(MakeBenchInput("sound", kMiB, 1).has_value());
-    EXPECT_FALSE(MakeBenchInput("no-such-profile", kMiB, 1).has_value());
+    EXPECT_GT(GameArchive(game.sfx).Size(), 10 * kMiB - 16);
+    EXPECT_LE(GameArchive(game.sfx).Size(), 10 * kMiB + 8);
+    ASSERT_NE(FindProfile("sound"), nullptr);
+    EXPECT_TRUE(FindProfile("sound")->sized);
+    EXPECT_EQ(FindProfile("no-such-profile"), nullptr);
 }
 
 }  // namespace
-}  // namespace quorvel::bench
+}  // namespace quorvel::sample

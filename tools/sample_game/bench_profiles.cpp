@@ -1,25 +1,15 @@
-#include "bench/bench_profiles.hpp"
+#include "tools/sample_game/bench_profiles.hpp"
 
 #include <array>
 #include <string>
 
-#include "tools/sample_game/prng.hpp"
+#include "testing/prng.hpp"
 
-namespace quorvel::bench {
+namespace quorvel::sample {
 namespace {
 
-using sample::Block;
-using sample::DataBlock;
-using sample::FillerBlock;
-using sample::RiffBlock;
-using sample::SoundEntry;
-using sample::SoundParams;
-using sample::SplitMix64;
-using sample::Waveform;
-using sample::WavFormat;
+using testing::SplitMix64;
 
-constexpr std::array<WavFormat, 4> kFormats = {sample::kMono8Bit11025, sample::kMono16Bit22050,
-                                               sample::kStereo16Bit44100, sample::kMono24Bit48000};
 constexpr std::uint64_t kKiB = 1024;
 constexpr std::uint64_t kSmallestSound = 2 * kKiB;
 constexpr std::uint64_t kLargestSound = 20 * kMiB;
@@ -49,8 +39,13 @@ std::uint64_t GameSoundSize(SplitMix64& random)
 SoundParams SoundOfSize(const WavFormat& format, Waveform waveform, std::uint64_t bytes, std::uint64_t seed)
 {
     SoundParams sound{.format = format, .waveform = waveform, .start_hz = 220, .end_hz = 1760, .seed = seed};
-    sound.frames = sample::FramesForFileSize(format, bytes);
+    sound.frames = FramesForFileSize(format, bytes);
     return sound;
+}
+
+RiffBlock OneSound(const WavFormat& format, Waveform waveform, std::uint64_t bytes, SplitMix64& random)
+{
+    return RiffBlock{.sounds = {{.sound = SoundOfSize(format, waveform, bytes, random.Fork())}}};
 }
 
 SoundParams RandomSound(SplitMix64& random, std::uint64_t bytes)
@@ -75,13 +70,6 @@ RiffBlock GameRiffBlock(SplitMix64& random)
     return block;
 }
 
-FillerBlock Filler(std::string_view signature, std::uint64_t bytes, SplitMix64& random)
-{
-    return {.signature = sample::Signature(signature),
-            .payload_size = static_cast<std::uint32_t>(bytes),
-            .seed = random.Fork()};
-}
-
 // One block in ten is not a run of sounds: tagged data, text or bytes of
 // no known kind, now and then an empty one.
 Block GameOddBlock(SplitMix64& random)
@@ -93,7 +81,7 @@ Block GameOddBlock(SplitMix64& random)
         case 2:
             return Filler("DATA", random.Between(16, 512 * kKiB), random);
         case 3:
-            return sample::TextBlock("TEXT bench");
+            return TextBlock("TEXT bench");
         default:
             return DataBlock{};
     }
@@ -103,21 +91,9 @@ std::uint64_t AddUntil(std::vector<Block>& blocks, std::uint64_t bytes, std::uin
 {
     while (bytes < target) {
         blocks.push_back(next_block());
-        bytes += 4 + sample::PayloadSize(blocks.back());
+        bytes += 4 + PayloadSize(blocks.back());
     }
     return bytes;
-}
-
-DataBlock Bytes(std::string_view text)
-{
-    return sample::TextBlock(text);
-}
-
-void PutUint32(std::string& text, std::size_t at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) {
-        text[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
-    }
 }
 
 // A 64 KiB sound of "RIF" repeated, with a "RIFF" of form type "JUNK"
@@ -129,20 +105,20 @@ std::string WorstCaseSound(SplitMix64& random)
     for (std::size_t i = 0; i < sound.size(); ++i) {
         sound[i] = "RIF"[i % 3];
     }
-    sound.replace(0, 12, "RIFF....WAVE");
-    PutUint32(sound, 4, static_cast<std::uint32_t>(kSoundBytes - 8));
+    sound.replace(0, 12, testing::Str(testing::Riff(static_cast<std::int32_t>(kSoundBytes - 8))));
+    const std::string junk = testing::Str(testing::Riff(16, "JUNK"));
     for (std::size_t at = random.Between(200, 400); at + 12 <= sound.size(); at += random.Between(200, 400)) {
-        sound.replace(at, 12, "RIFF\x10\0\0\0JUNK", 12);
+        sound.replace(at, 12, junk);
     }
     return sound;
 }
 
 }  // namespace
 
-sample::GameContent RealisticGame(std::uint64_t total_bytes, std::uint64_t seed)
+GameContent RealisticGame(std::uint64_t total_bytes, std::uint64_t seed)
 {
     SplitMix64 random(seed);
-    sample::GameContent game;
+    GameContent game;
     const std::uint64_t speech_target = total_bytes / 5;
     AddUntil(game.sfx, 4, total_bytes - speech_target, [&]() -> Block {
         if (random.Between(0, 9) == 0) {
@@ -156,22 +132,21 @@ sample::GameContent RealisticGame(std::uint64_t total_bytes, std::uint64_t seed)
             return Filler("AVQF", random.Between(64, 4 * kKiB), random);
         }
         const std::uint64_t bytes = OctaveSpread(random, 32 * kKiB, 1 * kMiB);
-        SoundParams sound = SoundOfSize(sample::kMono16Bit22050, Waveform::kSpeech, bytes, random.Fork());
+        SoundParams sound = SoundOfSize(kMono16Bit22050, Waveform::kSpeech, bytes, random.Fork());
         sound.start_hz = static_cast<std::uint32_t>(random.Between(95, 230));
         return RiffBlock{.sounds = {{.sound = sound}}};
     });
     return game;
 }
 
-sample::GameContent HugeSound(std::uint64_t sound_bytes, std::uint64_t seed)
+GameContent HugeSound(std::uint64_t sound_bytes, std::uint64_t seed)
 {
     SplitMix64 random(seed);
-    sample::GameContent game;
-    game.sfx.push_back(RiffBlock{
-        .sounds = {{.sound = SoundOfSize(sample::kStereo16Bit44100, Waveform::kChirp, sound_bytes, random.Fork())}}});
+    GameContent game;
+    game.sfx.push_back(OneSound(kStereo16Bit44100, Waveform::kChirp, sound_bytes, random));
     const std::uint64_t rest = sound_bytes * 5 / 12;
     const std::uint64_t piece = std::max<std::uint64_t>(rest / 32, 64 * kKiB);
-    AddUntil(game.sfx, 4 + sample::PayloadSize(game.sfx.front()), sound_bytes + rest, [&]() -> Block {
+    AddUntil(game.sfx, 4 + PayloadSize(game.sfx.front()), sound_bytes + rest, [&]() -> Block {
         if (random.Between(0, 3) == 0) {
             return Filler("AVQF", piece, random);
         }
@@ -184,10 +159,10 @@ sample::GameContent HugeSound(std::uint64_t sound_bytes, std::uint64_t seed)
     return game;
 }
 
-sample::GameContent TinyBlocks(std::uint64_t blocks, std::uint64_t seed)
+GameContent TinyBlocks(std::uint64_t blocks, std::uint64_t seed)
 {
     SplitMix64 random(seed);
-    sample::GameContent game;
+    GameContent game;
     game.sfx.reserve(blocks);
     for (std::uint64_t i = 0; i < blocks; ++i) {
         switch (i % 6) {
@@ -195,66 +170,41 @@ sample::GameContent TinyBlocks(std::uint64_t blocks, std::uint64_t seed)
                 game.sfx.push_back(DataBlock{});
                 break;
             case 1:
-                game.sfx.push_back(Bytes(std::string_view("\x01\x02\x03", random.Between(1, 3))));
+                game.sfx.push_back(TextBlock(std::string_view("\x01\x02\x03", random.Between(1, 3))));
                 break;
             case 2:
                 game.sfx.push_back(Filler("AVQF", random.Between(4, 40), random));
                 break;
             case 3:
-                game.sfx.push_back(Bytes("TEXT tiny"));
+                game.sfx.push_back(TextBlock("TEXT tiny"));
                 break;
             default:
-                game.sfx.push_back(
-                    RiffBlock{.sounds = {{.sound = SoundOfSize(sample::kMono8Bit11025, Waveform::kTone,
-                                                               random.Between(48, 200), random.Fork())}}});
+                game.sfx.push_back(OneSound(kMono8Bit11025, Waveform::kTone, random.Between(48, 200), random));
                 break;
         }
     }
     return game;
 }
 
-sample::GameContent SearchWorstCase(std::uint64_t total_bytes, std::uint64_t seed)
+GameContent SearchWorstCase(std::uint64_t total_bytes, std::uint64_t seed)
 {
     SplitMix64 random(seed);
-    sample::GameContent game;
+    GameContent game;
     constexpr int kSoundsPerBlock = 16;
     AddUntil(game.sfx, 4, total_bytes, [&]() -> Block {
         std::string payload;
         for (int i = 0; i < kSoundsPerBlock; ++i) {
             payload += WorstCaseSound(random);
         }
-        return Bytes(payload);
+        return TextBlock(payload);
     });
     return game;
 }
 
-sample::GameContent SingleSound(std::uint64_t sound_bytes, std::uint64_t seed)
+GameContent SingleSound(std::uint64_t sound_bytes, std::uint64_t seed)
 {
     SplitMix64 random(seed);
-    sample::GameContent game;
-    game.sfx.push_back(RiffBlock{
-        .sounds = {{.sound = SoundOfSize(sample::kStereo16Bit44100, Waveform::kTone, sound_bytes, random.Fork())}}});
-    return game;
+    return {.sfx = {OneSound(kStereo16Bit44100, Waveform::kTone, sound_bytes, random)}, .speech = {}};
 }
 
-std::optional<sample::GameContent> MakeBenchInput(std::string_view profile, std::uint64_t size, std::uint64_t seed)
-{
-    if (profile == "game") {
-        return RealisticGame(size, seed);
-    }
-    if (profile == "huge-sound") {
-        return HugeSound(size, seed);
-    }
-    if (profile == "tiny-blocks") {
-        return TinyBlocks(size, seed);
-    }
-    if (profile == "search-worst") {
-        return SearchWorstCase(size, seed);
-    }
-    if (profile == "sound") {
-        return SingleSound(size, seed);
-    }
-    return std::nullopt;
-}
-
-}  // namespace quorvel::bench
+}  // namespace quorvel::sample
