@@ -1,0 +1,3 @@
+make_game
+run "$tool" </dev/null
+diff -r expected/speech speech

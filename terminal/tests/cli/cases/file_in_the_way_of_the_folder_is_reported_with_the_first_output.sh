@@ -1,0 +1,4 @@
+make_game
+printf 'not a folder' >sfx
+run "$tool" -n
+printf 'not a folder' | cmp - sfx

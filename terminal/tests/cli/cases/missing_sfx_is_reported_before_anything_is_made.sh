@@ -1,0 +1,2 @@
+run "$tool" -n
+[ ! -e sfx ]

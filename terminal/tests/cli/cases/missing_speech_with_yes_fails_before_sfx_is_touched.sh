@@ -1,0 +1,4 @@
+make_game
+rm speech.pak
+run "$tool" -y
+[ ! -e sfx ]

@@ -1,0 +1,5 @@
+make_game
+rm speech.pak
+run "$tool" <<<n
+diff -r expected/sfx sfx
+[ ! -e speech ]

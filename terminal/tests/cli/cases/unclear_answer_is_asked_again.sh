@@ -1,0 +1,3 @@
+make_game
+run "$tool" <<<$'perhaps\nNO'
+[ ! -e speech ]
