@@ -49,15 +49,48 @@ void Form1::Run()
         AddArchiveSize(name);
     }
     for (const std::string& name : archives) {
-        ExtractArchive(name, files_, *this);
+        ExtractWherePossible(name);
+        ui_.ArchiveFinished(tally_);
     }
     ui_.Unload();
 }
 
+// Extracts one archive; when not even its first file can be made where its
+// folder goes, the user may name another place, and the archive starts again
+// there, as do the ones after it.
+void Form1::ExtractWherePossible(const std::string& name)
+{
+    const std::int64_t bytes_done_before = bytes_done_;
+    for (;;) {
+        tally_ = {.archive = name, .files = 0, .bytes = 0};
+        try {
+            ExtractArchive(Locate(name), files_, *this);
+            return;
+        } catch (const CannotCreateOutput& error) {
+            if (!error.first_of_archive()) {
+                throw;
+            }
+            const auto chosen = ui_.ChooseOutputFolder(error.failure());
+            if (!chosen) {
+                throw;
+            }
+            places_.output_folder = *chosen;
+            bytes_done_ = bytes_done_before;
+        }
+    }
+}
+
 void Form1::AddArchiveSize(const std::string& name)
 {
-    files_.OpenArchive(ArchivePath(name));
-    bytes_total_ += static_cast<std::int64_t>(files_.OpenArchive(ArchivePath(name))->Size());
+    const std::string path = Locate(name).archive_path;
+    files_.OpenArchive(path);
+    bytes_total_ += static_cast<std::int64_t>(files_.OpenArchive(path)->Size());
+}
+
+ArchiveLocation Form1::Locate(const std::string& name) const
+{
+    return ArchiveLocation::Of(files_, name, places_.game_folder,
+                               places_.output_folder.empty() ? places_.game_folder : places_.output_folder);
 }
 
 void Form1::StatusChanged(std::string_view text)
@@ -68,6 +101,12 @@ void Form1::StatusChanged(std::string_view text)
 void Form1::TruncationFound(const Truncation& truncation)
 {
     truncations_.push_back(truncation);
+}
+
+void Form1::EntryFinished(const Entry& entry)
+{
+    ++tally_.files;
+    tally_.bytes += entry.size;
 }
 
 void Form1::Advance(std::uint64_t bytes)

@@ -20,11 +20,20 @@ enum class RunEnd {
     kCancelled,  // the user stopped the run
 };
 
+// Where the archives are and where their folders go; empty means the
+// current folder, and beside the archives.
+struct Places {
+    std::string game_folder;
+    std::string output_folder;
+};
+
 // The main window's run: the question, the window, the size survey and the
 // extraction of the chosen archives, in that order, on one thread.
 class Form1 : private ExtractionListener {
 public:
-    Form1(UserInterface& ui, FileSystem& files) : ui_(ui), files_(files) {}
+    Form1(UserInterface& ui, FileSystem& files, Places places = {}) : ui_(ui), files_(files), places_(std::move(places))
+    {
+    }
 
     RunEnd FormLoad();
 
@@ -33,15 +42,20 @@ public:
 
 private:
     void Run();
+    void ExtractWherePossible(const std::string& name);
     void AddArchiveSize(const std::string& name);
+    ArchiveLocation Locate(const std::string& name) const;
 
     void StatusChanged(std::string_view text) override;
     void TruncationFound(const Truncation& truncation) override;
+    void EntryFinished(const Entry& entry) override;
     void Advance(std::uint64_t bytes) override;
     void Checkpoint() override;
 
     UserInterface& ui_;
     FileSystem& files_;
+    Places places_;
+    UserInterface::ArchiveTally tally_;
     std::int64_t bytes_done_ = 0;
     std::int64_t bytes_total_ = 0;
     BarHandle progress_bar_ = 0;

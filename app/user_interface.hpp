@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "extract/extract_error.hpp"
@@ -22,6 +25,19 @@ public:
     virtual void ReportError(const Failure& failure) = 0;
     // Told once, after the work, when an archive turned out to be truncated.
     virtual void ReportWarning(std::string_view text) = 0;
+
+    // What one archive gave, told when it is done.
+    struct ArchiveTally {
+        std::string archive;  // "sfx"
+        std::uint64_t files = 0;
+        std::uint64_t bytes = 0;
+    };
+    virtual void ArchiveFinished(const ArchiveTally& /*tally*/) {}
+
+    // No file of an archive could be made where its folder goes (`failure`
+    // says why): the user may choose another folder to hold the folders sfx
+    // and speech from this archive on. Nothing means the run fails as it is.
+    virtual std::optional<std::string> ChooseOutputFolder(const Failure& /*failure*/) { return std::nullopt; }
 };
 
 }  // namespace quorvel

@@ -21,6 +21,17 @@ bool HasSignature(std::span<const std::byte> bytes, const char (&signature)[5])
     return std::memcmp(bytes.data(), signature, kSignatureSize) == 0;
 }
 
+// A block whose payload has no room for a signature is empty or short by its
+// length; one that lacks it because the archive ended early is data.
+EntryKind KindWithoutSignature(std::int64_t block_length)
+{
+    constexpr auto kShortest = static_cast<std::int64_t>(kLengthFieldSize);
+    constexpr auto kLongest = static_cast<std::int64_t>(kLengthFieldSize + kSignatureSize) - 1;
+    return block_length <= kShortest  ? EntryKind::kEmpty
+           : block_length <= kLongest ? EntryKind::kShort
+                                      : EntryKind::kData;
+}
+
 // Accounts a span of `length` bytes in 64 KiB chunks: each chunk is added to
 // the progress, then shown, once all of its bytes have been handled.
 class ChunkedProgress {
@@ -53,9 +64,11 @@ private:
 
 class BlockStream {
 public:
-    BlockStream(const std::string& name, FileSystem& files, InputFile& archive, std::optional<Failure> folder_failure,
-                ExtractionListener& listener)
-        : reader_(archive, ArchivePath(name)), output_(files, name, std::move(folder_failure)), listener_(listener)
+    BlockStream(const ArchiveLocation& location, FileSystem& files, InputFile& archive,
+                std::optional<Failure> folder_failure, ExtractionListener& listener)
+        : reader_(archive, location.archive_path),
+          output_(files, location.name, location.output_folder, std::move(folder_failure), &listener),
+          listener_(listener)
     {
     }
 
@@ -77,7 +90,7 @@ public:
                                                      static_cast<std::uint64_t>(payload) - reader_.Remaining()});
                 payload = static_cast<std::int64_t>(reader_.Remaining());
             }
-            ExtractBlock(payload);
+            ExtractBlock(block_length, payload);
             output_.Close();
             listener_.Checkpoint();
             if (truncated) {
@@ -95,43 +108,48 @@ private:
         return length;
     }
 
-    void ExtractBlock(std::int64_t payload)
+    // `payload`: the bytes of the block that are there, which a truncated
+    // block has fewer of than its length says.
+    void ExtractBlock(std::int64_t block_length, std::int64_t payload)
     {
         if (payload < static_cast<std::int64_t>(kSignatureSize)) {
             // Too short for a signature: whatever payload there is, is kept.
-            CopyBlock(static_cast<std::uint64_t>(std::max<std::int64_t>(payload, 0)), "");
+            CopyBlock(static_cast<std::uint64_t>(std::max<std::int64_t>(payload, 0)),
+                      KindWithoutSignature(block_length));
             return;
         }
         const auto signature = reader_.Ensure(kSignatureSize);
         if (HasSignature(signature, "RIFF")) {
+            const std::uint64_t block_offset = reader_.Position();
             reader_.Consume(kSignatureSize);
-            CarveRiffBlock(static_cast<std::uint64_t>(payload) - kSignatureSize);
+            CarveRiffBlock(block_offset, static_cast<std::uint64_t>(payload) - kSignatureSize);
         } else {
-            CopyBlock(static_cast<std::uint64_t>(payload), HasSignature(signature, "AVQF") ? ".AVQF" : "");
+            CopyBlock(static_cast<std::uint64_t>(payload),
+                      HasSignature(signature, "AVQF") ? EntryKind::kAvqf : EntryKind::kData);
         }
     }
 
-    void CopyBlock(std::uint64_t length, std::string_view extension)
+    void CopyBlock(std::uint64_t length, EntryKind kind)
     {
-        output_.Create(extension);
+        output_.Create(kind, reader_.Position());
         // A block that fits one chunk is shown once, after the block.
         ChunkedProgress progress(listener_, length, ChunkedProgress::LastChunk::kLeftToTheBlock);
         for (std::uint64_t copied = 0; copied < length;) {
             const std::uint64_t chunk = std::min(kChunkSize, length - copied);
-            reader_.CopyTo(output_.Current(), chunk);
+            reader_.CopyTo(output_, chunk);
             copied += chunk;
             progress.Reached(copied);
         }
     }
 
     // The signature is not counted in the progress; every byte after it is.
-    void CarveRiffBlock(std::uint64_t length)
+    void CarveRiffBlock(std::uint64_t block_offset, std::uint64_t length)
     {
         if (length == 0) {
             return;  // a payload of just "RIFF": no file, but its number stays used
         }
         RiffCarver carver(output_);
-        carver.Begin();
+        carver.Begin(block_offset);
         ChunkedProgress progress(listener_, length, ChunkedProgress::LastChunk::kShown);
         std::uint64_t left = length;
         for (;;) {
@@ -170,14 +188,28 @@ std::string ArchivePath(std::string_view name)
     return std::string(name) + ".pak";
 }
 
+ArchiveLocation ArchiveLocation::Of(const FileSystem& files, const std::string& name, const std::string& game_folder,
+                                    const std::string& output_parent)
+{
+    const auto in = [&files](const std::string& folder, const std::string& file) {
+        return folder.empty() ? file : files.Join(folder, file);
+    };
+    return {.name = name, .archive_path = in(game_folder, ArchivePath(name)), .output_folder = in(output_parent, name)};
+}
+
+void ExtractArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener)
+{
+    listener.StatusChanged("Extracting: " + location.name);
+    // Opened once to check that it is there before anything is created.
+    files.OpenArchive(location.archive_path);
+    const auto archive = files.OpenArchive(location.archive_path);
+    BlockStream stream(location, files, *archive, files.MakeFolder(location.output_folder), listener);
+    stream.Run();
+}
+
 void ExtractArchive(const std::string& name, FileSystem& files, ExtractionListener& listener)
 {
-    listener.StatusChanged("Extracting: " + name);
-    // Opened once to check that it is there before anything is created.
-    files.OpenArchive(ArchivePath(name));
-    const auto archive = files.OpenArchive(ArchivePath(name));
-    BlockStream stream(name, files, *archive, files.MakeFolder(name), listener);
-    stream.Run();
+    ExtractArchive(ArchiveLocation::Of(files, name), files, listener);
 }
 
 }  // namespace quorvel

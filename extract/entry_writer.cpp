@@ -1,5 +1,6 @@
 #include "extract/entry_writer.hpp"
 
+#include <algorithm>
 #include <cassert>
 
 namespace quorvel {
@@ -17,10 +18,17 @@ std::string EntryFileName(std::string_view name, std::int64_t number, std::strin
     return file_name;
 }
 
-EntryWriter::EntryWriter(FileSystem& files, std::string name, std::optional<Failure> folder_failure)
-    : files_(files), name_(std::move(name)), folder_failure_(std::move(folder_failure))
+EntryWriter::EntryWriter(FileSystem& files, std::string name, std::string folder, std::optional<Failure> folder_failure,
+                         ExtractionListener* listener)
+    : files_(files),
+      name_(std::move(name)),
+      folder_(std::move(folder)),
+      folder_failure_(std::move(folder_failure)),
+      listener_(listener)
 {
 }
+
+EntryWriter::EntryWriter(FileSystem& files, std::string name) : EntryWriter(files, name, name, std::nullopt, nullptr) {}
 
 EntryWriter::~EntryWriter()
 {
@@ -30,21 +38,25 @@ EntryWriter::~EntryWriter()
     }
 }
 
-void EntryWriter::Create(std::string_view extension)
+void EntryWriter::Create(EntryKind kind, std::uint64_t offset)
 {
     Close();
-    current_path_ = files_.Join(name_, EntryFileName(name_, entry_number_, extension));
+    entry_ = Entry{.folder = name_,
+                   .file_name = EntryFileName(name_, entry_number_, ExtensionOf(kind)),
+                   .kind = kind,
+                   .offset = offset,
+                   .size = 0,
+                   .head = {}};
+    current_path_ = files_.Join(folder_, entry_.file_name);
     try {
         current_ = files_.CreateOutput(current_path_);
-    } catch (const ExtractError&) {
+    } catch (const ExtractError& error) {
         // No file can be made in a folder that could not be made: the
         // folder's own error names the cause (say, a game folder the user
         // may not write in) where the file's would only say it is missing.
-        if (folder_failure_) {
-            throw ExtractError(*folder_failure_);
-        }
-        throw;
+        throw CannotCreateOutput(folder_failure_ ? *folder_failure_ : error.failure(), !created_any_);
     }
+    created_any_ = true;
 }
 
 void EntryWriter::Write(std::span<const std::byte> bytes)
@@ -52,7 +64,17 @@ void EntryWriter::Write(std::span<const std::byte> bytes)
     assert(current_);
     if (!bytes.empty()) {
         current_->Write(bytes);
+        KeepHead(bytes);
+        entry_.size += bytes.size();
     }
+}
+
+std::uint64_t EntryWriter::CopyFrom(InputFile& input, std::uint64_t length)
+{
+    assert(current_);
+    const std::uint64_t moved = current_->CopyFrom(input, length);
+    entry_.size += moved;
+    return moved;
 }
 
 void EntryWriter::Close()
@@ -60,6 +82,18 @@ void EntryWriter::Close()
     if (current_) {
         current_->Close();
         current_.reset();
+        if (listener_ != nullptr) {
+            listener_->EntryFinished(entry_);
+        }
+    }
+}
+
+// A sound's format is in its first bytes; only those are kept.
+void EntryWriter::KeepHead(std::span<const std::byte> bytes)
+{
+    if (entry_.kind == EntryKind::kSound && entry_.head.size() < Entry::kHeadSize) {
+        const std::size_t count = std::min(bytes.size(), Entry::kHeadSize - entry_.head.size());
+        entry_.head.insert(entry_.head.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count));
     }
 }
 

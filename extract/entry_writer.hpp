@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "extract/entry.hpp"
+#include "extract/extraction_listener.hpp"
 #include "extract/file_system.hpp"
 
 namespace quorvel {
@@ -16,34 +18,47 @@ namespace quorvel {
 std::string EntryFileName(std::string_view name, std::int64_t number, std::string_view extension);
 
 // The running number of one archive's outputs and the one output file that
-// is open at a time. A file still open when the writer is destroyed (the run
-// failed or was stopped while writing it) is incomplete and gets removed.
-class EntryWriter {
+// is open at a time, written through this writer. A file still open when
+// the writer is destroyed (the run failed or was stopped while writing it)
+// is incomplete and gets removed; a file closed whole is told to the
+// listener, if there is one.
+class EntryWriter final : public OutputFile {
 public:
-    // `folder_failure`: why the output folder could not be made, if it
-    // could not; reported in place of the first file creation's error.
-    EntryWriter(FileSystem& files, std::string name, std::optional<Failure> folder_failure = std::nullopt);
-    ~EntryWriter();
+    // Files {name}_{NNNN}{ext} in `folder`. `folder_failure`: why that
+    // folder could not be made, if it could not; reported in place of the
+    // first file creation's error.
+    EntryWriter(FileSystem& files, std::string name, std::string folder, std::optional<Failure> folder_failure,
+                ExtractionListener* listener);
+    // Files in the folder {name}, with nobody listening.
+    EntryWriter(FileSystem& files, std::string name);
+    ~EntryWriter() override;
     EntryWriter(const EntryWriter&) = delete;
     EntryWriter& operator=(const EntryWriter&) = delete;
 
     void NextNumber() { ++entry_number_; }
 
     // Closes the current output, then creates (or truncates) the file for
-    // the current number and makes it the current output.
-    void Create(std::string_view extension);
-    void Write(std::span<const std::byte> bytes);
-    OutputFile& Current() { return *current_; }
+    // the current number and kind, whose first byte lies at `offset` of
+    // the archive, and makes it the current output.
+    void Create(EntryKind kind, std::uint64_t offset);
+    void Write(std::span<const std::byte> bytes) override;
+    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override;
     // Closing when no output is open does nothing.
-    void Close();
+    void Close() override;
 
 private:
+    void KeepHead(std::span<const std::byte> bytes);
+
     FileSystem& files_;
     std::string name_;
+    std::string folder_;
     std::optional<Failure> folder_failure_;
+    ExtractionListener* listener_;
     std::int64_t entry_number_ = 0;
     std::unique_ptr<OutputFile> current_;
     std::string current_path_;
+    bool created_any_ = false;
+    Entry entry_;
 };
 
 }  // namespace quorvel

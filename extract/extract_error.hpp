@@ -29,6 +29,21 @@ private:
     Failure failure_;
 };
 
+// An output file could not be created: the folder it goes into could not
+// be made, or the file itself could not be created there.
+class CannotCreateOutput : public ExtractError {
+public:
+    CannotCreateOutput(Failure failure, bool first_of_archive)
+        : ExtractError(std::move(failure)), first_of_archive_(first_of_archive)
+    {
+    }
+    // Nothing of the archive was written yet: another folder could take all of it.
+    bool first_of_archive() const noexcept { return first_of_archive_; }
+
+private:
+    bool first_of_archive_;
+};
+
 // Thrown from a progress checkpoint when the user asked the run to stop.
 class Cancelled : public std::exception {
 public:

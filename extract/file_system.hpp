@@ -20,6 +20,9 @@ public:
     // Reads up to buffer.size() bytes at the current position; returns 0 only
     // at the end of the file. Throws ExtractError on failure.
     virtual std::size_t Read(std::span<std::byte> buffer) = 0;
+    // Moves the position on by up to `length` bytes without reading them,
+    // never past the end; returns by how much (0 where the file cannot seek).
+    virtual std::uint64_t Skip(std::uint64_t /*length*/) { return 0; }
 };
 
 // One output file, created empty (truncating any old file of that name) and

@@ -25,10 +25,11 @@ std::size_t PartialRiffAtEnd(std::span<const std::byte> bytes, std::size_t from)
 
 }  // namespace
 
-void RiffCarver::Begin()
+void RiffCarver::Begin(std::uint64_t block_offset)
 {
-    output_.Create(".wav");
+    next_offset_ = block_offset;
     StartPiece();
+    output_.Create(EntryKind::kSound, piece_offset_);
     Route(kRiff);
 }
 
@@ -68,8 +69,8 @@ std::size_t RiffCarver::Feed(std::span<const std::byte> bytes, bool block_end)
                 routed = match;
                 EndPiece();
                 output_.NextNumber();
-                output_.Create(".wav");
                 StartPiece();
+                output_.Create(EntryKind::kSound, piece_offset_);
                 break;
         }
         scan = match + kRiff.size();
@@ -94,6 +95,7 @@ RiffCarver::Verdict RiffCarver::Judge(std::span<const std::byte> bytes, std::siz
 
 void RiffCarver::StartPiece()
 {
+    piece_offset_ = next_offset_;
     piece_length_ = 0;
     kept_length_ = 0;
     tail_open_ = false;
@@ -104,6 +106,7 @@ void RiffCarver::Route(std::span<const std::byte> bytes)
     if (bytes.empty()) {
         return;
     }
+    next_offset_ += bytes.size();
     if (piece_length_ < kSizeFieldEnd) {
         // Nothing can be written before the declared size says where the
         // sound ends: a size below -8 sends even the header to the tail.
@@ -139,7 +142,7 @@ void RiffCarver::Emit(std::span<const std::byte> bytes, std::uint64_t offset_in_
     }
     if (!tail_open_) {
         output_.NextNumber();
-        output_.Create("");
+        output_.Create(EntryKind::kTail, piece_offset_ + offset_in_piece + sound_part);
         tail_open_ = true;
     }
     output_.Write(tail);

@@ -23,9 +23,10 @@ class RiffCarver {
 public:
     explicit RiffCarver(EntryWriter& output) : output_(output) {}
 
-    // Starts a block whose 4-byte signature "RIFF" has been read and which
-    // has more bytes after it. Creates the .wav file for the current number.
-    void Begin();
+    // Starts a block whose 4-byte signature "RIFF", at `block_offset` of
+    // the archive, has been read and which has more bytes after it. Creates
+    // the .wav file for the current number.
+    void Begin(std::uint64_t block_offset = 0);
 
     // Carves the next bytes of the block. Returns how many of them are done
     // with; the others (at most 11) must be passed in again at the front of
@@ -57,6 +58,9 @@ private:
     std::uint64_t piece_length_ = 0;
     // Offset in the piece where the sound ends and the tail starts.
     std::int64_t kept_length_ = 0;
+    // Archive offsets: of the next byte to be routed, and of the current piece.
+    std::uint64_t next_offset_ = 0;
+    std::uint64_t piece_offset_ = 0;
     bool tail_open_ = false;
 };
 

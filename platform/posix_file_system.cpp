@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -71,6 +72,19 @@ public:
                 ThrowError(errno, path_);
             }
         }
+    }
+
+    std::uint64_t Skip(std::uint64_t length) override
+    {
+        const off_t position = ::lseek(fd_.get(), 0, SEEK_CUR);
+        if (position < 0 || static_cast<std::uint64_t>(position) >= size_) {
+            return 0;
+        }
+        const std::uint64_t count = std::min(length, size_ - static_cast<std::uint64_t>(position));
+        if (::lseek(fd_.get(), static_cast<off_t>(count), SEEK_CUR) < 0) {
+            ThrowError(errno, path_);
+        }
+        return count;
     }
 
     int fd() const { return fd_.get(); }
@@ -178,7 +192,8 @@ std::optional<Failure> PosixFileSystem::MakeFolder(const std::string& path)
         return std::nullopt;
     }
     const int number = errno;
-    return Failure{.number = number, .description = std::strerror(number), .file = path, .offset = {}, .file_is_a_folder = true};
+    return Failure{
+        .number = number, .description = std::strerror(number), .file = path, .offset = {}, .file_is_a_folder = true};
 }
 
 std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& path)

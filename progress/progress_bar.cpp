@@ -23,6 +23,7 @@ bool UpdateProgress(ProgressBarSystem& system, BarHandle bar, std::int64_t done,
     constexpr std::int64_t kIntMax = std::numeric_limits<int>::max();
     const auto position = static_cast<int>(std::clamp<std::int64_t>(reading.position, -kIntMax, kIntMax));
     system.SetBarPosition(bar, position);
+    system.SetBarCounts(bar, done, total);
     system.SetBarText(bar, reading.text);
     return system.ProcessPendingMessages();
 }

@@ -16,6 +16,9 @@ public:
     // The bar is placed in the main window's client area, in pixels.
     virtual BarHandle CreateProgressBar(int x, int y, int width, int height) = 0;
     virtual void SetBarPosition(BarHandle bar, int position) = 0;
+    // The byte counts behind the next text, for a bar with room to show a
+    // rate or the time left; a window's bar has none.
+    virtual void SetBarCounts(BarHandle /*bar*/, std::int64_t /*done*/, std::int64_t /*total*/) {}
     virtual void SetBarText(BarHandle bar, std::string_view text) = 0;
     // Lets the window system handle what is pending (painting, moving, the
     // close box). Returns false once the user has asked the run to stop.

@@ -1,16 +1,27 @@
-// quorvel-extractor for Linux and macOS: run in the game's folder, it unpacks
-// sfx.pak (and, on Yes, speech.pak) into the folders sfx and speech.
+// quorvel-extractor for Linux and macOS: unpacks sfx.pak (and, on Yes,
+// speech.pak) of a game folder into the folders sfx and speech, or lists
+// what it would write.
 
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <system_error>
+#include <vector>
 
 #include "app/form1.hpp"
+#include "extract/listing.hpp"
 #include "platform/posix_file_system.hpp"
+#include "terminal/listing_printer.hpp"
 #include "terminal/terminal_ui.hpp"
 
 #ifndef QUORVEL_VERSION
@@ -23,18 +34,44 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitTruncated = 3;
 
-constexpr std::string_view kUsage =
-    "Usage: quorvel-extractor [-y | -n]\n"
-    "Run in the game's folder: unpacks sfx.pak into the folder sfx and, if\n"
-    "the answer to \"Also extract speech files?\" is yes, speech.pak into speech.\n"
+constexpr std::string_view kHelp =
+    "Usage: quorvel-extractor [-y | -n] [-C GAME] [-o DIR] [-q]\n"
+    "       quorvel-extractor -l [-n] [--json] [-C GAME]\n"
+    "Unpacks sfx.pak of the game's folder into the folder sfx and, if the answer\n"
+    "to \"Also extract speech files?\" is yes, speech.pak into speech.\n"
     "\n"
-    "  -y, --yes      extract the speech files too, without asking\n"
-    "  -n, --no       extract only the sound effects, without asking\n"
-    "  -h, --help     show this help\n"
-    "      --version  show the version\n"
+    "  -y, --yes          extract the speech files too, without asking\n"
+    "  -n, --no           only the sound effects, without asking\n"
+    "  -C, --game GAME    the game's folder, holding the archives (default: here)\n"
+    "  -o, --output DIR   make the folders sfx and speech in DIR (made if missing)\n"
+    "                     instead of beside the archives\n"
+    "  -l, --list         write nothing: list the files extraction would write,\n"
+    "                     with kind, archive offset, size and a sound's format\n"
+    "      --json         with --list: one JSON object per line\n"
+    "  -q, --quiet        no title, status lines, progress or summary\n"
+    "  -h, --help         show this help\n"
+    "      --version      show the version\n"
+    "\n"
+    "Examples:\n"
+    "  quorvel-extractor -y                      everything, here, no question\n"
+    "  quorvel-extractor -C ~/games/quorvel -o ~/sounds -n\n"
+    "                                            sound effects of an installed game\n"
+    "  quorvel-extractor -l -C ~/games/quorvel   see inside first\n"
     "\n"
     "Exit status: 0 done; 1 failed (the message says why); 2 bad usage;\n"
     "3 done, but an archive was truncated; 130/143 stopped by SIGINT/SIGTERM.\n";
+
+constexpr std::string_view kNoGameHint =
+    "Run it in the game's folder (the one with sfx.pak), or give that folder with -C DIR.\n";
+
+struct Options {
+    std::optional<bool> answer;
+    std::string game_folder;
+    std::string output_folder;
+    bool list = false;
+    bool json = false;
+    bool quiet = false;
+};
 
 std::atomic<int> g_stop_signal{0};
 
@@ -57,42 +94,184 @@ void InstallSignalHandlers()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int UsageError(const std::string& message)
 {
-    quorvel::TerminalUi::Options options;
+    std::fprintf(stderr, "quorvel-extractor: %s\nTry 'quorvel-extractor --help'.\n", message.c_str());
+    return kExitUsage;
+}
+
+// Parses the command line; returns an exit status when the run ends here.
+std::optional<int> ParseArguments(int argc, char** argv, Options& options)
+{
     for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
+        std::string_view argument = argv[i];
+        std::optional<std::string_view> attached;  // --game=DIR
+        if (const auto equals = argument.find('='); argument.starts_with("--") && equals != std::string_view::npos) {
+            attached = argument.substr(equals + 1);
+            argument = argument.substr(0, equals);
+        }
+        const auto value = [&]() -> std::optional<std::string> {
+            if (attached) {
+                return std::string(*attached);
+            }
+            if (i + 1 < argc) {
+                return std::string(argv[++i]);
+            }
+            return std::nullopt;
+        };
         if (argument == "-y" || argument == "--yes") {
             options.answer = true;
         } else if (argument == "-n" || argument == "--no") {
             options.answer = false;
+        } else if (argument == "-C" || argument == "--game" || argument == "-o" || argument == "--output") {
+            const auto folder = value();
+            if (!folder || folder->empty()) {
+                return UsageError("option '" + std::string(argument) + "' needs a folder");
+            }
+            (argument == "-C" || argument == "--game" ? options.game_folder : options.output_folder) = *folder;
+            continue;
+        } else if (argument == "-l" || argument == "--list") {
+            options.list = true;
+        } else if (argument == "--json") {
+            options.json = true;
+        } else if (argument == "-q" || argument == "--quiet") {
+            options.quiet = true;
         } else if (argument == "-h" || argument == "--help") {
-            std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+            std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
             return 0;
         } else if (argument == "--version") {
             std::puts("quorvel-extractor " QUORVEL_VERSION);
             return 0;
         } else {
-            std::fprintf(stderr, "quorvel-extractor: unknown argument '%s'\n%s", argv[i], kUsage.data());
-            return kExitUsage;
+            return UsageError("unknown option '" + std::string(argv[i]) + "'");
+        }
+        if (attached) {
+            return UsageError("option '" + std::string(argument) + "' takes no value");
         }
     }
-    options.draw_bar = ::isatty(STDERR_FILENO) != 0;
+    if (options.json && !options.list) {
+        return UsageError("--json goes with --list");
+    }
+    if (options.list && !options.output_folder.empty()) {
+        return UsageError("--list writes nothing, so it takes no --output");
+    }
+    return std::nullopt;
+}
 
-    InstallSignalHandlers();
-    quorvel::PosixFileSystem files;
-    quorvel::TerminalUi ui(std::cin, stderr, options, g_stop_signal);
-    switch (quorvel::Form1(ui, files).FormLoad()) {
+quorvel::Failure FolderFailure(int number, const std::string& folder)
+{
+    return quorvel::Failure{
+        .number = number, .description = std::strerror(number), .file = folder, .offset = {}, .file_is_a_folder = true};
+}
+
+// The folders given on the command line: the game folder must be one, the
+// output folder is made with its parents.
+std::optional<quorvel::Failure> CheckFolders(const Options& options)
+{
+    struct stat status {};
+    if (!options.game_folder.empty()) {
+        if (::stat(options.game_folder.c_str(), &status) != 0) {
+            return FolderFailure(errno, options.game_folder);
+        }
+        if (!S_ISDIR(status.st_mode)) {
+            return FolderFailure(ENOTDIR, options.game_folder);
+        }
+    }
+    if (!options.output_folder.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(options.output_folder, error);
+        if (error) {
+            return FolderFailure(error.value(), options.output_folder);
+        }
+        if (::stat(options.output_folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+            return FolderFailure(ENOTDIR, options.output_folder);
+        }
+    }
+    return std::nullopt;
+}
+
+void PrintFailure(const quorvel::Failure& failure)
+{
+    std::fprintf(stderr, "quorvel-extractor: %s\n", failure.Describe().c_str());
+}
+
+// After a failed run: a missing sfx.pak most often means the wrong folder.
+void HintIfNoGameHere(const quorvel::FileSystem& files, const Options& options)
+{
+    const std::string sfx = quorvel::ArchiveLocation::Of(files, "sfx", options.game_folder).archive_path;
+    if (::access(sfx.c_str(), F_OK) != 0 && errno == ENOENT) {
+        std::fwrite(kNoGameHint.data(), 1, kNoGameHint.size(), stderr);
+    }
+}
+
+int List(quorvel::FileSystem& files, const Options& options)
+{
+    std::vector<quorvel::ArchiveLocation> archives = {quorvel::ArchiveLocation::Of(files, "sfx", options.game_folder)};
+    if (options.answer != false) {
+        archives.push_back(quorvel::ArchiveLocation::Of(files, "speech", options.game_folder));
+    }
+    const auto style = options.json                   ? quorvel::ListingPrinter::Style::kJson
+                       : ::isatty(STDOUT_FILENO) != 0 ? quorvel::ListingPrinter::Style::kColumns
+                                                      : quorvel::ListingPrinter::Style::kTabs;
+    bool truncated = false;
+    try {
+        // As in an extraction, a missing archive stops the run before anything is listed.
+        for (const auto& archive : archives) {
+            files.OpenArchive(archive.archive_path);
+        }
+        for (const auto& archive : archives) {
+            quorvel::ListingPrinter printer(stdout, style);
+            quorvel::ListArchive(archive, files, printer);
+            printer.FinishArchive(archive.archive_path, quorvel::ArchivePath(archive.name));
+            if (printer.truncation()) {
+                std::fprintf(stderr, "quorvel-extractor: warning: %s\n", printer.truncation()->Describe().c_str());
+                truncated = true;
+            }
+        }
+    } catch (const quorvel::ExtractError& error) {
+        PrintFailure(error.failure());
+        HintIfNoGameHere(files, options);
+        return kExitFailed;
+    }
+    return truncated ? kExitTruncated : 0;
+}
+
+int Extract(quorvel::FileSystem& files, const Options& options)
+{
+    quorvel::TerminalUi::Options ui_options;
+    ui_options.answer = options.answer;
+    ui_options.draw_bar = ::isatty(STDERR_FILENO) != 0;
+    ui_options.quiet = options.quiet;
+    quorvel::TerminalUi ui(std::cin, stderr, ui_options, g_stop_signal);
+    quorvel::Form1 form(ui, files,
+                        quorvel::Places{.game_folder = options.game_folder, .output_folder = options.output_folder});
+    switch (form.FormLoad()) {
         case quorvel::RunEnd::kCompleted:
             return 0;
         case quorvel::RunEnd::kTruncated:
             return kExitTruncated;
         case quorvel::RunEnd::kFailed:
+            HintIfNoGameHere(files, options);
             return kExitFailed;
         case quorvel::RunEnd::kCancelled:
             return 128 + g_stop_signal.load();
     }
     return kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (const auto status = ParseArguments(argc, argv, options)) {
+        return *status;
+    }
+    if (const auto failure = CheckFolders(options)) {
+        PrintFailure(*failure);
+        return kExitFailed;
+    }
+    InstallSignalHandlers();
+    quorvel::PosixFileSystem files;
+    return options.list ? List(files, options) : Extract(files, options);
 }

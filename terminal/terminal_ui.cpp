@@ -50,6 +50,21 @@ std::string DrawBar(int position, std::string_view text)
     return bar;
 }
 
+std::string RateAndTimeLeft(std::int64_t done, std::int64_t total, std::chrono::duration<double> elapsed)
+{
+    // Before a quarter of a second the rate is mostly start-up noise.
+    if (done <= 0 || elapsed.count() < 0.25) {
+        return {};
+    }
+    const double bytes_per_second = static_cast<double>(done) / elapsed.count();
+    const auto seconds_left =
+        static_cast<long long>(static_cast<double>(std::max<std::int64_t>(total - done, 0)) / bytes_per_second + 0.5);
+    char text[64];
+    std::snprintf(text, sizeof text, "  %.0f MiB/s  %lld:%02lld left", bytes_per_second / (1024.0 * 1024.0),
+                  seconds_left / 60, seconds_left % 60);
+    return text;
+}
+
 TerminalUi::TerminalUi(std::istream& input, std::FILE* output, Options options, const std::atomic<int>& stop_signal)
     : input_(input), output_(output), options_(options), stop_signal_(stop_signal)
 {
@@ -79,13 +94,18 @@ bool TerminalUi::AskYesNo(std::string_view question, std::string_view /*caption*
 
 void TerminalUi::ShowWindow(std::string_view title)
 {
-    Print(std::string(title) + "\n");
+    if (!options_.quiet) {
+        Print(std::string(title) + "\n");
+    }
 }
 
 void TerminalUi::SetStatusText(std::string_view text)
 {
-    EndBarLine();
-    Print(std::string(text) + "\n");
+    archive_started_ = options_.clock();
+    if (!options_.quiet) {
+        EndBarLine();
+        Print(std::string(text) + "\n");
+    }
 }
 
 BarHandle TerminalUi::CreateProgressBar(int /*x*/, int /*y*/, int /*width*/, int /*height*/)
@@ -98,12 +118,21 @@ void TerminalUi::SetBarPosition(BarHandle /*bar*/, int position)
     bar_position_ = position;
 }
 
+void TerminalUi::SetBarCounts(BarHandle /*bar*/, std::int64_t done, std::int64_t total)
+{
+    if (!counting_since_) {
+        counting_since_ = options_.clock();
+    }
+    bytes_done_ = done;
+    bytes_total_ = total;
+}
+
 void TerminalUi::SetBarText(BarHandle /*bar*/, std::string_view text)
 {
     // Redrawn only when the text changes, and not more often than the eye
     // can follow: drawing each of the 10,001 texts a run can show made a
     // 1 GiB sound 10-20 % slower on a pseudo-terminal.
-    if (!options_.draw_bar || (bar_line_open_ && text == bar_text_)) {
+    if (!ShowsProgress() || (bar_line_open_ && text == bar_text_)) {
         return;
     }
     bar_text_ = text;
@@ -119,6 +148,10 @@ void TerminalUi::DrawBarLine(std::chrono::steady_clock::time_point now)
 {
     std::string line = "\r";
     line += DrawBar(bar_position_, bar_text_);
+    if (counting_since_) {
+        line += RateAndTimeLeft(bytes_done_, bytes_total_, now - *counting_since_);
+        line += "\x1b[K";  // the line may have been longer before
+    }
     Print(line);
     bar_line_open_ = true;
     redraw_pending_ = false;
@@ -133,6 +166,23 @@ bool TerminalUi::ProcessPendingMessages()
 void TerminalUi::Unload()
 {
     EndBarLine();
+    for (const std::string& line : summary_) {
+        Print(line);
+    }
+    summary_.clear();
+}
+
+void TerminalUi::ArchiveFinished(const ArchiveTally& tally)
+{
+    if (!ShowsProgress()) {
+        return;
+    }
+    const std::chrono::duration<double> took = options_.clock() - archive_started_;
+    char line[160];
+    std::snprintf(line, sizeof line, "%s: %llu file%s, %llu bytes, %.2f s\n", tally.archive.c_str(),
+                  static_cast<unsigned long long>(tally.files), tally.files == 1 ? "" : "s",
+                  static_cast<unsigned long long>(tally.bytes), took.count());
+    summary_.emplace_back(line);
 }
 
 void TerminalUi::ReportError(const Failure& failure)

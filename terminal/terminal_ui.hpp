@@ -6,6 +6,7 @@
 #include <istream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/user_interface.hpp"
 
@@ -21,6 +22,7 @@ public:
     struct Options {
         std::optional<bool> answer;  // from -y / -n: the question is not asked
         bool draw_bar = false;       // stderr is a terminal
+        bool quiet = false;          // -q: no title, status lines, bar or summary
         // The bar is redrawn at most this often; a change in between is
         // drawn with the next one, or before the bar's line ends.
         std::chrono::milliseconds redraw_interval{50};
@@ -34,16 +36,19 @@ public:
     void SetStatusText(std::string_view text) override;
     BarHandle CreateProgressBar(int x, int y, int width, int height) override;
     void SetBarPosition(BarHandle bar, int position) override;
+    void SetBarCounts(BarHandle bar, std::int64_t done, std::int64_t total) override;
     void SetBarText(BarHandle bar, std::string_view text) override;
     bool ProcessPendingMessages() override;
     void Unload() override;
     void ReportError(const Failure& failure) override;
     void ReportWarning(std::string_view text) override;
+    void ArchiveFinished(const ArchiveTally& tally) override;
 
 private:
     void Print(std::string_view text);
     void DrawBarLine(std::chrono::steady_clock::time_point now);
     void EndBarLine();
+    bool ShowsProgress() const { return options_.draw_bar && !options_.quiet; }
 
     std::istream& input_;
     std::FILE* output_;
@@ -54,6 +59,13 @@ private:
     bool bar_line_open_ = false;
     bool redraw_pending_ = false;
     std::chrono::steady_clock::time_point last_draw_;
+    // For the rate and the time left: the counts, and when the first came.
+    std::int64_t bytes_done_ = 0;
+    std::int64_t bytes_total_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> counting_since_;
+    // The archive being extracted since when, and the lines for the end.
+    std::chrono::steady_clock::time_point archive_started_;
+    std::vector<std::string> summary_;
 };
 
 // The answer to the question, or nothing for a line that is neither:
@@ -62,5 +74,9 @@ std::optional<bool> ParseAnswer(std::string_view line);
 
 // "[#######-----------------------] 23.40%"
 std::string DrawBar(int position, std::string_view text);
+
+// "  310 MiB/s  0:04 left" for `done` of `total` bytes after `elapsed`;
+// empty until a rate can be told (a quarter of a second in).
+std::string RateAndTimeLeft(std::int64_t done, std::int64_t total, std::chrono::duration<double> elapsed);
 
 }  // namespace quorvel

@@ -2,18 +2,20 @@
 
 #include "app/form1.hpp"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "testing/archive_bytes.hpp"
+#include "testing/archive_builder.hpp"
 #include "testing/extraction_run.hpp"
 #include "testing/memory_file_system.hpp"
 
 namespace quorvel {
 namespace {
 
-using testing::ArchiveBytes;
+using testing::Archive;
 using Files = std::map<std::string, std::string>;
 
 // Records what the run asks of the user interface, as one line per call.
@@ -40,12 +42,23 @@ public:
     void Unload() override { Log("unload"); }
     void ReportError(const Failure& failure) override { Log("error " + failure.file); }
     void ReportWarning(std::string_view text) override { Log("warning " + std::string(text)); }
+    std::optional<std::string> ChooseOutputFolder(const Failure& failure) override
+    {
+        Log("choose, since " + failure.Describe());
+        if (chosen_folders.empty()) {
+            return std::nullopt;
+        }
+        std::string folder = chosen_folders.front();
+        chosen_folders.erase(chosen_folders.begin());
+        return folder;
+    }
 
     std::vector<std::string> log;
     std::vector<int> positions;
     std::vector<std::string> texts;
     int messages_processed = 0;
     int stop_after_messages = 1 << 30;
+    std::vector<std::string> chosen_folders;
 
 private:
     void Log(std::string line) { log.push_back(std::move(line)); }
@@ -56,8 +69,8 @@ class RunSequence : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQFsfx").Block("").Final().Bytes());
-        files.AddArchive("speech.pak", ArchiveBytes().Block(testing::Sound(16)).Final().Bytes());
+        files.AddArchive("sfx.pak", Archive().Block("AVQFsfx").Block("").Final());
+        files.AddArchive("speech.pak", Archive().Block(testing::Wav(16)).Final());
     }
 
     RunEnd Run(ScriptedUi& ui)
@@ -83,7 +96,7 @@ TEST_F(RunSequence, YesExtractsBothArchivesInOrderUnderOneBar)
                                                 "status Extracting: speech", "unload"}));
     EXPECT_EQ(testing::OutputsAsText(files), (Files{{"sfx/sfx_0001.AVQF", "AVQFsfx"},
                                                     {"sfx/sfx_0002", ""},
-                                                    {"speech/speech_0001.wav", testing::Sound(16)}}));
+                                                    {"speech/speech_0001.wav", testing::Str(testing::Wav(16))}}));
     EXPECT_EQ(bytes_total, 19 + 24);
     // 4+7 and 4 for sfx, then 4 and the 12 bytes after speech's signature.
     EXPECT_EQ(bytes_done, 15 + 16);
@@ -94,7 +107,7 @@ TEST_F(RunSequence, YesExtractsBothArchivesInOrderUnderOneBar)
 TEST_F(RunSequence, NoNeverOpensSpeechEvenWhenItIsMissing)
 {
     testing::MemoryFileSystem only_sfx;
-    only_sfx.AddArchive("sfx.pak", ArchiveBytes().Block("AVQF").Final().Bytes());
+    only_sfx.AddArchive("sfx.pak", Archive().Block("AVQF").Final());
     ScriptedUi ui(false);
     Form1 form(ui, only_sfx);
     EXPECT_EQ(form.FormLoad(), RunEnd::kCompleted);
@@ -106,7 +119,7 @@ TEST_F(RunSequence, NoNeverOpensSpeechEvenWhenItIsMissing)
 TEST_F(RunSequence, MissingSpeechFailsInTheSurveyBeforeSfxIsTouched)
 {
     testing::MemoryFileSystem only_sfx;
-    only_sfx.AddArchive("sfx.pak", ArchiveBytes().Block("AVQF").Final().Bytes());
+    only_sfx.AddArchive("sfx.pak", Archive().Block("AVQF").Final());
     ScriptedUi ui(true);
     Form1 form(ui, only_sfx);
     EXPECT_EQ(form.FormLoad(), RunEnd::kFailed);
@@ -118,7 +131,7 @@ TEST_F(RunSequence, MissingSpeechFailsInTheSurveyBeforeSfxIsTouched)
 TEST_F(RunSequence, StoppingMidRunRemovesTheFileBeingWrittenAndKeepsFinishedOnes)
 {
     const std::string big = "DATA" + std::string(3 * 65536, 'b');
-    files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQFkept").Block(big).Final().Bytes());
+    files.AddArchive("sfx.pak", Archive().Block("AVQFkept").Block(big).Final());
     ScriptedUi ui(true);
     // Two calls per checkpoint: the first block's, then the big block's first chunk.
     ui.stop_after_messages = 4;
@@ -130,7 +143,7 @@ TEST_F(RunSequence, StoppingMidRunRemovesTheFileBeingWrittenAndKeepsFinishedOnes
 
 TEST_F(RunSequence, TruncatedArchiveIsReportedAfterTheWorkAndTheRunGoesOn)
 {
-    files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQF").Int32(40).Text("RIF").Bytes());
+    files.AddArchive("sfx.pak", Archive().Block("AVQF").Length(40).Raw("RIF"));
     ScriptedUi ui(true);
     EXPECT_EQ(Run(ui), RunEnd::kTruncated);
     EXPECT_EQ(ui.log.back().rfind("warning sfx.pak is truncated: the block at offset 8 is missing 33 bytes", 0), 0u)
@@ -144,8 +157,8 @@ class TruncationThenAnotherEnd : public RunSequence {
 protected:
     void SetUp() override
     {
-        files.AddArchive("sfx.pak", ArchiveBytes().Block("AVQF").Int32(40).Text("RIF").Bytes());
-        files.AddArchive("speech.pak", ArchiveBytes().Block("DATA" + std::string(3 * 65536, 's')).Final().Bytes());
+        files.AddArchive("sfx.pak", Archive().Block("AVQF").Length(40).Raw("RIF"));
+        files.AddArchive("speech.pak", Archive().Block("DATA" + std::string(3 * 65536, 's')).Final());
     }
 
     static bool IsTheTruncationWarning(const std::string& line)
@@ -177,7 +190,7 @@ TEST_F(TruncationThenAnotherEnd, AStopIsFollowedByTheTruncation)
 
 TEST_F(TruncationThenAnotherEnd, AStopInsideTheShortBlockItselfStillTellsOfIt)
 {
-    files.AddArchive("sfx.pak", ArchiveBytes().Int32(1 << 20).Text("DATA" + std::string(3 * 65536, 'x')).Bytes());
+    files.AddArchive("sfx.pak", Archive().Length(1 << 20).Raw("DATA" + std::string(3 * 65536, 'x')));
     ScriptedUi ui(false);
     ui.stop_after_messages = 2;  // after the first 64 KiB of the short block
     EXPECT_EQ(Run(ui), RunEnd::kCancelled);
@@ -186,10 +199,36 @@ TEST_F(TruncationThenAnotherEnd, AStopInsideTheShortBlockItselfStillTellsOfIt)
     EXPECT_TRUE(ui.log.back().starts_with("warning sfx.pak is truncated: the block at offset 0")) << ui.log.back();
 }
 
+TEST_F(RunSequence, AFolderChosenWhenNoFileCanBeMadeTakesThatArchiveAndTheNext)
+{
+    files.BlockFolder("sfx");
+    files.BlockFolder("blocked/sfx");
+    ScriptedUi ui(true);
+    ui.chosen_folders = {"blocked", "chosen"};  // the first choice fails the same way
+    EXPECT_EQ(Run(ui), RunEnd::kCompleted);
+    EXPECT_EQ(testing::OutputsAsText(files),
+              (Files{{"chosen/sfx/sfx_0001.AVQF", "AVQFsfx"},
+                     {"chosen/sfx/sfx_0002", ""},
+                     {"chosen/speech/speech_0001.wav", testing::Str(testing::Wav(16))}}));
+    EXPECT_EQ(bytes_done, 15 + 16);  // as if sfx had gone there at once
+    EXPECT_EQ(std::count_if(ui.log.begin(), ui.log.end(),
+                            [](const std::string& line) { return line.starts_with("choose, since Error 13"); }),
+              2);
+}
+
+TEST_F(RunSequence, NoChosenFolderFailsAsBefore)
+{
+    files.BlockFolder("sfx");
+    ScriptedUi ui(true);
+    EXPECT_EQ(Run(ui), RunEnd::kFailed);
+    EXPECT_EQ(ui.log.back(), "error sfx");
+    EXPECT_TRUE(files.Outputs().empty());
+}
+
 TEST_F(RunSequence, EmptyArchivesGiveNoProgressUpdatesAtAll)
 {
     testing::MemoryFileSystem empty;
-    empty.AddArchive("sfx.pak", {});
+    empty.AddArchive("sfx.pak", Archive());
     ScriptedUi ui(false);
     EXPECT_EQ(Form1(ui, empty).FormLoad(), RunEnd::kCompleted);
     EXPECT_TRUE(ui.texts.empty());

@@ -25,6 +25,16 @@ TEST(TerminalAnswer, YesNoAndTheDefault)
     }
 }
 
+TEST(TerminalBar, RateAndTimeLeftComeFromTheCountsSoFar)
+{
+    using std::chrono::duration;
+    constexpr std::int64_t kMiB = 1 << 20;
+    EXPECT_EQ(RateAndTimeLeft(310 * kMiB, 930 * kMiB, duration<double>(1.0)), "  310 MiB/s  0:02 left");
+    EXPECT_EQ(RateAndTimeLeft(kMiB, 181 * kMiB, duration<double>(2.0)), "  0 MiB/s  6:00 left");
+    EXPECT_EQ(RateAndTimeLeft(0, 100, duration<double>(1.0)), "");  // no rate to tell yet
+    EXPECT_EQ(RateAndTimeLeft(50, 100, duration<double>(0.1)), "");
+}
+
 TEST(TerminalBar, FillsOneCellPerThreeAndAThirdPercent)
 {
     EXPECT_EQ(DrawBar(0, "0.00%"), "[------------------------------] 0.00%");

@@ -1,0 +1,42 @@
+#include "extract/listing.hpp"
+
+namespace quorvel {
+namespace {
+
+class SkippingOutput final : public OutputFile {
+public:
+    void Write(std::span<const std::byte> /*bytes*/) override {}
+    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override { return input.Skip(length); }
+    void Close() override {}
+};
+
+// The archives of `files`, and outputs that go nowhere.
+class ListingFileSystem final : public FileSystem {
+public:
+    explicit ListingFileSystem(FileSystem& files) : files_(files) {}
+
+    std::unique_ptr<InputFile> OpenArchive(const std::string& path) override { return files_.OpenArchive(path); }
+    std::optional<Failure> MakeFolder(const std::string& /*path*/) override { return std::nullopt; }
+    std::unique_ptr<OutputFile> CreateOutput(const std::string& /*path*/) override
+    {
+        return std::make_unique<SkippingOutput>();
+    }
+    void RemoveOutput(const std::string& /*path*/) noexcept override {}
+    std::string Join(const std::string& folder, const std::string& file) const override
+    {
+        return files_.Join(folder, file);
+    }
+
+private:
+    FileSystem& files_;
+};
+
+}  // namespace
+
+void ListArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener)
+{
+    ListingFileSystem listing(files);
+    ExtractArchive(location, listing, listener);
+}
+
+}  // namespace quorvel
