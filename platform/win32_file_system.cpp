@@ -1,12 +1,6 @@
 #include "platform/win32_file_system.hpp"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_headers.hpp"
 
 #include <algorithm>
 #include <utility>
@@ -234,6 +228,10 @@ void Win32FileSystem::RemoveOutput(const std::string& path) noexcept
 
 std::string Win32FileSystem::Join(const std::string& folder, const std::string& file) const
 {
+    // A drive's root ("D:\\") ends with its separator already.
+    if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) {
+        return folder + file;
+    }
     return folder + "\\" + file;
 }
 

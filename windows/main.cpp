@@ -1,6 +1,10 @@
-// quorvel-extractor.exe: run in the game's folder, it unpacks sfx.pak (and,
-// on Yes, speech.pak) into the folders sfx and speech, showing its progress
-// in a small window that closes by itself at the end.
+// quorvel-extractor.exe: run in the game's folder (or shown it with a folder
+// picker), it unpacks sfx.pak (and, on Yes, speech.pak) into the folders sfx
+// and speech, showing its progress in a small window that closes by itself
+// at the end.
+
+#include <string>
+#include <utility>
 
 #include "app/form1.hpp"
 #include "platform/win32_file_system.hpp"
@@ -36,11 +40,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
     try {
         quorvel::Win32FileSystem files;
         quorvel::Win32Ui ui(instance);
-        return ExitCode(quorvel::Form1(ui, files).FormLoad());
+        quorvel::Places places;
+        if (!quorvel::HoldsGame({})) {
+            // Started elsewhere (downloaded and double-clicked, say): the user
+            // shows where the game is. Cancel leaves the current folder, where
+            // the run fails on the missing sfx.pak as it always has.
+            places.game_folder = ui.ChooseGameFolder().value_or(std::string());
+        }
+        return ExitCode(quorvel::Form1(ui, files, std::move(places)).FormLoad());
     } catch (const quorvel::ExtractError& error) {
         // Only the main window's creation fails outside the run.
-        ::MessageBoxW(nullptr, quorvel::WidenUtf8(error.failure().Describe()).c_str(), quorvel::WidenUtf8(std::string(quorvel::kWindowTitle)).c_str(),
-                      MB_OK | MB_ICONERROR);
+        ::MessageBoxW(nullptr, quorvel::WidenUtf8(error.failure().Describe()).c_str(),
+                      quorvel::WidenUtf8(std::string(quorvel::kWindowTitle)).c_str(), MB_OK | MB_ICONERROR);
         return kExitFailed;
     }
 }

@@ -6,12 +6,18 @@
 #include <utility>
 
 #include "app/form1.hpp"
+#include "extract/block_stream.hpp"
 #include "platform/win32_file_system.hpp"
+#include "windows/folder_picker.hpp"
 
 namespace quorvel {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"Form1";
+
+// The pickers' titles say what to choose, since the picker is all the user sees.
+constexpr char kGameFolderTitle[] = "Where is the game's folder (the one with sfx.pak)?";
+constexpr char kOutputFolderTitle[] = "Where should the extracted sounds go?";
 
 std::wstring MessageCaption()
 {
@@ -65,7 +71,27 @@ void RegisterFormClass(HINSTANCE instance, WNDPROC procedure)
     ::RegisterClassExW(&form_class);
 }
 
+// The failure on one line, to sit inside a sentence.
+std::string OnOneLine(const Failure& failure)
+{
+    std::string text = failure.Describe();
+    for (char& c : text) {
+        if (c == '\n') {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
 }  // namespace
+
+bool HoldsGame(const std::string& folder)
+{
+    const std::string archive =
+        folder.empty() ? ArchivePath("sfx") : Win32FileSystem().Join(folder, ArchivePath("sfx"));
+    const DWORD attributes = ::GetFileAttributesW(WidenUtf8(archive).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
 
 Win32Ui::Win32Ui(HINSTANCE instance) : instance_(instance)
 {
@@ -186,6 +212,31 @@ void Win32Ui::ReportError(const Failure& failure)
 void Win32Ui::ReportWarning(std::string_view text)
 {
     ::MessageBoxW(form_, WidenUtf8(std::string(text)).c_str(), MessageCaption().c_str(), MB_OK | MB_ICONWARNING);
+}
+
+std::optional<std::string> Win32Ui::ChooseGameFolder()
+{
+    // No owner: the main window is still hidden, and the picker is the
+    // program's first window, with its own button on the taskbar.
+    for (;;) {
+        const auto folder = PickFolder(nullptr, kGameFolderTitle);
+        if (!folder || HoldsGame(*folder)) {
+            return folder;
+        }
+    }
+}
+
+std::optional<std::string> Win32Ui::ChooseOutputFolder(const Failure& failure)
+{
+    // Why the picker comes up mid-run, with the failure the error box would
+    // have named; Cancel in the picker then brings that error box.
+    const std::string place = output_folder_chosen_ ? "the folder you chose" : "the game's folder";
+    const std::string explanation = "The sounds cannot be written into " + place + " (" + OnOneLine(failure) +
+                                    "), so choose a folder to put them in.";
+    ::MessageBoxW(form_, WidenUtf8(explanation).c_str(), MessageCaption().c_str(), MB_OK | MB_ICONWARNING);
+    auto folder = PickFolder(form_, kOutputFolderTitle);
+    output_folder_chosen_ = output_folder_chosen_ || folder.has_value();
+    return folder;
 }
 
 }  // namespace quorvel

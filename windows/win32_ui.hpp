@@ -1,16 +1,16 @@
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_headers.hpp"
+
+#include <optional>
+#include <string>
 
 #include "app/user_interface.hpp"
 
 namespace quorvel {
+
+// True when `folder` (empty: the current one) holds the file sfx.pak.
+bool HoldsGame(const std::string& folder);
 
 // The main window Form1 on user32 and the common controls: created hidden,
 // so that the question comes first, then shown with its status label and
@@ -33,6 +33,11 @@ public:
     void Unload() override;
     void ReportError(const Failure& failure) override;
     void ReportWarning(std::string_view text) override;
+    std::optional<std::string> ChooseOutputFolder(const Failure& failure) override;
+
+    // Asks with the folder picker until the user chooses a folder holding
+    // sfx.pak, or cancels (nothing).
+    std::optional<std::string> ChooseGameFolder();
 
 private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -42,6 +47,7 @@ private:
     HWND form_ = nullptr;
     HWND label_ = nullptr;
     bool close_requested_ = false;
+    bool output_folder_chosen_ = false;
 };
 
 }  // namespace quorvel

@@ -1,12 +1,24 @@
-// quorvel-gui-driver: runs quorvel-extractor.exe in a game folder and plays
-// the user: answers the question box, reads the window while the work runs,
-// optionally clicks the close box, dismisses error and warning boxes, and
-// checks the exit code. Prints what it saw; exits 0 when every check held.
+// quorvel-gui-driver: runs quorvel-extractor.exe in a folder and plays the
+// user: chooses in its folder pickers, answers the question box, reads the
+// window while the work runs, optionally clicks the close box, dismisses
+// error and warning boxes, and checks the exit code. Prints what it saw;
+// exits 0 when every check held.
 //
 //   quorvel-gui-driver --exe EXE --folder DIR --answer yes|no --expect-exit N
+//       [--game-picker FOLDER|cancel]...
+//                               before the question, the game folder picker must
+//                               appear (once per option, in order): choose FOLDER
+//                               (a full Windows path) or press Cancel
+//       [--photograph-picker FILE --picker-photographed FILE]
+//                               hold the last game folder picker, FOLDER typed in,
+//                               create FILE, and choose once the other FILE exists
 //       [--expect-box TEXT]...  an error or warning box must appear and contain each TEXT
 //       [--then-box TEXT]...    after it, another box must appear holding TEXT (and the
 //                               --expect-box TEXTs that follow this option)
+//       [--output-picker FOLDER|cancel]
+//                               after the boxes so far, the output folder picker must
+//                               appear: choose FOLDER or press Cancel; an --expect-box
+//                               after it expects a new box
 //       [--close-at PERCENT]    once the bar reaches PERCENT, freeze the program,
 //                               click the close box and let it go on
 //       [--pause-at PERCENT --pause-flag FILE --resume-flag FILE]
@@ -14,20 +26,17 @@
 //                               and let it go on once the other FILE exists
 //       [--min-readings N]      readings of the running window required (default 1)
 //
+//   quorvel-gui-driver --check-manifest EXE
+//       checks the manifest the exe carries: run as the invoker, nothing else
+//
 // Nothing here waits a fixed time for the program: the driver waits for what
 // the program shows (a box, the window, the bar reaching a position), each
 // within a generous overall limit, and injects what it does mid-run (the
 // click, the pause) while every thread of the program is suspended.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 // commctrl.h needs what windows.h declares.
 // clang-format off
-#include <windows.h>
+#include "platform/windows_headers.hpp"
 #include <commctrl.h>
 #include <tlhelp32.h>
 // clang-format on
@@ -62,14 +71,31 @@ constexpr char kQuestion[] = "Also extract speech files?";
 constexpr char kQuestionCaption[] = "Project1";
 constexpr char kTitle[] = "Quorvel Extractor";
 constexpr char kFormClass[] = "Form1";
+constexpr char kDialogClass[] = "#32770";  // message boxes and the folder pickers
+constexpr char kGamePickerTitle[] = "Where is the game's folder (the one with sfx.pak)?";
+constexpr char kOutputPickerTitle[] = "Where should the extracted sounds go?";
+constexpr int kPickerNameBoxId = 1152;  // the picker's "File name:" box
+
+// A folder to choose in a picker; nothing means Cancel.
+using PickerChoice = std::optional<std::string>;
+
+// What must appear after the window, in order: a box holding some texts, or
+// the output folder picker and what to choose in it.
+struct Step {
+    bool picker = false;
+    std::vector<std::string> texts;
+    PickerChoice choice;
+};
 
 struct Options {
     std::string exe;
     std::string folder;
     bool answer_yes = true;
     int expect_exit = 0;
-    // The boxes that must appear, in order, each with the pieces of text it holds.
-    std::vector<std::vector<std::string>> expect_boxes;
+    std::vector<PickerChoice> game_pickers;
+    std::string picker_flag;
+    std::string picker_photographed_flag;
+    std::vector<Step> steps;
     std::optional<int> close_at;
     std::optional<int> pause_at;
     std::string pause_flag;
@@ -88,11 +114,16 @@ void Check(bool condition, const std::string& what)
     }
 }
 
+// Thrown by Abort, so that the program under test is ended on the way out
+// (a driver that just exited would leave it waiting at a dialog, holding
+// the caller's output pipe open).
+struct Aborted {};
+
 [[noreturn]] void Abort(const std::string& what)
 {
     std::printf("FAIL: %s\n", what.c_str());
     std::fflush(stdout);
-    std::exit(1);
+    throw Aborted();
 }
 
 std::string WindowText(HWND window)
@@ -266,12 +297,19 @@ HWND FindOwnWindow(const Extractor& extractor, const char* class_name, const cha
     return nullptr;
 }
 
-HWND WaitForWindow(const Extractor& extractor, const char* class_name, const char* caption)
+// Waits for a window of the extractor; nothing when it ends or takes too
+// long. A dialog with the caption `instead` showing up first (the question
+// where a picker belongs, say) is a failure at once.
+HWND WaitForWindow(const Extractor& extractor, const char* class_name, const char* caption,
+                   const char* instead = nullptr)
 {
     const auto deadline = Clock::now() + kBoxTimeout;
     while (Clock::now() < deadline) {
         if (HWND window = FindOwnWindow(extractor, class_name, caption)) {
             return window;
+        }
+        if (instead != nullptr && FindOwnWindow(extractor, kDialogClass, instead) != nullptr) {
+            Abort(std::string("\"") + instead + "\" appeared instead");
         }
         if (!extractor.Running()) {
             return nullptr;
@@ -294,6 +332,60 @@ bool ShowsIcon(HWND box)
     return icon != nullptr && ::IsWindowVisible(icon) && ::SendMessageA(icon, STM_GETICON, 0, 0) != 0;
 }
 
+// Presses a dialog's button, posted so that the driver never waits on
+// whatever the press brings up next.
+void Answer(HWND box, int button_id)
+{
+    ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(button_id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(box, button_id)));
+}
+
+// Waits until a dialog the driver answered has gone, so that it is never
+// taken for the one after it (a picker asked again has the same title).
+void WaitUntilGone(const Extractor& extractor, HWND window, const std::string& what)
+{
+    const auto deadline = Clock::now() + kBoxTimeout;
+    while (::IsWindow(window) && extractor.Running() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    Check(!::IsWindow(window) || !extractor.Running(), what + " closed when answered");
+}
+
+// The picker's file-name box, where a user may type the folder.
+HWND PickerNameBox(HWND picker)
+{
+    const HWND name_box = ::GetDlgItem(picker, kPickerNameBoxId);
+    return name_box != nullptr && ClassName(name_box) == "Edit" ? name_box : nullptr;
+}
+
+// Types the folder into the picker's file-name box, as a user may.
+void TypeFolder(HWND picker, const std::string& folder)
+{
+    const HWND name_box = PickerNameBox(picker);
+    DWORD_PTR ignored = 0;
+    Check(
+        name_box != nullptr && ::SendMessageTimeoutA(name_box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()),
+                                                     SMTO_ABORTIFHUNG, kMessageTimeoutMs, &ignored) != 0,
+        "the picker's file-name box took " + folder);
+}
+
+// Chooses in a folder picker as a user does: the folder typed into its
+// file-name box, then OK; or Cancel. Posted, not sent: a folder the picker
+// questions would raise a box of its own, and a sent message would wait
+// for it.
+void AnswerPicker(const Extractor& extractor, HWND picker, const PickerChoice& choice, const std::string& what)
+{
+    Check(PickerNameBox(picker) != nullptr && ::GetDlgItem(picker, IDOK) != nullptr &&
+              ::GetDlgItem(picker, IDCANCEL) != nullptr,
+          what + " has a file-name box, OK and Cancel");
+    std::printf("%s: %s\n", what.c_str(), choice ? choice->c_str() : "Cancel");
+    if (choice) {
+        TypeFolder(picker, *choice);
+    }
+    Answer(picker, choice ? IDOK : IDCANCEL);
+    WaitUntilGone(extractor, picker, what);
+}
+
 void CheckQuestionBox(const Extractor& extractor, HWND box)
 {
     Check(WindowText(::GetDlgItem(box, kBoxTextId)) == kQuestion, "the question reads \"Also extract speech files?\"");
@@ -305,12 +397,6 @@ void CheckQuestionBox(const Extractor& extractor, HWND box)
     Check(!ShowsIcon(box), "the question shows no icon");
     Check(FindOwnWindow(extractor, kFormClass, nullptr) == nullptr,
           "the main window is not visible during the question");
-}
-
-void Answer(HWND box, int button_id)
-{
-    ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(button_id, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(box, button_id)));
 }
 
 void CheckLayout(HWND form)
@@ -457,10 +543,10 @@ bool FileExists(const std::string& path)
 // The flag file holds the window's screen rectangle as "WIDTHxHEIGHT+X+Y",
 // so that the observer can cut the window out of a screenshot. It is written
 // under another name and renamed, so that it never exists half written.
-bool CreateFlag(const std::string& path, HWND form)
+bool CreateFlag(const std::string& path, HWND window)
 {
     RECT frame{};
-    ::GetWindowRect(form, &frame);
+    ::GetWindowRect(window, &frame);
     const std::string partial = path + ".partial";
     std::FILE* file = std::fopen(partial.c_str(), "w");
     if (file == nullptr) {
@@ -470,17 +556,22 @@ bool CreateFlag(const std::string& path, HWND form)
     return std::fclose(file) == 0 && ::MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
+void AwaitObserver(const std::string& done_flag, const std::string& when)
+{
+    const auto deadline = Clock::now() + kObserverTimeout;
+    while (!FileExists(done_flag) && Clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    Check(FileExists(done_flag), "the observer finished " + when);
+}
+
 // Holds the run still (the window keeps what it drew) until someone has
 // looked at it, e.g. taken a screenshot.
 void PauseForObserver(Extractor& extractor, HWND form, const Options& options)
 {
     Check(extractor.Freeze(), "the program was frozen mid-run for the observer");
     Check(CreateFlag(options.pause_flag, form), "the observer was told the run is held");
-    const auto deadline = Clock::now() + kObserverTimeout;
-    while (!FileExists(options.resume_flag) && Clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
-    Check(FileExists(options.resume_flag), "the observer finished while the run was held");
+    AwaitObserver(options.resume_flag, "while the run was held");
     extractor.Thaw();
 }
 
@@ -547,23 +638,42 @@ void ClickCloseBoxWhileFrozen(Extractor& extractor, HWND form, POINT point)
     extractor.Thaw();
 }
 
-// The next error or warning box of the extractor: its text must hold every
-// piece expected of it; it is dismissed with OK, and the driver waits until
-// it is gone so that it is never taken for the box after it.
-void HandleMessageBox(const Extractor& extractor, HWND box, const Options& options, std::size_t& boxes_seen)
+// The step expected next, if it is of the kind that appeared.
+const Step* NextStep(const Options& options, std::size_t steps_seen, bool picker)
+{
+    const bool expected = steps_seen < options.steps.size() && options.steps[steps_seen].picker == picker;
+    Check(expected, picker ? "the output folder picker was expected here" : "a box was expected here");
+    return expected ? &options.steps[steps_seen] : nullptr;
+}
+
+// The next error, warning or explaining box of the extractor: its text must
+// hold every piece expected of it; it is dismissed with OK, and the driver
+// waits until it is gone so that it is never taken for the box after it.
+void HandleMessageBox(const Extractor& extractor, HWND box, const Options& options, std::size_t& steps_seen)
 {
     const std::string text = WindowText(::GetDlgItem(box, kBoxTextId));
     std::printf("box: %s\n", text.c_str());
     Check(ShowsIcon(box), "the box shows an icon");
-    Check(boxes_seen < options.expect_boxes.size(), "a box was expected");
-    for (const std::string& piece : options.expect_boxes[boxes_seen]) {
-        Check(text.find(piece) != std::string::npos, "the box says \"" + piece + "\"");
+    if (const Step* step = NextStep(options, steps_seen, false)) {
+        for (const std::string& piece : step->texts) {
+            Check(text.find(piece) != std::string::npos, "the box says \"" + piece + "\"");
+        }
     }
-    ++boxes_seen;
+    ++steps_seen;
     Answer(box, IDOK);
-    while (::IsWindow(box) && extractor.Running()) {
-        std::this_thread::sleep_for(kPollInterval);
-    }
+    WaitUntilGone(extractor, box, "the box");
+}
+
+// The output folder picker, mid-run: modal to the main window, which stays
+// visible behind it. An unexpected one is cancelled, so that the run ends.
+void HandleOutputPicker(const Extractor& extractor, HWND picker, HWND form, const Options& options,
+                        std::size_t& steps_seen)
+{
+    const Step* step = NextStep(options, steps_seen, true);
+    Check(::GetWindow(picker, GW_OWNER) == form && ::IsWindowVisible(form) && !::IsWindowEnabled(form),
+          "the output folder picker is modal to the main window");
+    ++steps_seen;
+    AnswerPicker(extractor, picker, step != nullptr ? step->choice : std::nullopt, "the output folder picker");
 }
 
 // Reads the window until the program ends. Each reading is answered by the
@@ -581,11 +691,15 @@ void WatchRun(Extractor& extractor, HWND form, const Options& options)
         close_box = FindCloseBox(form);
         Check(close_box.has_value(), "the window has a close box to click");
     }
-    std::size_t boxes_seen = 0;
+    std::size_t steps_seen = 0;
     const auto deadline = Clock::now() + kRunTimeout;
     while (extractor.Running() && Clock::now() < deadline) {
-        if (HWND box = FindOwnWindow(extractor, "#32770", kTitle)) {
-            HandleMessageBox(extractor, box, options, boxes_seen);
+        if (HWND box = FindOwnWindow(extractor, kDialogClass, kTitle)) {
+            HandleMessageBox(extractor, box, options, steps_seen);
+            continue;
+        }
+        if (HWND picker = FindOwnWindow(extractor, kDialogClass, kOutputPickerTitle)) {
+            HandleOutputPicker(extractor, picker, form, options, steps_seen);
             continue;
         }
         const auto reading = ::IsWindow(form) ? Read(form) : std::nullopt;
@@ -612,10 +726,83 @@ void WatchRun(Extractor& extractor, HWND form, const Options& options)
     if (options.close_at) {
         Check(clicked, "the close box was clicked while the run was going");
     }
-    Check(boxes_seen == options.expect_boxes.size(), options.expect_boxes.empty()
-                                                         ? "no error or warning box appeared"
-                                                         : std::to_string(options.expect_boxes.size()) +
-                                                               " expected box(es) appeared, in order");
+    Check(steps_seen == options.steps.size(),
+          options.steps.empty()
+              ? "no box or picker appeared"
+              : std::to_string(options.steps.size()) + " expected boxes and pickers appeared, in order");
+}
+
+// Holds the picker, the folder typed in and everything drawn, until the
+// observer has photographed it.
+void PhotographPicker(HWND picker, const PickerChoice& choice, const Options& options)
+{
+    if (choice) {
+        TypeFolder(picker, *choice);
+    }
+    // Answered once the picker has finished setting itself up; then every
+    // part of it paints before RedrawWindow returns.
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutA(picker, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &ignored);
+    ::RedrawWindow(picker, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Check(CreateFlag(options.picker_flag, picker), "the observer was told the picker is up");
+    AwaitObserver(options.picker_photographed_flag, "while the picker was up");
+}
+
+// Before the question: the game folder picker, once per --game-picker, each
+// answered in turn. A question box showing up instead fails at once.
+void AnswerGamePickers(const Extractor& extractor, const Options& options)
+{
+    for (std::size_t i = 0; i < options.game_pickers.size(); ++i) {
+        const HWND picker = WaitForWindow(extractor, kDialogClass, kGamePickerTitle, kQuestionCaption);
+        if (picker == nullptr) {
+            Abort(i == 0 ? "the game folder picker never appeared" : "the game folder picker was not asked again");
+        }
+        Check(FindOwnWindow(extractor, kFormClass, nullptr) == nullptr,
+              "the main window is not visible during the game folder picker");
+        const bool last = i + 1 == options.game_pickers.size();
+        if (last && !options.picker_flag.empty()) {
+            PhotographPicker(picker, options.game_pickers[i], options);
+        }
+        AnswerPicker(extractor, picker, options.game_pickers[i], "the game folder picker");
+    }
+}
+
+// The manifest the exe carries (RT_MANIFEST 1, the one Windows reads when it
+// starts the program): it must ask to run as the invoker, so that writes are
+// never virtualised, and nothing that changes how the window looks or
+// measures.
+int CheckManifest(const std::string& exe)
+{
+    const HMODULE image =
+        ::LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (image == nullptr) {
+        Abort("cannot read the resources of " + exe + " (error " + std::to_string(::GetLastError()) + ")");
+    }
+    const HRSRC resource = ::FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+    const HGLOBAL loaded = resource != nullptr ? ::LoadResource(image, resource) : nullptr;
+    Check(loaded != nullptr, "the exe carries the manifest RT_MANIFEST 1");
+    const std::string manifest = loaded != nullptr ? std::string(static_cast<const char*>(::LockResource(loaded)),
+                                                                 ::SizeofResource(image, resource))
+                                                   : std::string();
+    const auto count = [&manifest](const std::string& what) {
+        std::size_t found = 0;
+        for (auto at = manifest.find(what); at != std::string::npos; at = manifest.find(what, at + 1)) {
+            ++found;
+        }
+        return found;
+    };
+    Check(count("<requestedExecutionLevel") == 1 && count("level=\"asInvoker\"") == 1,
+          "the manifest asks to run as the invoker, once");
+    Check(count("dpiAware") == 0 && count("Common-Controls") == 0 && count("<dependency") == 0,
+          "the manifest declares no DPI awareness and no other common controls");
+    ::FreeLibrary(image);
+    std::printf("%s\n", g_failures == 0 ? "PASS" : "FAILED");
+    return g_failures == 0 ? 0 : 1;
+}
+
+PickerChoice ChoiceOf(const std::string& value)
+{
+    return value == "cancel" ? PickerChoice() : PickerChoice(value);
 }
 
 Options ParseOptions(int argc, char** argv)
@@ -635,11 +822,19 @@ Options ParseOptions(int argc, char** argv)
             options.answer_yes = value == "yes";
         } else if (name == "--expect-exit") {
             options.expect_exit = std::stoi(value);
+        } else if (name == "--game-picker") {
+            options.game_pickers.push_back(ChoiceOf(value));
+        } else if (name == "--photograph-picker") {
+            options.picker_flag = value;
+        } else if (name == "--picker-photographed") {
+            options.picker_photographed_flag = value;
         } else if (name == "--expect-box" || name == "--then-box") {
-            if (options.expect_boxes.empty() || name == "--then-box") {
-                options.expect_boxes.emplace_back();
+            if (options.steps.empty() || options.steps.back().picker || name == "--then-box") {
+                options.steps.emplace_back();
             }
-            options.expect_boxes.back().push_back(value);
+            options.steps.back().texts.push_back(value);
+        } else if (name == "--output-picker") {
+            options.steps.push_back({.picker = true, .texts = {}, .choice = ChoiceOf(value)});
         } else if (name == "--close-at") {
             options.close_at = std::stoi(value);
         } else if (name == "--pause-at") {
@@ -657,19 +852,23 @@ Options ParseOptions(int argc, char** argv)
     if (options.exe.empty() || options.folder.empty()) {
         Abort("usage: quorvel-gui-driver --exe EXE --folder DIR --answer yes|no --expect-exit N [...]");
     }
+    if (options.picker_flag.empty() != options.picker_photographed_flag.empty() ||
+        (!options.picker_flag.empty() && options.game_pickers.empty())) {
+        Abort("--photograph-picker and --picker-photographed go together, with --game-picker");
+    }
     return options;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
+int Drive(const Options& options)
 {
-    const Options options = ParseOptions(argc, argv);
     Extractor extractor(options);
+    AnswerGamePickers(extractor, options);
 
     // A program that never shows the question has not been tested at all:
     // that is a failure, whatever its exit code.
-    const HWND question = WaitForWindow(extractor, "#32770", kQuestionCaption);
+    const HWND question = WaitForWindow(extractor, kDialogClass, kQuestionCaption, kGamePickerTitle);
     if (question == nullptr) {
         Abort("the question box never appeared");
     }
@@ -692,4 +891,16 @@ int main(int argc, char** argv)
     Check(!::IsWindow(form), "the main window is gone");
     std::printf("%s\n", g_failures == 0 ? "PASS" : "FAILED");
     return g_failures == 0 ? 0 : 1;
+}
+
+int main(int argc, char** argv)
+{
+    try {
+        if (argc == 3 && std::string(argv[1]) == "--check-manifest") {
+            return CheckManifest(argv[2]);
+        }
+        return Drive(ParseOptions(argc, argv));
+    } catch (const Aborted&) {
+        return 1;
+    }
 }

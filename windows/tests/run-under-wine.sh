@@ -69,6 +69,22 @@ unit_tests quorvel_win32_tests "$build/windows/tests/quorvel_win32_tests.exe"
 exe=$(windows_path "$build/windows/quorvel-extractor.exe")
 driver=$build/windows/tests/quorvel-gui-driver.exe
 
+# The manifest Windows reads at start: run as the invoker (no virtualised
+# writes), nothing that changes the window.
+manifest_exes=("$exe")
+if [[ -n ${QUORVEL_PACKAGED_EXE:-} ]]; then
+    manifest_exes+=("$(windows_path "$QUORVEL_PACKAGED_EXE")")
+fi
+for manifest_exe in "${manifest_exes[@]}"; do
+    echo "== the manifest of $manifest_exe"
+    if timeout 120 wine "$driver" --check-manifest "$manifest_exe" 2>&1 | tr -d '\r' >"$work/manifest.log"; then
+        pass "the exe's manifest: asInvoker, no DPI awareness, no other common controls"
+    else
+        cat "$work/manifest.log"
+        fail "the exe's manifest"
+    fi
+done
+
 # The game folders. "sample" comes from the generator; "big" is the sample
 # with a 96 MiB block of zeros before its end, so that a run lasts long
 # enough to be watched, photographed and stopped in the middle of a file.
@@ -135,6 +151,35 @@ gui() {
     return 1
 }
 
+# photograph JOB FLAG DONE PNG: once the driver (background job JOB) has
+# created FLAG, holding still what it shows and naming its rectangle, cuts
+# that rectangle out of a screenshot into PNG, then creates DONE to let the
+# driver go on. It waits for the flag for as long as the driver runs (the
+# driver has its own limits), so no length of wait decides the outcome.
+photograph() {
+    local job=$1 flag=$2 done=$3 png=$4
+    while [[ ! -s $flag ]] && kill -0 "$job" 2>/dev/null; do
+        sleep 0.1  # how often to look, not how long: the wait ends with the flag or the driver
+    done
+    if [[ -s $flag ]]; then
+        # A failure here must still let the driver go on: usable_picture reports it.
+        /usr/bin/import -window root "$png.screen.png" &&
+            /usr/bin/convert "$png.screen.png" -crop "$(tr -d '\r\n' <"$flag")" +repage "$png" ||
+            echo "the screenshot could not be taken"
+    fi
+    touch "$done"
+}
+
+usable_picture() {  # WHAT PNG
+    local colours
+    colours=$(/usr/bin/convert "$2" -format %k info: 2>/dev/null || echo 0)
+    if ((colours > 8)); then
+        pass "screenshot of $1: $2 ($colours colours)"
+    else
+        fail "no usable screenshot of $1"
+    fi
+}
+
 compare_with_terminal() {  # NAME FOLDER ANSWER
     local want
     want=$(reference "$2" "$3")
@@ -170,16 +215,43 @@ for answer in yes no; do
     fi
 done
 
-if gui "missing-sfx" "$work/no-sfx" --answer yes --expect-exit 1 --min-readings 0 \
+# Started where there is no sfx.pak, the program asks for the game's folder
+# first; Cancel runs it where it was started, and it fails there as ever.
+if gui "missing-sfx" "$work/no-sfx" --game-picker cancel --answer yes --expect-exit 1 --min-readings 0 \
     --expect-box "Error 2:" --expect-box "sfx.pak"; then
     if [[ -e $work/no-sfx/sfx || -e $work/no-sfx/speech ]]; then
         fail "missing sfx.pak: output folders were created"
     else
-        pass "missing sfx.pak: error box with number, description and file; exit code 1; nothing written"
+        pass "missing sfx.pak, the game folder picker cancelled: error box with number, description and file;" \
+            "exit code 1; nothing written"
     fi
 else
-    fail "missing sfx.pak"
+    fail "missing sfx.pak, the game folder picker cancelled"
 fi
+
+# Started elsewhere: the game folder picker is asked again after a folder
+# without sfx.pak (the one it was started in), then shown the game. The
+# last picker is photographed, the game's folder typed in.
+mkdir -p "$work/elsewhere"
+folder=$work/picked-game
+cp -r "$work/sample" "$folder"
+rm -f "$work/picker-up" "$work/picker-photographed"
+gui "game-picker" "$work/elsewhere" --game-picker "$(windows_path "$work/elsewhere")" \
+    --game-picker "$(windows_path "$folder")" --photograph-picker "$(windows_path "$work/picker-up")" \
+    --picker-photographed "$(windows_path "$work/picker-photographed")" --answer yes --expect-exit 0 &
+driver_job=$!
+photograph "$driver_job" "$work/picker-up" "$work/picker-photographed" "$work/windows-picker.png"
+if wait "$driver_job"; then
+    if [[ -n $(ls -A "$work/elsewhere") ]]; then
+        fail "game folder picker: something was written where the program was started"
+    else
+        pass "game folder picker: asked again after a folder without sfx.pak, then the game extracted, exit code 0"
+    fi
+    compare_with_terminal "game folder picker" "$folder" yes
+else
+    fail "game folder picker"
+fi
+usable_picture "the game folder picker" "$work/windows-picker.png"
 
 # Both sizes are taken before anything is written: a missing speech.pak
 # stops a Yes run before sfx is extracted, and a No run never opens it.
@@ -207,24 +279,59 @@ else
     fail "truncated sfx.pak"
 fi
 
-# A file named sfx where the folder belongs: the error box names the folder.
+# A file named sfx where the folder belongs: a box explains, naming the
+# failure, and the output folder picker comes up; on Cancel the error box
+# names the folder.
 mkdir -p "$work/sfx-in-the-way"
 cp "$work/sample"/*.pak "$work/sfx-in-the-way/"
 echo "not a folder" >"$work/sfx-in-the-way/sfx"
 if gui "sfx-in-the-way" "$work/sfx-in-the-way" --answer no --expect-exit 1 --min-readings 0 \
+    --expect-box "Error 183:" --expect-box "Folder: sfx" --output-picker cancel \
     --expect-box "Error 183:" --expect-box "Folder: sfx"; then
-    pass "a file in the way of the folder sfx: error box naming the folder, exit code 1"
+    pass "a file in the way of the folder sfx, the output folder picker cancelled: error box naming the folder," \
+        "exit code 1"
 else
-    fail "a file in the way of the folder sfx"
+    fail "a file in the way of the folder sfx, the output folder picker cancelled"
 fi
 
-# A truncated sfx.pak is still reported when the run then fails on speech.
+# The same, the output folder chosen: first one with a file named sfx in
+# the way too (explained and asked again), then a good one, which receives
+# both archives' folders; nothing is written into the game's folder.
+folder=$work/blocked-game
+mkdir -p "$folder" "$work/blocked-output" "$work/chosen-output"
+cp "$work/sample"/*.pak "$folder/"
+echo "not a folder" >"$folder/sfx"
+echo "not a folder" >"$work/blocked-output/sfx"
+if gui "output-picker" "$folder" --answer yes --expect-exit 0 \
+    --expect-box "the game's folder" --expect-box "Error 183:" --expect-box "Folder: sfx" \
+    --output-picker "$(windows_path "$work/blocked-output")" \
+    --expect-box "the folder you chose" --expect-box "Error 183:" --expect-box "blocked-output\\sfx" \
+    --output-picker "$(windows_path "$work/chosen-output")"; then
+    want=$(reference "$folder" yes)
+    if [[ $(ls "$folder") != $'sfx\nsfx.pak\nspeech.pak' || $(cat "$folder/sfx") != "not a folder" ]]; then
+        fail "output folder picker: the game's folder changed"
+    elif [[ $(ls "$work/blocked-output") != sfx ]]; then
+        fail "output folder picker: something was written into the blocked folder chosen first"
+    elif ! same_output "$work/chosen-output" "$want"; then
+        fail "output folder picker: the chosen folder's output differs from the terminal program's"
+    else
+        pass "output folder picker: explained, asked again, sfx and speech in the chosen folder, the same files," \
+            "byte for byte, as the terminal program's, exit code 0"
+    fi
+else
+    fail "output folder picker"
+fi
+
+# A truncated sfx.pak is still reported when the run then fails on speech
+# (the output folder picker cancelled).
 mkdir -p "$work/truncated-then-failed"
 cp "$work/truncated/sfx.pak" "$work/sample/speech.pak" "$work/truncated-then-failed/"
 echo "not a folder" >"$work/truncated-then-failed/speech"
 if gui "truncated-then-failed" "$work/truncated-then-failed" --answer yes --expect-exit 1 \
+    --expect-box "Folder: speech" --output-picker cancel \
     --expect-box "Folder: speech" --then-box "sfx.pak is truncated"; then
-    pass "truncated sfx.pak, then a failure: the error box, then the truncation, exit code 1"
+    pass "truncated sfx.pak, then a failure: the explanation, the picker cancelled, the error box, then the" \
+        "truncation, exit code 1"
 else
     fail "truncated sfx.pak, then a failure"
 fi
@@ -244,37 +351,21 @@ fi
 
 # Mid-run: the driver freezes the program once the bar shows 40% and says so
 # by creating "held" (holding the window's rectangle); the window is
-# photographed then, and "photographed" lets the run go on to the end. The
-# photographer waits for the flag for as long as the driver runs (the driver
-# has its own limits), so no length of wait decides the outcome.
+# photographed then, and "photographed" lets the run go on to the end.
 folder=$work/big-yes
 cp -r "$work/big" "$folder"
 rm -f "$work/held" "$work/photographed"
 gui "big-yes" "$folder" --answer yes --expect-exit 0 --min-readings 10 --pause-at 40 \
     --pause-flag "$(windows_path "$work/held")" --resume-flag "$(windows_path "$work/photographed")" &
 driver_job=$!
-while [[ ! -s $work/held ]] && kill -0 "$driver_job" 2>/dev/null; do
-    sleep 0.1  # how often to look, not how long: the wait ends with the flag or the driver
-done
-if [[ -s $work/held ]]; then
-    # A failure here must still let the driver go on: the check of the picture below reports it.
-    /usr/bin/import -window root "$work/screen.png" &&
-        /usr/bin/convert "$work/screen.png" -crop "$(tr -d '\r\n' <"$work/held")" +repage "$work/windows-window.png" ||
-        echo "the screenshot could not be taken"
-fi
-touch "$work/photographed"
+photograph "$driver_job" "$work/held" "$work/photographed" "$work/windows-window.png"
 if wait "$driver_job"; then
     pass "big game, answer yes: watched and held mid-run, exit code 0"
     compare_with_terminal "big game, answer yes" "$folder" yes
 else
     fail "big game, answer yes"
 fi
-colours=$(/usr/bin/convert "$work/windows-window.png" -format %k info: 2>/dev/null || echo 0)
-if ((colours > 8)); then
-    pass "screenshot of the window mid-run: $work/windows-window.png ($colours colours)"
-else
-    fail "no usable screenshot of the window mid-run"
-fi
+usable_picture "the window mid-run" "$work/windows-window.png"
 
 # The close box, clicked in the middle of the big block (the driver freezes
 # the program once the bar shows 50%, clicks, and lets it go on): the program

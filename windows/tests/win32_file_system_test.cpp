@@ -3,13 +3,7 @@
 
 #include "platform/win32_file_system.hpp"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_headers.hpp"
 #include <winioctl.h>
 
 #include <cstring>
@@ -157,6 +151,7 @@ Failure FailureOf(const std::function<void()>& action)
 TEST_F(Win32FileSystemTest, OutputPathsAreJoinedWithBackslashes)
 {
     EXPECT_EQ(files_.Join("sfx", "sfx_0001.wav"), "sfx\\sfx_0001.wav");
+    EXPECT_EQ(files_.Join("D:\\", "sfx"), "D:\\sfx");  // a drive's root, chosen in the picker
 }
 
 TEST_F(Win32FileSystemTest, AnArchiveIsExtractedIntoItsFolderOnRealFiles)
