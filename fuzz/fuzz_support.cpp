@@ -10,6 +10,7 @@
 
 #include "extract/block_stream.hpp"
 #include "extract/extract_error.hpp"
+#include "extract/listing.hpp"
 #include "testing/archive_builder.hpp"
 #include "testing/memory_file_system.hpp"
 #include "testing/recording_listener.hpp"
@@ -129,6 +130,28 @@ std::string OutputPath(const model::File& file)
     return kName + "/" + model::FileName(kName, file);
 }
 
+class EntryCollector final : public testing::RecordingListener {
+public:
+    void EntryFinished(const Entry& entry) override { sizes[entry.RelativePath()] = entry.size; }
+    std::map<std::string, std::uint64_t> sizes;
+};
+
+// The listing is the truth about extraction: the same names, the same sizes.
+void CheckListing(std::span<const std::byte> archive, const CoreRun& run)
+{
+    testing::MemoryFileSystem files;
+    files.AddArchive(ArchivePath(kName), archive);
+    EntryCollector listed;
+    ListArchive(ArchiveLocation::Of(files, kName), files, listed);
+    std::map<std::string, std::uint64_t> written;
+    for (const auto& [path, bytes] : run.outputs) {
+        written[path] = bytes.size();
+    }
+    Expect(listed.sizes == written, "the listing differs from what the extraction wrote");
+    Expect(listed.truncation.has_value() == run.truncation.has_value(), "the listing tells another truncation");
+    Expect(files.Outputs().empty(), "the listing wrote a file");
+}
+
 void CheckCompleteRun(std::span<const std::byte> archive, const CoreRun& run, const model::Extraction& expected)
 {
     Expect(!run.failure, "the run failed: " + (run.failure ? run.failure->Describe() : ""));
@@ -140,6 +163,7 @@ void CheckCompleteRun(std::span<const std::byte> archive, const CoreRun& run, co
     Expect(run.progress == expected.progress, "the progress differs from the model's: " + std::to_string(run.progress) +
                                                   " instead of " + std::to_string(expected.progress));
     CheckCoverage(archive, run, expected);
+    CheckListing(archive, run);
 }
 
 // A run stopped by a fault keeps the files finished before it, whole, and

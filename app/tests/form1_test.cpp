@@ -225,6 +225,25 @@ TEST_F(RunSequence, NoChosenFolderFailsAsBefore)
     EXPECT_TRUE(files.Outputs().empty());
 }
 
+TEST(RunSequenceOverTwoGibibytes, CountsEveryByteAndEndsAtOneHundredPercent)
+{
+    // Two archives of one 1.1 GiB block each, generated as they are read;
+    // only the sizes of the outputs are kept.
+    constexpr std::uint64_t kPayload = 1'200'000'000;
+    testing::MemoryFileSystem files(testing::OutputMode::kSizesOnly);
+    for (const char* archive : {"sfx.pak", "speech.pak"}) {
+        files.AddArchive(archive, testing::Archive().Block("DATA", testing::Fill(kPayload - 4, 1)).Final());
+    }
+    ScriptedUi ui(true);
+    Form1 form(ui, files);
+    EXPECT_EQ(form.FormLoad(), RunEnd::kCompleted);
+    EXPECT_EQ(form.BytesTotal(), 2 * static_cast<std::int64_t>(kPayload + 8));
+    EXPECT_EQ(form.BytesDone(), 2 * static_cast<std::int64_t>(kPayload + 4));
+    EXPECT_EQ(ui.texts.back(), "100.00%");
+    EXPECT_EQ(ui.positions.back(), 100);
+    EXPECT_EQ(files.Sizes().at("speech/speech_0001"), kPayload);
+}
+
 TEST_F(RunSequence, EmptyArchivesGiveNoProgressUpdatesAtAll)
 {
     testing::MemoryFileSystem empty;
