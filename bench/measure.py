@@ -32,6 +32,10 @@ RSS_LIMIT_KIB = 16 * 1024
 LINEAR_SLACK = 1.10  # doubling the input may double the time, +10 %
 PROGRESS_LIMIT = 0.02
 MANY_FILES = 1000
+# Listing skips whole blocks: a tenth of extracting data blocks; for
+# sounds, which must be searched either way, no slower than extracting.
+LISTING_DATA_LIMIT = 0.10
+LISTING_SOUND_LIMIT = 1.00
 
 
 @dataclass
@@ -43,6 +47,8 @@ class Case:
     speech: bool  # answer Yes: speech.pak is extracted too
     kind: str  # "large" entries (vs cp) or "small" (vs tar)
     progress: bool = False  # also compare drawing the bar to a terminal
+    listing: float = 0  # also time --list, whose time may be this share of extracting
+    layout: str = ""  # sfx.pak from this layout instead of a profile
 
 
 @dataclass
@@ -70,22 +76,26 @@ class Result:
         return max(run.max_rss_kib for run in self.runs[variant])
 
 
-def full_cases():
+def cases(quick):
+    """The inputs, in their full or their quick size: (size as the generator
+    takes it, size as a person reads it)."""
+    def size(full, small):
+        return small if quick else full
+    game = size(("1G", "1 GiB"), ("64M", "64 MiB"))
+    huge = size(("1536M", "1.5 GiB"), ("96M", "96 MiB"))
+    tiny = size(("200000", "200,000"), ("20000", "20,000"))
+    worst = size(("256M", "256 MiB"), ("32M", "32 MiB"))
+    data_blocks = size(256, 16)  # of 4 MiB
+    sounds = size((1, 10, 100, 1000), (1, 4, 16, 64))
     return [
-        Case("a", "realistic game, 1 GiB", "game", "1G", True, "large", progress=True),
-        Case("b", "one 1.5 GiB sound, sfx.pak > 2 GiB", "huge-sound", "1536M", False, "large"),
-        Case("c", "200,000 tiny blocks", "tiny-blocks", "200000", False, "small", progress=True),
-        Case("d", "search worst case, 256 MiB", "search-worst", "256M", False, "large"),
-    ] + [Case("e", f"one sound of {mib} MiB", "sound", f"{mib}M", False, "large") for mib in (1, 10, 100, 1000)]
-
-
-def quick_cases():
-    return [
-        Case("a", "realistic game, 64 MiB", "game", "64M", True, "large", progress=True),
-        Case("b", "one 96 MiB sound and 40 MiB more", "huge-sound", "96M", False, "large"),
-        Case("c", "20,000 tiny blocks", "tiny-blocks", "20000", False, "small", progress=True),
-        Case("d", "search worst case, 32 MiB", "search-worst", "32M", False, "large"),
-    ] + [Case("e", f"one sound of {mib} MiB", "sound", f"{mib}M", False, "large") for mib in (1, 4, 16, 64)]
+        Case("a", f"realistic game, {game[1]}", "game", game[0], True, "large", progress=True),
+        Case("b", f"one sound of {huge[1]} and 5/12 more", "huge-sound", huge[0], False, "large"),
+        Case("c", f"{tiny[1]} tiny blocks", "tiny-blocks", tiny[0], False, "small", progress=True),
+        Case("d", f"search worst case, {worst[1]}", "search-worst", worst[0], False, "large"),
+    ] + [Case("e", f"one sound of {mib} MiB", "sound", f"{mib}M", False, "large",
+              listing=LISTING_SOUND_LIMIT if mib == sounds[-1] else 0) for mib in sounds] + [
+        Case("f", f"{data_blocks * 4} MiB of data blocks", "layout", f"{data_blocks * 4}M", False, "large",
+             listing=LISTING_DATA_LIMIT, layout=f'repeat {data_blocks} {{ block "DATA" noise(4M) }}; final')]
 
 
 class Harness:
@@ -167,8 +177,8 @@ class Harness:
     def generate(self, case, folder):
         if folder.exists():
             shutil.rmtree(folder)
-        subprocess.run([str(self.maker), "--profile", case.profile, "--size", case.size, str(folder)], check=True,
-                       stdout=subprocess.DEVNULL)
+        what = ["--sfx", case.layout] if case.layout else ["--profile", case.profile, "--size", case.size]
+        subprocess.run([str(self.maker), *what, str(folder)], check=True, stdout=subprocess.DEVNULL)
 
     @staticmethod
     def archives(case, folder):
@@ -217,9 +227,11 @@ class Harness:
         }
         if case.progress:
             variants["tool, bar on a terminal"] = lambda: self.timed(tool_argv, folder, answer, True)
-        scratch = {"tool": self.outputs(case), "tool, bar on a terminal": self.outputs(case),
+        if case.listing:
+            variants["tool --list"] = lambda: self.timed(tool_argv + ["--list", "-y" if case.speech else "-n"], folder)
+        scratch = {"tool": self.outputs(case), "tool, bar on a terminal": self.outputs(case), "tool --list": [],
                    "cp": ["cp-out"], "tar -xf": ["tar-out"]}
-        inputs = {"tool": archives, "tool, bar on a terminal": archives, "cp": archives,
+        inputs = {"tool": archives, "tool, bar on a terminal": archives, "tool --list": archives, "cp": archives,
                   "tar -xf": [folder / "reference.tar"]}
 
         result = Result(case, sum(a.stat().st_size for a in archives), output_files)
@@ -322,6 +334,10 @@ def write_report(results, harness, out, micro):
             cost = drawn / plain - 1
             checks.append((f"({case.key}) {case.name}: progress bar on a terminal",
                            f"{cost * 100:+.1f} % (limit +2 %)", cost < PROGRESS_LIMIT))
+        if case.listing:
+            share = result.median("tool --list") / tool
+            checks.append((f"({case.key}) {case.name}: --list / extracting", f"{share:.3f} (limit {case.listing:.2f})",
+                           share <= case.listing))
 
     scaling = [r for r in results if r.case.profile == "sound"]
     scaling.sort(key=lambda r: r.input_bytes)
@@ -435,16 +451,16 @@ def main():
     harness = Harness(args)
     if args.cold and not harness.cold:
         print("cannot drop the page cache here: the runs are warm-cache", file=sys.stderr)
-    cases = quick_cases() if args.quick else full_cases()
+    chosen = cases(args.quick)
     if args.only:
-        cases = [c for c in cases if c.key in args.only.split(",")]
+        chosen = [c for c in chosen if c.key in args.only.split(",")]
     out = Path(args.results).resolve()
     out.mkdir(parents=True, exist_ok=True)
     args.data = str(Path(args.data).resolve())
     Path(args.data).mkdir(parents=True, exist_ok=True)
 
     started = time.time()
-    results = [harness.measure(case) for case in cases]
+    results = [harness.measure(case) for case in chosen]
     harness.remove_set_aside()
     report = write_report(results, harness, out, micro_benchmarks(args.micro_json))
     write_plot(results, out)

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The benchmark suite in one command:
 #
-#   bench/run.sh [--quick] [--cold] [--data FOLDER] [--repetitions N] [--only a,c,e]
+#   bench/run.sh [--quick] [--cold] [--data FOLDER] [--repetitions N] [--only a,c,f]
 #
 # Builds the default preset, runs the micro-benchmarks, generates the inputs
-# (a)-(e) into a scratch folder (default build/bench-data) one at a time,
+# (a)-(f) into a scratch folder (default build/bench-data) one at a time,
 # measures quorvel-extractor against cp and tar -xf of the same bytes and
 # writes bench/results/: results.md, results.json, time-vs-size.png and
 # micro.json. --quick uses small inputs and takes a minute or two; the full
