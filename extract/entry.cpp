@@ -1,36 +1,31 @@
 #include "extract/entry.hpp"
 
+#include <array>
+#include <utility>
+
 namespace quorvel {
+namespace {
+
+// Name and extension of each kind, in the order EntryKind lists them.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kKinds = {{
+    {"empty", ""},
+    {"short", ""},
+    {"avqf", ".AVQF"},
+    {"data", ""},
+    {"sound", ".wav"},
+    {"tail", ""},
+}};
+
+}  // namespace
 
 std::string_view KindName(EntryKind kind)
 {
-    switch (kind) {
-        case EntryKind::kEmpty:
-            return "empty";
-        case EntryKind::kShort:
-            return "short";
-        case EntryKind::kAvqf:
-            return "avqf";
-        case EntryKind::kData:
-            return "data";
-        case EntryKind::kSound:
-            return "sound";
-        case EntryKind::kTail:
-            return "tail";
-    }
-    return "data";
+    return kKinds.at(static_cast<std::size_t>(kind)).first;
 }
 
 std::string_view ExtensionOf(EntryKind kind)
 {
-    switch (kind) {
-        case EntryKind::kSound:
-            return ".wav";
-        case EntryKind::kAvqf:
-            return ".AVQF";
-        default:
-            return "";
-    }
+    return kKinds.at(static_cast<std::size_t>(kind)).second;
 }
 
 }  // namespace quorvel

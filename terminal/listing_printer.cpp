@@ -86,9 +86,9 @@ void ListingPrinter::FinishArchive(const std::string& archive_path, const std::s
                      JsonString(archive_file).c_str(), entries_.size(), static_cast<unsigned long long>(bytes),
                      static_cast<unsigned long long>(sounds), Seconds(seconds).c_str(), truncated.c_str());
     } else {
-        std::fprintf(output_, "%s: %zu files, %llu bytes, %llu sounds, %s s\n", archive_path.c_str(), entries_.size(),
-                     static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(sounds),
-                     Seconds(seconds).c_str());
+        std::fprintf(output_, "%s: %zu file%s, %llu bytes, %llu sound%s, %s s\n", archive_path.c_str(),
+                     entries_.size(), entries_.size() == 1 ? "" : "s", static_cast<unsigned long long>(bytes),
+                     static_cast<unsigned long long>(sounds), sounds == 1 ? "" : "s", Seconds(seconds).c_str());
     }
     std::fflush(output_);
     entries_.clear();
