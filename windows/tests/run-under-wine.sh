@@ -49,11 +49,16 @@ windows_path() {  # Wine's drive Z: is the Unix root
 unit_tests() {
     local name=$1 log="$work/$1.log"
     echo "== $name under Wine"
-    if timeout 300 wine "$2" >"$log" 2>&1; then
+    local status=0
+    timeout 300 wine "$2" >"$log" 2>&1 || status=$?
+    if ((status == 0)); then
         tr -d '\r' <"$log" | grep -E '^\[  (PASSED|SKIPPED) \]' || true
         pass "$name"
     else
-        tr -d '\r' <"$log" | grep -E -B 5 -A 5 'Failure|FAILED' | head -n 60 || tail -n 20 "$log"
+        # A crash loses what the program had not flushed: show the status and whatever there is.
+        echo "exit status $status; the end of its output:"
+        tr -d '\r' <"$log" | grep -E -B 5 -A 5 'Failure|FAILED' | head -n 60 || true
+        tr -d '\r' <"$log" | tail -n 20
         fail "$name"
     fi
 }
