@@ -90,27 +90,13 @@ for manifest_exe in "${manifest_exes[@]}"; do
     fi
 done
 
-# The game folders. "sample" comes from the generator; "big" is the sample
-# with a 96 MiB block of zeros before its end, so that a run lasts long
+# The game folders, from the generator. "big" ends each archive with a 96 MiB
+# block of zeros after a few hundred small files, so that a run lasts long
 # enough to be watched, photographed and stopped in the middle of a file.
 "$native/tools/sample_game/quorvel-make-sample" --profile sample --seed 3 "$work/sample" >/dev/null
-mkdir -p "$work/big"
-big_block=$((96 * 1024 * 1024))
-little_endian_int32() {
-    local value=$1
-    printf '%b' "$(printf '\\x%02x' $((value & 255)) $(((value >> 8) & 255)) $(((value >> 16) & 255)) \
-        $(((value >> 24) & 255)))"
-}
-for archive in sfx speech; do
-    source_archive=$work/sample/$archive.pak
-    size=$(stat -c %s "$source_archive")
-    {
-        head -c $((size - 4)) "$source_archive"
-        little_endian_int32 $((big_block + 4))
-        head -c "$big_block" /dev/zero
-        tail -c 4 "$source_archive"
-    } >"$work/big/$archive.pak"
-done
+"$native/tools/sample_game/quorvel-make-sample" \
+    --sfx 'repeat 100 { block wav(30K) "xy"; block "AVQF" noise(2K) }; block "DATA" bytes(96M, 0); final' \
+    --speech 'repeat 20 { block wav(20K) }; block "DATA" bytes(96M, 0); final' "$work/big" >/dev/null
 # A truncated archive: the sample's sfx.pak without its last 1000 bytes.
 mkdir -p "$work/truncated"
 head -c -1000 "$work/sample/sfx.pak" >"$work/truncated/sfx.pak"
