@@ -104,10 +104,16 @@ TEST_F(RunSequence, YesExtractsBothArchivesInOrderUnderOneBar)
     EXPECT_EQ(ui.texts.back(), "72.09%");   // 31 of 43: final fields and signatures are never counted
 }
 
-TEST_F(RunSequence, NoNeverOpensSpeechEvenWhenItIsMissing)
-{
+// A game folder without speech.pak.
+class OnlySfx : public ::testing::Test {
+protected:
+    OnlySfx() { only_sfx.AddArchive("sfx.pak", Archive().Block("AVQF").Final()); }
+
     testing::MemoryFileSystem only_sfx;
-    only_sfx.AddArchive("sfx.pak", Archive().Block("AVQF").Final());
+};
+
+TEST_F(OnlySfx, NoNeverOpensSpeechEvenWhenItIsMissing)
+{
     ScriptedUi ui(false);
     Form1 form(ui, only_sfx);
     EXPECT_EQ(form.FormLoad(), RunEnd::kCompleted);
@@ -116,10 +122,8 @@ TEST_F(RunSequence, NoNeverOpensSpeechEvenWhenItIsMissing)
     EXPECT_FALSE(only_sfx.Folders().contains("speech"));
 }
 
-TEST_F(RunSequence, MissingSpeechFailsInTheSurveyBeforeSfxIsTouched)
+TEST_F(OnlySfx, MissingSpeechFailsInTheSurveyBeforeSfxIsTouched)
 {
-    testing::MemoryFileSystem only_sfx;
-    only_sfx.AddArchive("sfx.pak", Archive().Block("AVQF").Final());
     ScriptedUi ui(true);
     Form1 form(ui, only_sfx);
     EXPECT_EQ(form.FormLoad(), RunEnd::kFailed);
