@@ -9,13 +9,8 @@
 namespace quorvel {
 
 ArchiveReader::ArchiveReader(InputFile& file, std::string path)
-    : file_(file), path_(std::move(path)), size_(file.Size()), buffer_(kReadSize + kMaxCarry)
+    : file_(file), path_(std::move(path)), size_(file.Size())
 {
-}
-
-std::span<const std::byte> ArchiveReader::Available() const
-{
-    return std::span<const std::byte>(buffer_).subspan(begin_, end_ - begin_);
 }
 
 void ArchiveReader::Consume(std::size_t count)
@@ -26,21 +21,62 @@ void ArchiveReader::Consume(std::size_t count)
 
 void ArchiveReader::Refill()
 {
+    assert(end_ - begin_ <= kMaxCarry);
+    assert(window_end_ < size_);
+    if (source_ == Source::kUndecided) {
+        if (const auto view = file_.View(Position())) {
+            source_ = Source::kViews;
+            UseView(Position(), *view);
+            return;
+        }
+        source_ = Source::kReads;
+        buffer_.resize(kReadSize + kMaxCarry);
+        window_ = buffer_.data();
+    }
+    if (source_ == Source::kViews) {
+        ViewMore();
+    } else {
+        ReadMore();
+    }
+}
+
+void ArchiveReader::ReadMore()
+{
     const std::size_t carried = end_ - begin_;
-    assert(carried <= kMaxCarry);
-    assert(file_position_ < size_);
     if (carried != 0 && begin_ != 0) {
         std::memmove(buffer_.data(), buffer_.data() + begin_, carried);
     }
     begin_ = 0;
     end_ = carried;
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kReadSize, size_ - file_position_));
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kReadSize, size_ - window_end_));
     const std::size_t got = file_.Read(std::span<std::byte>(buffer_).subspan(end_, wanted));
     if (got == 0) {
-        ThrowEndedEarly();
+        ThrowEndedEarly(window_end_);
     }
     end_ += got;
-    file_position_ += got;
+    window_end_ += got;
+}
+
+// The next view starts at the first unconsumed byte, so the carried bytes
+// are in it too.
+void ArchiveReader::ViewMore()
+{
+    RequireIntact();
+    const std::uint64_t from = Position();
+    // Only a file that gave the first view is asked for more.
+    UseView(from, file_.View(from).value_or(std::span<const std::byte>{}));
+}
+
+void ArchiveReader::UseView(std::uint64_t from, std::span<const std::byte> view)
+{
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(view.size(), size_ - from));
+    if (count <= end_ - begin_) {
+        ThrowEndedEarly(window_end_);
+    }
+    window_ = view.data();
+    begin_ = 0;
+    end_ = count;
+    window_end_ = from + count;
 }
 
 std::span<const std::byte> ArchiveReader::Ensure(std::size_t count)
@@ -57,8 +93,11 @@ void ArchiveReader::CopyTo(OutputFile& output, std::uint64_t length)
     assert(length <= Remaining());
     while (length != 0) {
         if (begin_ == end_) {
-            const std::uint64_t moved = output.CopyFrom(file_, length);
-            file_position_ += moved;
+            const std::uint64_t moved = output.CopyFrom(file_, window_end_, length);
+            if (moved != 0 && source_ != Source::kViews && file_.Skip(moved) != moved) {
+                ThrowEndedEarly(window_end_);
+            }
+            window_end_ += moved;
             length -= moved;
             if (length == 0) {
                 break;
@@ -67,20 +106,63 @@ void ArchiveReader::CopyTo(OutputFile& output, std::uint64_t length)
         }
         const auto window = Available();
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), length));
-        output.Write(window.first(count));
+        WriteOut(output, window.first(count), Position());
         Consume(count);
         length -= count;
     }
 }
 
-void ArchiveReader::ThrowEndedEarly() const
+void ArchiveReader::WriteOut(OutputFile& output, std::span<const std::byte> bytes, std::uint64_t offset)
+{
+    const std::uint64_t copied = output.CopyFrom(file_, offset, bytes.size());
+    if (copied == bytes.size()) {
+        return;
+    }
+    const auto rest = bytes.subspan(static_cast<std::size_t>(copied));
+    if (source_ != Source::kViews) {
+        output.Write(rest);
+        return;
+    }
+    // Bytes of a view that the file has lost fail a write with "bad
+    // address" where the kernel touches them; touched here first, they
+    // read as zeros and the loss is seen for what it is.
+    try {
+        RequireIntact(rest);
+        output.Write(rest);
+    } catch (const ExtractError&) {
+        RequireIntact(rest);
+        throw;
+    }
+}
+
+void ArchiveReader::RequireIntact(std::span<const std::byte> bytes) const
+{
+    constexpr std::size_t kSmallestPage = 4096;
+    const volatile std::byte* const data = bytes.data();
+    for (std::size_t at = 0; at < bytes.size(); at += kSmallestPage) {
+        static_cast<void>(data[at]);
+    }
+    if (!bytes.empty()) {
+        static_cast<void>(data[bytes.size() - 1]);
+    }
+    RequireIntact();
+}
+
+void ArchiveReader::RequireIntact() const
+{
+    if (!file_.ViewsIntact()) {
+        ThrowEndedEarly(window_end_);
+    }
+}
+
+void ArchiveReader::ThrowEndedEarly(std::uint64_t offset) const
 {
     throw ExtractError(Failure{
         .number = 0,
         .description = "the archive ended early; it was " + std::to_string(size_) +
                        " bytes long when opened (was it changed while being read?)",
         .file = path_,
-        .offset = file_position_,
+        .offset = offset,
     });
 }
 

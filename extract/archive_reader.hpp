@@ -10,25 +10,27 @@
 
 namespace quorvel {
 
-// A window onto an archive, read front to back in reads of at most 64 KiB.
-// Bytes stay in the window until consumed, so a parser can look a few bytes
-// ahead across read boundaries without holding more than one read's worth.
+// A window onto an archive, front to back: the file's own views where the
+// platform maps files (a few MiB at a time), reads of at most 64 KiB into a
+// buffer where it does not. Bytes stay in the window until consumed, so a
+// parser can look a few bytes ahead across window boundaries.
 class ArchiveReader {
 public:
     static constexpr std::size_t kReadSize = 0x10000;
-    // How many unconsumed bytes a refill can carry over to the next read.
+    // How many unconsumed bytes a refill can carry over to the next window.
     static constexpr std::size_t kMaxCarry = 64;
+    static_assert(kMaxCarry < InputFile::kMinimumView, "a view must hold more than the bytes carried into it");
 
     ArchiveReader(InputFile& file, std::string path);
 
     // Archive offset of the first unconsumed byte.
-    std::uint64_t Position() const { return file_position_ - (end_ - begin_); }
+    std::uint64_t Position() const { return window_end_ - (end_ - begin_); }
     std::uint64_t Remaining() const { return size_ - Position(); }
 
-    std::span<const std::byte> Available() const;
+    std::span<const std::byte> Available() const { return {window_ + begin_, end_ - begin_}; }
     void Consume(std::size_t count);
-    // Reads the next bytes behind the unconsumed ones (at most kMaxCarry of
-    // them). Requires bytes to remain; throws if the file ends early.
+    // Makes the bytes after the unconsumed ones (at most kMaxCarry of them)
+    // available. Requires bytes to remain; throws if the file ends early.
     void Refill();
     // Makes at least `count` (<= kMaxCarry) bytes available. Requires them to remain.
     std::span<const std::byte> Ensure(std::size_t count);
@@ -36,19 +38,37 @@ public:
     // Moves `length` bytes (which must remain) into `output`, handing spans
     // that are not in the window to the platform's direct copy where it has one.
     void CopyTo(OutputFile& output, std::uint64_t length);
+    // Writes `bytes`, which are the archive's at `offset` (they came from the
+    // window, or were copied from it), letting the platform copy them from
+    // the archive inside the kernel where it can.
+    void WriteOut(OutputFile& output, std::span<const std::byte> bytes, std::uint64_t offset);
+    // Throws "ended early" if the archive shrank under a view, whose missing
+    // bytes then read as zeros: called before a file made from them is kept.
+    void RequireIntact() const;
 
     const std::string& path() const { return path_; }
 
 private:
-    [[noreturn]] void ThrowEndedEarly() const;
+    enum class Source { kUndecided, kViews, kReads };
+
+    void ReadMore();
+    void ViewMore();
+    void UseView(std::uint64_t from, std::span<const std::byte> view);
+    // The same, having looked at every page of `bytes`.
+    void RequireIntact(std::span<const std::byte> bytes) const;
+    [[noreturn]] void ThrowEndedEarly(std::uint64_t offset) const;
 
     InputFile& file_;
     std::string path_;
     std::uint64_t size_;
-    std::uint64_t file_position_ = 0;
-    std::vector<std::byte> buffer_;
+    Source source_ = Source::kUndecided;
+    std::vector<std::byte> buffer_;  // for reads only
+    // The window: bytes [begin_, end_) of it are unconsumed, and end_ lies
+    // at archive offset window_end_.
+    const std::byte* window_ = nullptr;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
+    std::uint64_t window_end_ = 0;
 };
 
 }  // namespace quorvel

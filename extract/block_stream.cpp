@@ -15,6 +15,8 @@ namespace {
 constexpr std::uint64_t kChunkSize = 0x10000;
 constexpr std::uint64_t kLengthFieldSize = 4;
 constexpr std::uint64_t kSignatureSize = 4;
+// A RIFF block is carved a chunk (and the bytes a read carries over) at a time.
+constexpr std::uint64_t kFeedSize = kChunkSize + ArchiveReader::kMaxCarry;
 
 bool HasSignature(std::span<const std::byte> bytes, const char (&signature)[5])
 {
@@ -67,7 +69,7 @@ public:
     BlockStream(const ArchiveLocation& location, FileSystem& files, InputFile& archive,
                 std::optional<Failure> folder_failure, ExtractionListener& listener)
         : reader_(archive, location.archive_path),
-          output_(files, location.name, location.output_folder, std::move(folder_failure), &listener),
+          output_(files, location.name, location.output_folder, std::move(folder_failure), &listener, &reader_),
           listener_(listener)
     {
     }
@@ -152,21 +154,24 @@ private:
         carver.Begin(block_offset);
         ChunkedProgress progress(listener_, length, ChunkedProgress::LastChunk::kShown);
         std::uint64_t left = length;
+        std::size_t held_back = 0;
         for (;;) {
-            if (reader_.Available().empty()) {
+            // Fed a chunk at a time however large the window, so that the
+            // progress moves (and a stop is seen) every 64 KiB.
+            if (reader_.Available().size() <= held_back) {
                 reader_.Refill();
             }
             const auto window = reader_.Available();
-            const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), left));
+            const auto count = static_cast<std::size_t>(std::min<std::uint64_t>({window.size(), left, kFeedSize}));
             const bool block_end = count == left;
             const std::size_t done = carver.Feed(window.first(count), block_end);
             reader_.Consume(done);
             left -= done;
-            progress.Reached(length - left + (count - done));
+            held_back = count - done;
+            progress.Reached(length - left + held_back);
             if (block_end) {
                 return;
             }
-            reader_.Refill();
         }
     }
 

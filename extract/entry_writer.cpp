@@ -19,12 +19,13 @@ std::string EntryFileName(std::string_view name, std::int64_t number, std::strin
 }
 
 EntryWriter::EntryWriter(FileSystem& files, std::string name, std::string folder, std::optional<Failure> folder_failure,
-                         ExtractionListener* listener)
+                         ExtractionListener* listener, ArchiveReader* archive)
     : files_(files),
       name_(std::move(name)),
       folder_(std::move(folder)),
       folder_failure_(std::move(folder_failure)),
-      listener_(listener)
+      listener_(listener),
+      archive_(archive)
 {
 }
 
@@ -69,10 +70,22 @@ void EntryWriter::Write(std::span<const std::byte> bytes)
     }
 }
 
-std::uint64_t EntryWriter::CopyFrom(InputFile& input, std::uint64_t length)
+void EntryWriter::WriteArchiveBytes(std::span<const std::byte> bytes, std::uint64_t offset)
 {
     assert(current_);
-    const std::uint64_t moved = current_->CopyFrom(input, length);
+    if (archive_ == nullptr) {
+        Write(bytes);
+    } else if (!bytes.empty()) {
+        archive_->WriteOut(*current_, bytes, offset);
+        KeepHead(bytes);
+        entry_.size += bytes.size();
+    }
+}
+
+std::uint64_t EntryWriter::CopyFrom(InputFile& input, std::uint64_t offset, std::uint64_t length)
+{
+    assert(current_);
+    const std::uint64_t moved = current_->CopyFrom(input, offset, length);
     entry_.size += moved;
     return moved;
 }
@@ -80,6 +93,9 @@ std::uint64_t EntryWriter::CopyFrom(InputFile& input, std::uint64_t length)
 void EntryWriter::Close()
 {
     if (current_) {
+        if (archive_ != nullptr) {
+            archive_->RequireIntact();
+        }
         current_->Close();
         current_.reset();
         if (listener_ != nullptr) {

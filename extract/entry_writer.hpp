@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "extract/archive_reader.hpp"
 #include "extract/entry.hpp"
 #include "extract/extraction_listener.hpp"
 #include "extract/file_system.hpp"
@@ -27,8 +28,11 @@ public:
     // Files {name}_{NNNN}{ext} in `folder`. `folder_failure`: why that
     // folder could not be made, if it could not; reported in place of the
     // first file creation's error.
+    // `archive`, if given, is where the written bytes come from: the
+    // platform may copy them from there, and no file is kept once the
+    // archive turns out to have lost bytes under a view.
     EntryWriter(FileSystem& files, std::string name, std::string folder, std::optional<Failure> folder_failure,
-                ExtractionListener* listener);
+                ExtractionListener* listener, ArchiveReader* archive = nullptr);
     // Files in the folder {name}, with nobody listening.
     EntryWriter(FileSystem& files, std::string name);
     ~EntryWriter() override;
@@ -42,7 +46,9 @@ public:
     // the archive, and makes it the current output.
     void Create(EntryKind kind, std::uint64_t offset);
     void Write(std::span<const std::byte> bytes) override;
-    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override;
+    // Writes bytes that are the archive's at `offset`.
+    void WriteArchiveBytes(std::span<const std::byte> bytes, std::uint64_t offset);
+    std::uint64_t CopyFrom(InputFile& input, std::uint64_t offset, std::uint64_t length) override;
     // Closing when no output is open does nothing.
     void Close() override;
 
@@ -54,6 +60,7 @@ private:
     std::string folder_;
     std::optional<Failure> folder_failure_;
     ExtractionListener* listener_;
+    ArchiveReader* archive_;
     std::int64_t entry_number_ = 0;
     std::unique_ptr<OutputFile> current_;
     std::string current_path_;

@@ -23,6 +23,20 @@ public:
     // Moves the position on by up to `length` bytes without reading them,
     // never past the end; returns by how much (0 where the file cannot seek).
     virtual std::uint64_t Skip(std::uint64_t /*length*/) { return 0; }
+
+    // The fewest bytes a view holds when the file has that many more.
+    static constexpr std::size_t kMinimumView = 256;
+    // The file's bytes from `offset` on where they already lie (a mapping),
+    // so that they need not be copied to be looked at: at least kMinimumView
+    // of them, or all that remain; empty when the file now ends before
+    // `offset`. Valid until the next View or the end of the file object.
+    // Views leave the position alone. Nothing (asked first, at offset 0):
+    // this file is read, not viewed.
+    virtual std::optional<std::span<const std::byte>> View(std::uint64_t /*offset*/) { return std::nullopt; }
+    // False once a view turned out to hold bytes the file no longer has
+    // (it shrank while viewed): those read as zeros, and nothing made from
+    // them may be kept.
+    virtual bool ViewsIntact() const { return true; }
 };
 
 // One output file, created empty (truncating any old file of that name) and
@@ -32,11 +46,14 @@ public:
     virtual ~OutputFile() = default;
     // Writes all of bytes or throws ExtractError.
     virtual void Write(std::span<const std::byte> bytes) = 0;
-    // Moves `length` bytes from the input's current position straight into
-    // this file. Returns how many were moved; fewer (even 0) means the caller
-    // must move the rest itself. Lets a platform skip user-space copies for
-    // spans that need no inspection.
-    virtual std::uint64_t CopyFrom(InputFile& /*input*/, std::uint64_t /*length*/) { return 0; }
+    // Appends the `length` bytes at `offset` of `input` to this file without
+    // moving the input's position. Returns how many were appended; fewer
+    // (even 0) means the caller must write the rest itself. Lets a platform
+    // copy inside the kernel bytes the program has no need to touch again.
+    virtual std::uint64_t CopyFrom(InputFile& /*input*/, std::uint64_t /*offset*/, std::uint64_t /*length*/)
+    {
+        return 0;
+    }
     // Flushes and closes; throws ExtractError if the data did not make it.
     virtual void Close() = 0;
 };

@@ -6,7 +6,11 @@ namespace {
 class SkippingOutput final : public OutputFile {
 public:
     void Write(std::span<const std::byte> /*bytes*/) override {}
-    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override { return input.Skip(length); }
+    // Nothing is kept, so every byte is as good as copied.
+    std::uint64_t CopyFrom(InputFile& /*input*/, std::uint64_t /*offset*/, std::uint64_t length) override
+    {
+        return length;
+    }
     void Close() override {}
 };
 

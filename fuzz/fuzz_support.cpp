@@ -49,7 +49,9 @@ CoreRun RunCore(std::span<const std::byte> archive, const RunOptions& options)
 {
     testing::MemoryFileSystem files;
     files.AddArchive(ArchivePath(kName), archive);
-    if (options.read_limit != 0) {
+    if (options.views) {
+        files.ServeViews(options.read_limit);
+    } else if (options.read_limit != 0) {
         files.LimitReadSize(options.read_limit);
     }
     if (options.fault == Fault::kWriteFailure) {
@@ -208,6 +210,8 @@ RunOptions TakeRunOptions(InputCursor& input)
     // boundary; sometimes reads of some KiB, which keep big archives quick.
     const std::uint8_t limit = input.Byte();
     options.read_limit = limit < 128 ? 0 : limit < 192 ? limit - 127 : static_cast<std::size_t>(limit - 191) * 1024;
+    // Half of those last: the archive viewed where it lies, in windows of that size.
+    options.views = limit >= 192 && limit % 2 == 1;
     return options;
 }
 

@@ -46,6 +46,7 @@ enum class Fault { kNone, kCancel, kWriteFailure };
 struct RunOptions {
     // Largest read the archive returns at once; 0 for no limit.
     std::size_t read_limit = 0;
+    bool views = false;
     Fault fault = Fault::kNone;
     // The checkpoint that cancels (1 = the first), or the bytes that can be
     // written before the disk is full.

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "extract/extract_error.hpp"
+#include "platform/mapped_windows.hpp"
 
 #if defined(__linux__)
 #include <sys/syscall.h>
@@ -87,12 +88,28 @@ public:
         return count;
     }
 
+    std::optional<std::span<const std::byte>> View(std::uint64_t offset) override
+    {
+        if (!views_tried_) {
+            views_tried_ = true;
+            windows_ = MappedWindows::Open(fd_.get(), path_, size_);
+        }
+        if (!windows_) {
+            return std::nullopt;
+        }
+        return windows_->From(offset);
+    }
+
+    bool ViewsIntact() const override { return !windows_ || windows_->Intact(); }
+
     int fd() const { return fd_.get(); }
 
 private:
     FileDescriptor fd_;
     std::string path_;
     std::uint64_t size_;
+    bool views_tried_ = false;
+    std::unique_ptr<MappedWindows> windows_;
 };
 
 class PosixOutputFile final : public OutputFile {
@@ -113,17 +130,18 @@ public:
         }
     }
 
-    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override
+    std::uint64_t CopyFrom(InputFile& input, std::uint64_t offset, std::uint64_t length) override
     {
 #if defined(__linux__) && defined(SYS_copy_file_range)
         auto* source = dynamic_cast<PosixInputFile*>(&input);
         if (source == nullptr || !copy_in_kernel_) {
             return 0;
         }
+        auto from = static_cast<loff_t>(offset);
         std::uint64_t moved = 0;
         while (moved < length) {
-            const ssize_t count = ::copy_file_range(source->fd(), nullptr, fd_.get(), nullptr,
-                                                    static_cast<std::size_t>(length - moved), 0);
+            const ssize_t count =
+                ::copy_file_range(source->fd(), &from, fd_.get(), nullptr, static_cast<std::size_t>(length - moved), 0);
             if (count > 0) {
                 moved += static_cast<std::uint64_t>(count);
                 continue;
@@ -143,6 +161,7 @@ public:
         return moved;
 #else
         (void)input;
+        (void)offset;
         (void)length;
         return 0;
 #endif

@@ -28,10 +28,23 @@ inline std::map<std::string, std::string> OutputsAsText(const MemoryFileSystem& 
     return files;
 }
 
-inline void RunExtraction(ExtractionRun& run, const Archive& archive, std::size_t read_limit = SIZE_MAX)
+// How the archive reaches the core: reads of at most so many bytes, or
+// views (the bytes where they lie, as a platform that maps files gives them)
+// of so many bytes.
+struct Serving {
+    std::size_t read_limit = SIZE_MAX;
+    std::size_t view_size = 0;
+
+    static Serving Views(std::size_t bytes) { return {.read_limit = SIZE_MAX, .view_size = bytes}; }
+};
+
+inline void RunExtraction(ExtractionRun& run, const Archive& archive, Serving serving = {})
 {
     run.file_system.AddArchive("sfx.pak", archive);
-    run.file_system.LimitReadSize(read_limit);
+    run.file_system.LimitReadSize(serving.read_limit);
+    if (serving.view_size != 0) {
+        run.file_system.ServeViews(serving.view_size);
+    }
     ExtractArchive("sfx", run.file_system, run.listener);
     run.truncation = run.listener.truncation;
     run.files = OutputsAsText(run.file_system);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -33,6 +34,10 @@ public:
     }
     // Reads of an archive return at most this many bytes at a time.
     void LimitReadSize(std::size_t bytes) { read_limit_ = bytes; }
+    // Archives are viewed where they lie, in windows of `bytes` (at least
+    // InputFile::kMinimumView), as a platform that maps files does, and
+    // outputs copy from them; archives must then fit in memory.
+    void ServeViews(std::size_t bytes) { view_size_ = std::max(bytes, InputFile::kMinimumView); }
     // The write that would take the total written bytes past `bytes` fails.
     void FailWritesAfter(std::uint64_t bytes) { write_budget_ = bytes; }
     // The folder cannot be made: permission denied.
@@ -66,6 +71,7 @@ private:
     std::string last_created_;
     std::uint64_t bytes_written_ = 0;
     std::size_t read_limit_ = SIZE_MAX;
+    std::optional<std::size_t> view_size_;
     std::optional<std::uint64_t> write_budget_;
     int open_outputs_ = 0;
 };

@@ -91,10 +91,11 @@ TEST(HostileLayouts, RiffEveryFourBytesGivesOneFourByteSoundPerMarker)
     for (int i = 0; i < kMarkers; ++i) {
         payload += "RIFF";
     }
-    for (const std::size_t read_limit : {std::size_t{SIZE_MAX}, std::size_t{7}}) {
+    for (const auto serving : {testing::Serving{}, testing::Serving{.read_limit = 7}, testing::Serving::Views(300)}) {
         testing::ExtractionRun run;
-        testing::RunExtraction(run, Archive().Block(payload).Block("next").Final(), read_limit);
-        ASSERT_EQ(run.files.size(), kMarkers + 1u) << "reads of " << read_limit;
+        testing::RunExtraction(run, Archive().Block(payload).Block("next").Final(), serving);
+        ASSERT_EQ(run.files.size(), kMarkers + 1u)
+            << "reads of " << serving.read_limit << ", views of " << serving.view_size;
         EXPECT_EQ(run.files.at("sfx/sfx_20001"), "next");
         run.files.erase("sfx/sfx_20001");
         EXPECT_TRUE(std::all_of(run.files.begin(), run.files.end(), [](const auto& file) {

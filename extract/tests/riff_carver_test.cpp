@@ -20,20 +20,23 @@ using testing::Str;
 using testing::Wav;
 using Files = std::map<std::string, std::string>;
 
-Files CarveBlock(const std::string& payload, std::size_t read_limit = SIZE_MAX)
+Files CarveBlock(const std::string& payload, testing::Serving serving = {})
 {
     testing::ExtractionRun run;
-    testing::RunExtraction(run, Archive().Block(payload).Final(), read_limit);
+    testing::RunExtraction(run, Archive().Block(payload).Final(), serving);
     return run.files;
 }
 
-// Every read size must give the same files: the carver may never depend on
-// where the archive's reads happen to end.
+// Every read or view size must give the same files: the carver may never
+// depend on where the archive's reads or mapped windows happen to end.
 Files CarveInAnyReads(const std::string& payload)
 {
     const Files whole = CarveBlock(payload);
     for (const std::size_t read_limit : {1, 2, 3, 5, 11, 13, 4096}) {
-        EXPECT_EQ(CarveBlock(payload, read_limit), whole) << "reads of " << read_limit << " bytes";
+        EXPECT_EQ(CarveBlock(payload, {.read_limit = read_limit}), whole) << "reads of " << read_limit << " bytes";
+    }
+    for (const std::size_t view_size : {256, 259, 4096}) {
+        EXPECT_EQ(CarveBlock(payload, testing::Serving::Views(view_size)), whole) << "views of " << view_size;
     }
     return whole;
 }

@@ -119,5 +119,41 @@ TEST_F(PosixFileSystemTest, AFolderThatCannotBeMadeIsNamedAsAFolder)
     EXPECT_EQ(failure->Describe(), "Error 2: No such file or directory\nFolder: missing/sfx");
 }
 
+TEST_F(PosixFileSystemTest, AnArchiveCutShortUnderAViewReadsAsZerosAndSaysSo)
+{
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::ofstream("sfx.pak") << std::string(3 * page, 'x');
+    const auto archive = files_.OpenArchive("sfx.pak");
+    const auto view = archive->View(0);
+    ASSERT_TRUE(view.has_value());
+    ASSERT_EQ(view->size(), 3 * page);
+    EXPECT_TRUE(archive->ViewsIntact());
+
+    ASSERT_EQ(::truncate("sfx.pak", static_cast<off_t>(page)), 0);
+    const auto lost = static_cast<unsigned char>((*view)[2 * page + 7]);  // a bus error without the guard
+
+    EXPECT_EQ(lost, 0);
+    EXPECT_FALSE(archive->ViewsIntact());
+    EXPECT_EQ(static_cast<char>((*view)[7]), 'x');
+    EXPECT_TRUE(archive->View(2 * page)->empty());
+}
+
+TEST_F(PosixFileSystemTest, BytesCopiedFromAnArchiveComeFromTheOffsetAsked)
+{
+    std::ofstream("sfx.pak") << "0123456789";
+    const auto archive = files_.OpenArchive("sfx.pak");
+    auto output = files_.CreateOutput("sfx/sfx_0001");
+    const std::string head = "<";
+
+    output->Write(std::as_bytes(std::span(head)));
+    const std::uint64_t copied = output->CopyFrom(*archive, 3, 4);
+    output->Close();
+
+#if defined(__linux__)
+    EXPECT_EQ(copied, 4U);
+#endif
+    EXPECT_EQ(Read("sfx/sfx_0001"), copied == 4 ? "<3456" : "<");
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -15,6 +15,7 @@ QUORVEL_FAULT_SEED fixes the random points of the signal and shrink cases.
 """
 
 import hashlib
+import json
 import os
 import random
 import resource
@@ -53,6 +54,7 @@ SPEECH = 'block "AVQFspeech"; final'
 # About 256 MiB: carved RIFF blocks (sound + tail) and copied plain blocks in
 # turn, so a run takes long enough to be interrupted anywhere.
 BIG_SFX = 'repeat 32 { block wav(4194288) "tail"; block "DATA" noise(4194280) }; final'
+BIG_SFX_BLOCK = 4 << 20
 
 
 # --- Running the program ----------------------------------------------------
@@ -100,7 +102,9 @@ class Game:
         return dict(list(self.small_files.items())[:count])
 
     def start(self, *arguments, preexec=None):
-        return subprocess.Popen([self.program, *arguments], cwd=self.folder, stdin=subprocess.DEVNULL,
+        # QUORVEL_FAULT_UNDER: a command to run the program under, such as valgrind.
+        wrapper = os.environ.get("QUORVEL_FAULT_UNDER", "").split()
+        return subprocess.Popen([*wrapper, self.program, *arguments], cwd=self.folder, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=preexec)
 
     def run(self, *arguments, preexec=None, timeout=120):
@@ -248,9 +252,17 @@ def thaw(process):
     process.send_signal(signal.SIGCONT)
 
 
-def archive_read_position(process):
-    """Where the frozen program's next read of sfx.pak starts: the offset of
-    its descriptor, from /proc/PID/fdinfo."""
+def archive_read_limit(process):
+    """How far into sfx.pak the frozen program can have got. Where it maps
+    the archive, a block past the end of the window it has mapped (from
+    /proc/PID/maps): the block after the window may be being copied inside
+    the kernel; where it reads, its descriptor's offset (/proc/PID/fdinfo)."""
+    for line in open(f"/proc/{process.pid}/maps"):
+        fields = line.split(maxsplit=5)
+        if len(fields) == 6 and os.path.basename(fields[5].strip()) == "sfx.pak":
+            start, end = (int(address, 16) for address in fields[0].split("-"))
+            offset = int(fields[2], 16)
+            return offset + (end - start) + BIG_SFX_BLOCK
     for descriptor in os.listdir(f"/proc/{process.pid}/fd"):
         try:
             target = os.readlink(f"/proc/{process.pid}/fd/{descriptor}")
@@ -420,6 +432,13 @@ def reference_run(game):
         reference.close()
 
 
+def entry_offsets(game):
+    """Where each file of sfx.pak starts in it, from the program's listing."""
+    listing = subprocess.run([game.program, "--list", "--json", "-n"], cwd=game.folder, capture_output=True, check=True)
+    entries = [json.loads(line) for line in listing.stdout.splitlines()]
+    return [entry["offset"] for entry in entries if "offset" in entry]
+
+
 def seeded_random():
     seed = int(os.environ.get("QUORVEL_FAULT_SEED", time.time_ns() % 1_000_000))
     print(f"random seed {seed} (set QUORVEL_FAULT_SEED={seed} to repeat)")
@@ -433,6 +452,7 @@ def archive_shrinks_while_read(game):
     next are gone), once ahead of it (it reads on, up to the new end)."""
     game.make(sfx=BIG_SFX)
     expected = reference_run(game)
+    starts = entry_offsets(game)
     chance = seeded_random()
     for attempt, where in enumerate(["behind", "ahead of"]):
         shutil.rmtree(game.path("sfx"), ignore_errors=True)
@@ -441,12 +461,12 @@ def archive_shrinks_while_read(game):
         process = game.start("-n")
         # From the 2nd output on, the program has read past the 4 MiB first block.
         made = freeze_at_output(game, process, chance.randint(2, 3), len(expected))
-        position = archive_read_position(process)
         if where == "behind":
-            cut = chance.randint(1 << 20, position - 1)
+            # It has got at least to where the last file it made starts.
+            cut = chance.randint(1 << 20, starts[made - 1] - 1)
         else:
-            cut = position + chance.randint(1 << 20, 8 << 20)
-        print(f"  cutting the archive to {cut} bytes, {where} the read position {position}")
+            cut = archive_read_limit(process) + chance.randint(1 << 20, 8 << 20)
+        print(f"  cutting the archive to {cut} bytes, {where} the read position")
         os.truncate(game.path("sfx.pak"), cut)
         thaw(process)
         code, stderr = finish(process)
