@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <functional>
+#include <utility>
 
 #include "extract/extract_error.hpp"
 
@@ -21,6 +23,7 @@ void ArchiveReader::Consume(std::size_t count)
 
 void ArchiveReader::Refill()
 {
+    FinishWrites();
     assert(end_ - begin_ <= kMaxCarry);
     assert(window_end_ < size_);
     if (source_ == Source::kUndecided) {
@@ -61,7 +64,6 @@ void ArchiveReader::ReadMore()
 // are in it too.
 void ArchiveReader::ViewMore()
 {
-    RequireIntact();
     const std::uint64_t from = Position();
     // Only a file that gave the first view is asked for more.
     UseView(from, file_.View(from).value_or(std::span<const std::byte>{}));
@@ -91,6 +93,7 @@ std::span<const std::byte> ArchiveReader::Ensure(std::size_t count)
 void ArchiveReader::CopyTo(OutputFile& output, std::uint64_t length)
 {
     assert(length <= Remaining());
+    FinishWrites();
     while (length != 0) {
         if (begin_ == end_) {
             const std::uint64_t moved = output.CopyFrom(file_, window_end_, length);
@@ -113,6 +116,37 @@ void ArchiveReader::CopyTo(OutputFile& output, std::uint64_t length)
 }
 
 void ArchiveReader::WriteOut(OutputFile& output, std::span<const std::byte> bytes, std::uint64_t offset)
+{
+    HeldBack& held = held_back_;
+    if (held.output == &output && held.offset + held.bytes.size() == offset &&
+        held.bytes.data() + held.bytes.size() == bytes.data()) {
+        held.bytes = {held.bytes.data(), held.bytes.size() + bytes.size()};
+        return;
+    }
+    FinishWrites();
+    if (InWindow(bytes)) {
+        held = {.output = &output, .bytes = bytes, .offset = offset};
+    } else {
+        WriteNow(output, bytes, offset);
+    }
+}
+
+void ArchiveReader::FinishWrites()
+{
+    if (held_back_.output != nullptr) {
+        const HeldBack held = std::exchange(held_back_, {});
+        WriteNow(*held.output, held.bytes, held.offset);
+    }
+    RequireIntact();
+}
+
+bool ArchiveReader::InWindow(std::span<const std::byte> bytes) const
+{
+    const std::less_equal<const std::byte*> not_after;
+    return not_after(window_, bytes.data()) && not_after(bytes.data() + bytes.size(), window_ + end_);
+}
+
+void ArchiveReader::WriteNow(OutputFile& output, std::span<const std::byte> bytes, std::uint64_t offset)
 {
     const std::uint64_t copied = output.CopyFrom(file_, offset, bytes.size());
     if (copied == bytes.size()) {

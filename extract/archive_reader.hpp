@@ -40,17 +40,29 @@ public:
     void CopyTo(OutputFile& output, std::uint64_t length);
     // Writes `bytes`, which are the archive's at `offset` (they came from the
     // window, or were copied from it), letting the platform copy them from
-    // the archive inside the kernel where it can.
+    // the archive inside the kernel where it can. Bytes of the window may be
+    // held back to go out with the ones after them, in one copy, until the
+    // window moves, another output is written or FinishWrites is called.
     void WriteOut(OutputFile& output, std::span<const std::byte> bytes, std::uint64_t offset);
-    // Throws "ended early" if the archive shrank under a view, whose missing
-    // bytes then read as zeros: called before a file made from them is kept.
-    void RequireIntact() const;
+    // Writes what is held back; then throws "ended early" if the archive
+    // shrank under a view, whose missing bytes read as zeros. Called before
+    // an output is closed, so that no file made from lost bytes is kept.
+    void FinishWrites();
 
     const std::string& path() const { return path_; }
 
 private:
     enum class Source { kUndecided, kViews, kReads };
 
+    struct HeldBack {
+        OutputFile* output = nullptr;
+        std::span<const std::byte> bytes;
+        std::uint64_t offset = 0;
+    };
+
+    void WriteNow(OutputFile& output, std::span<const std::byte> bytes, std::uint64_t offset);
+    bool InWindow(std::span<const std::byte> bytes) const;
+    void RequireIntact() const;
     void ReadMore();
     void ViewMore();
     void UseView(std::uint64_t from, std::span<const std::byte> view);
@@ -69,6 +81,7 @@ private:
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     std::uint64_t window_end_ = 0;
+    HeldBack held_back_;
 };
 
 }  // namespace quorvel

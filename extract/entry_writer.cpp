@@ -94,7 +94,7 @@ void EntryWriter::Close()
 {
     if (current_) {
         if (archive_ != nullptr) {
-            archive_->RequireIntact();
+            archive_->FinishWrites();
         }
         current_->Close();
         current_.reset();
