@@ -422,7 +422,8 @@ def write_report(results, harness, out, micro):
                 lines.append(f"\n{name}: {values}" + (" GB/s" if name in ("CarveLargeBlock", "CopyLargeBlock")
                                                       else ""))
 
-    lines += ["", f"Page cache: {cache}. Each figure is the median of {harness.args.repetitions} runs; "
+    lines += ["", f"Page cache: {cache}. Each figure is the median of {harness.args.repetitions} runs "
+              f"({LARGE_SOUNDS_ROUNDS} or more for (g), whose cold-cache runs drop the cache before each run); "
               "the extractor, cp and tar -xf ran in turn, round after round, on the same inputs. "
               "Outputs were removed and `sync` run before each timed run, outside the timing."]
     if harness.noisy_notes:
