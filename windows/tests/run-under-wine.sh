@@ -341,6 +341,8 @@ fi
 cli_cases=(
     "sample|-y"
     "sample|-n -q"
+    "sample|-n -q -C . -o made/with/parents"
+    "sample|-y -C nowhere"
     "sample|-l"
     "sample|-l --json"
     "truncated|-n"
