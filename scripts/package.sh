@@ -2,7 +2,7 @@
 # Builds the packages into dist/, building only what they hold:
 #   quorvel-extractor_VERSION_amd64.deb            the terminal program for Debian
 #   quorvel-extractor-VERSION-linux-x86_64.tar.gz  the same installed tree, for other Linux systems
-#   quorvel-extractor-VERSION-windows-x86_64.zip   the Windows program, cross-built with MinGW-w64
+#   quorvel-extractor-VERSION-windows-x86_64.zip   the Windows programs (desktop and console), cross-built with MinGW-w64
 #
 #   scripts/package.sh [--linux-only | --windows-only]
 set -euo pipefail
@@ -26,7 +26,7 @@ package_windows() {
     local build=build/package-windows
     rm -f dist/quorvel-extractor-*-windows-*.zip
     cmake -S . -B "$build" "${common[@]}" --toolchain cmake/mingw-w64-x86_64.cmake >/dev/null
-    cmake --build "$build" --parallel 2 --target quorvel-extractor
+    cmake --build "$build" --parallel 2 --target quorvel-extractor quorvel-extractor-cli
     (cd "$build" && cpack -G ZIP >/dev/null)
 }
 

@@ -4,7 +4,8 @@
 #   2. plain source builds with g++ and clang++ in every build type, warnings
 #      as errors, each running the unit tests, and without GoogleTest,
 #   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer,
-#   4. the Windows program, cross-built and tested under Wine in Xvfb,
+#   4. the Windows programs (desktop and console), cross-built and tested
+#      under Wine in Xvfb,
 #   5. the fuzzers, for a bounded time each (QUORVEL_FUZZ_SECONDS, default 60),
 #   6. the Linux packages and the manual page, installed and run.
 # Outside CI, a suite whose tools are not installed is skipped with a note
@@ -72,7 +73,7 @@ run_suite "tests (optimised build)" preset_suite default
 optional_suite "builds with g++ and clang++ in Debug, Release and RelWithDebInfo" "clang++:clang" \
     scripts/test-build-matrix.sh
 run_suite "tests under AddressSanitizer + UndefinedBehaviorSanitizer" preset_suite asan
-optional_suite "Windows program under Wine" \
+optional_suite "Windows programs under Wine" \
     "x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix wine:wine Xvfb:xvfb xauth:xauth" \
     scripts/test-windows.sh
 optional_suite "fuzzers" "clang++:clang" scripts/fuzz.sh "${QUORVEL_FUZZ_SECONDS:-60}"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Windows program with the MinGW-w64 cross compiler and runs all of
-# its tests under Wine, inside one Xvfb session: the core's unit tests, the
-# Windows file layer's tests and the GUI tests of quorvel-extractor.exe.
+# Builds the Windows programs with the MinGW-w64 cross compiler and runs all
+# of their tests under Wine, inside one Xvfb session: the core's unit tests,
+# the Windows file layer's tests, the GUI tests of quorvel-extractor.exe and
+# the console program quorvel-extractor-cli.exe against the terminal program.
 #
 #   scripts/test-windows.sh
 #
@@ -45,10 +46,10 @@ cmake --build --preset default -j2 --target quorvel-extractor quorvel-make-sampl
 
 # The Windows programs. Only these targets: they are what runs under Wine.
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j2 --target quorvel-extractor quorvel-gui-driver \
-    quorvel_progress_tests quorvel_extract_tests quorvel_app_tests quorvel_win32_tests
+cmake --build --preset windows -j2 --target quorvel-extractor quorvel-extractor-cli quorvel-gui-driver \
+    quorvel_progress_tests quorvel_extract_tests quorvel_app_tests quorvel_win32_tests quorvel_terminal_tests
 
-# The zip as a user gets it, unpacked into a fresh folder: its exe is run
+# The zip as a user gets it, unpacked into a fresh folder: its exes are run
 # under Wine too, and must carry the project's version.
 scripts/package.sh --windows-only >/dev/null
 version=$(sed -n 's/^project(quorvel-extractor VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -57,16 +58,22 @@ rm -rf "$unpacked"
 mkdir -p "$unpacked"
 unzip -q "dist/quorvel-extractor-$version-windows-x86_64.zip" -d "$unpacked"
 packaged_exe=$unpacked/quorvel-extractor-$version-windows-x86_64/quorvel-extractor.exe
-resource=$(strings -el "$packaged_exe" | grep -A1 -E '^(FileVersion|ProductVersion|ProductName)$' | tr '\n' ' ')
-if [[ $resource != *"FileVersion $version "* || $resource != *"ProductVersion $version "* ||
-    $resource != *"ProductName Quorvel Extractor "* ]]; then
-    echo "test-windows: the exe's version resource does not say version $version: $resource" >&2
-    exit 1
-fi
-echo "ok: the packaged exe's version resource says Quorvel Extractor $version"
+packaged_cli=$unpacked/quorvel-extractor-$version-windows-x86_64/quorvel-extractor-cli.exe
+for packaged in "$packaged_exe" "$packaged_cli"; do
+    name=$(basename "$packaged")
+    resource=$(strings -el "$packaged" |
+        grep -A1 -E '^(FileVersion|ProductVersion|ProductName|OriginalFilename)$' | tr '\n' ' ')
+    if [[ $resource != *"FileVersion $version "* || $resource != *"ProductVersion $version "* ||
+        $resource != *"ProductName Quorvel Extractor "* || $resource != *"OriginalFilename $name "* ]]; then
+        echo "test-windows: the version resource of $name does not say version $version: $resource" >&2
+        exit 1
+    fi
+    echo "ok: the version resource of the packaged $name says Quorvel Extractor $version"
+done
 
 export QUORVEL_ROOT=$root
 export QUORVEL_WINDOWS_BUILD=$root/build/windows
 export QUORVEL_NATIVE_BUILD=$root/build/default
 export QUORVEL_PACKAGED_EXE=$packaged_exe
+export QUORVEL_PACKAGED_CLI=$packaged_cli
 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$root/windows/tests/run-under-wine.sh" </dev/null

@@ -1,26 +1,18 @@
-// quorvel-extractor for Linux and macOS: unpacks sfx.pak (and, on Yes,
-// speech.pak) of a game folder into the folders sfx and speech, or lists
-// what it would write.
+// quorvel-extractor for Linux and macOS, and quorvel-extractor-cli.exe for
+// the Windows console: unpacks sfx.pak (and, on Yes, speech.pak) of a game
+// folder into the folders sfx and speech, or lists what it would write.
+// What differs between the systems is behind terminal/console.hpp.
 
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <system_error>
 #include <vector>
 
 #include "app/form1.hpp"
 #include "extract/listing.hpp"
-#include "platform/posix_file_system.hpp"
+#include "terminal/console.hpp"
 #include "terminal/listing_printer.hpp"
 #include "terminal/terminal_ui.hpp"
 
@@ -72,27 +64,6 @@ struct Options {
     bool json = false;
     bool quiet = false;
 };
-
-std::atomic<int> g_stop_signal{0};
-
-extern "C" void RememberStopSignal(int signal_number)
-{
-    g_stop_signal.store(signal_number, std::memory_order_relaxed);
-}
-
-// Ctrl-C and kill stop the run at the next chunk, so that the file being
-// written can be removed; a full disk or file size limit becomes an error
-// on write rather than death by SIGXFSZ.
-void InstallSignalHandlers()
-{
-    struct sigaction action {};
-    action.sa_handler = RememberStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-}
 
 int UsageError(const std::string& message)
 {
@@ -158,34 +129,17 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options)
     return std::nullopt;
 }
 
-quorvel::Failure FolderFailure(int number, const std::string& folder)
-{
-    return quorvel::Failure{
-        .number = number, .description = std::strerror(number), .file = folder, .offset = {}, .file_is_a_folder = true};
-}
-
 // The folders given on the command line: the game folder must be one, the
 // output folder is made with its parents.
 std::optional<quorvel::Failure> CheckFolders(const Options& options)
 {
-    struct stat status {};
     if (!options.game_folder.empty()) {
-        if (::stat(options.game_folder.c_str(), &status) != 0) {
-            return FolderFailure(errno, options.game_folder);
-        }
-        if (!S_ISDIR(status.st_mode)) {
-            return FolderFailure(ENOTDIR, options.game_folder);
+        if (auto failure = quorvel::CheckGameFolder(options.game_folder)) {
+            return failure;
         }
     }
     if (!options.output_folder.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(options.output_folder, error);
-        if (error) {
-            return FolderFailure(error.value(), options.output_folder);
-        }
-        if (::stat(options.output_folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-            return FolderFailure(ENOTDIR, options.output_folder);
-        }
+        return quorvel::MakeOutputFolder(options.output_folder);
     }
     return std::nullopt;
 }
@@ -199,7 +153,7 @@ void PrintFailure(const quorvel::Failure& failure)
 void HintIfNoGameHere(const quorvel::FileSystem& files, const Options& options)
 {
     const std::string sfx = quorvel::ArchiveLocation::Of(files, "sfx", options.game_folder).archive_path;
-    if (::access(sfx.c_str(), F_OK) != 0 && errno == ENOENT) {
+    if (quorvel::IsMissing(sfx)) {
         std::fwrite(kNoGameHint.data(), 1, kNoGameHint.size(), stderr);
     }
 }
@@ -210,9 +164,9 @@ int List(quorvel::FileSystem& files, const Options& options)
     if (options.answer != false) {
         archives.push_back(quorvel::ArchiveLocation::Of(files, "speech", options.game_folder));
     }
-    const auto style = options.json                   ? quorvel::ListingPrinter::Style::kJson
-                       : ::isatty(STDOUT_FILENO) != 0 ? quorvel::ListingPrinter::Style::kColumns
-                                                      : quorvel::ListingPrinter::Style::kTabs;
+    const auto style = options.json                  ? quorvel::ListingPrinter::Style::kJson
+                       : quorvel::IsTerminal(stdout) ? quorvel::ListingPrinter::Style::kColumns
+                                                     : quorvel::ListingPrinter::Style::kTabs;
     bool truncated = false;
     try {
         // As in an extraction, a missing archive stops the run before anything is listed.
@@ -240,9 +194,10 @@ int Extract(quorvel::FileSystem& files, const Options& options)
 {
     quorvel::TerminalUi::Options ui_options;
     ui_options.answer = options.answer;
-    ui_options.draw_bar = ::isatty(STDERR_FILENO) != 0;
+    ui_options.draw_bar = quorvel::IsTerminal(stderr);
+    ui_options.erase_with_escape = ui_options.draw_bar && quorvel::PrepareLineErasing(stderr);
     ui_options.quiet = options.quiet;
-    quorvel::TerminalUi ui(std::cin, stderr, ui_options, g_stop_signal);
+    quorvel::TerminalUi ui(std::cin, stderr, ui_options, quorvel::StopSignal());
     quorvel::Form1 form(ui, files,
                         quorvel::Places{.game_folder = options.game_folder, .output_folder = options.output_folder});
     switch (form.FormLoad()) {
@@ -254,7 +209,7 @@ int Extract(quorvel::FileSystem& files, const Options& options)
             HintIfNoGameHere(files, options);
             return kExitFailed;
         case quorvel::RunEnd::kCancelled:
-            return 128 + g_stop_signal.load();
+            return 128 + quorvel::StopSignal().load();
     }
     return kExitFailed;
 }
@@ -263,15 +218,16 @@ int Extract(quorvel::FileSystem& files, const Options& options)
 
 int main(int argc, char** argv)
 {
+    quorvel::PrepareConsole();
+    quorvel::CommandLine command_line(argc, argv);
     Options options;
-    if (const auto status = ParseArguments(argc, argv, options)) {
+    if (const auto status = ParseArguments(command_line.argc(), command_line.argv(), options)) {
         return *status;
     }
     if (const auto failure = CheckFolders(options)) {
         PrintFailure(*failure);
         return kExitFailed;
     }
-    InstallSignalHandlers();
-    quorvel::PosixFileSystem files;
-    return options.list ? List(files, options) : Extract(files, options);
+    const auto files = quorvel::MakeFileSystem();
+    return options.list ? List(*files, options) : Extract(*files, options);
 }

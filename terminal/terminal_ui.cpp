@@ -150,8 +150,18 @@ void TerminalUi::DrawBarLine(std::chrono::steady_clock::time_point now)
     line += DrawBar(bar_position_, bar_text_);
     if (counting_since_) {
         line += RateAndTimeLeft(bytes_done_, bytes_total_, now - *counting_since_);
-        line += "\x1b[K";  // the line may have been longer before
     }
+    // The line may have been longer before (the rate shrinks, the time left
+    // loses a digit): what is left of the old drawing is erased.
+    const std::size_t width = line.size() - 1;
+    if (options_.erase_with_escape) {
+        if (counting_since_) {
+            line += "\x1b[K";
+        }
+    } else if (width < bar_line_width_) {
+        line.append(bar_line_width_ - width, ' ');
+    }
+    bar_line_width_ = std::max(bar_line_width_, width);
     Print(line);
     bar_line_open_ = true;
     redraw_pending_ = false;
@@ -211,6 +221,7 @@ void TerminalUi::EndBarLine()
         }
         Print("\n");
         bar_line_open_ = false;
+        bar_line_width_ = 0;
     }
 }
 

@@ -22,7 +22,10 @@ public:
     struct Options {
         std::optional<bool> answer;  // from -y / -n: the question is not asked
         bool draw_bar = false;       // stderr is a terminal
-        bool quiet = false;          // -q: no title, status lines, bar or summary
+        // The terminal erases the rest of a line on ESC [ K; a console that
+        // takes no escape sequences gets the bar padded with spaces instead.
+        bool erase_with_escape = true;
+        bool quiet = false;  // -q: no title, status lines, bar or summary
         // The bar is redrawn at most this often; a change in between is
         // drawn with the next one, or before the bar's line ends.
         std::chrono::milliseconds redraw_interval{50};
@@ -57,6 +60,7 @@ private:
     int bar_position_ = 0;
     std::string bar_text_;
     bool bar_line_open_ = false;
+    std::size_t bar_line_width_ = 0;  // the widest drawing of the open bar line
     bool redraw_pending_ = false;
     std::chrono::steady_clock::time_point last_draw_;
     // For the rate and the time left: the counts, and when the first came.

@@ -152,6 +152,34 @@ TEST_F(TerminalSession, RapidChangesAreDrawnTogetherAndTheLastOneBeforeTheLineEn
                   DrawBar(6, "6.00%") + "\n");
 }
 
+// A console that takes no escape sequences (older Windows consoles): a
+// drawing shorter than the one before is padded with spaces over the rest
+// of it, and no escape is written.
+TEST_F(TerminalSession, WithoutEscapesAShorterBarIsPaddedOverTheLongerOne)
+{
+    using std::chrono::seconds;
+    constexpr std::int64_t kMiB = 1 << 20;
+    std::istringstream input;
+    TerminalUi ui(input, output_, {.answer = true, .draw_bar = true, .erase_with_escape = false, .clock = &FakeNow},
+                  stop_signal_);
+    ui.SetStatusText("Extracting: sfx");
+    const auto draw = [&](int second, std::int64_t done, int position, const char* text) {
+        g_fake_now = std::chrono::steady_clock::time_point(seconds(second));
+        ui.SetBarCounts(1, done, 1000 * kMiB);
+        ui.SetBarPosition(1, position);
+        ui.SetBarText(1, text);
+    };
+    draw(10, 0, 0, "0.00%");             // counting starts: no rate yet
+    draw(11, 100 * kMiB, 10, "10.00%");  // longer: the rate and time left appear
+    draw(20, 910 * kMiB, 91, "91.00%");  // the rate loses a digit
+    ui.Unload();
+    EXPECT_EQ(Output(),
+              "Extracting: sfx\n"
+              "\r" +
+                  DrawBar(0, "0.00%") + "\r" + DrawBar(10, "10.00%") + "  100 MiB/s  0:09 left" + "\r" +
+                  DrawBar(91, "91.00%") + "  91 MiB/s  0:01 left" + " " + "\n");
+}
+
 TEST_F(TerminalSession, SignalStopsTheRunAtTheNextCheck)
 {
     std::istringstream input;

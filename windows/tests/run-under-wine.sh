@@ -70,15 +70,17 @@ for core in progress extract app; do
     unit_tests "quorvel_${core}_tests" "$build/$core/quorvel_${core}_tests.exe"
 done
 unit_tests quorvel_win32_tests "$build/windows/tests/quorvel_win32_tests.exe"
+unit_tests quorvel_terminal_tests "$build/terminal/quorvel_terminal_tests.exe"
 
 exe=$(windows_path "$build/windows/quorvel-extractor.exe")
 driver=$build/windows/tests/quorvel-gui-driver.exe
 
 # The manifest Windows reads at start: run as the invoker (no virtualised
 # writes), nothing that changes the window.
-manifest_exes=("$exe")
+cli=$build/terminal/quorvel-extractor-cli.exe
+manifest_exes=("$exe" "$(windows_path "$cli")")
 if [[ -n ${QUORVEL_PACKAGED_EXE:-} ]]; then
-    manifest_exes+=("$(windows_path "$QUORVEL_PACKAGED_EXE")")
+    manifest_exes+=("$(windows_path "$QUORVEL_PACKAGED_EXE")" "$(windows_path "$QUORVEL_PACKAGED_CLI")")
 fi
 for manifest_exe in "${manifest_exes[@]}"; do
     echo "== the manifest of $manifest_exe"
@@ -325,6 +327,99 @@ if gui "truncated-then-failed" "$work/truncated-then-failed" --answer yes --expe
         "truncation, exit code 1"
 else
     fail "truncated sfx.pak, then a failure"
+fi
+
+# The console program against the terminal program: each case runs both,
+# with the same arguments, each in its own copy of a game folder, and wants
+# the same exit status, the same stdout, the same stderr and the same folder
+# afterwards, byte for byte. Windows writes text with CRLF line ends, which
+# are taken off; the operating system's description of an error is its own
+# ("File not found." for "No such file or directory"), so it is masked, and
+# the error number must still agree. A case is "FOLDER|ARGUMENTS"; a case
+# whose run changes an archive (packing, say) is compared the same way, as
+# the whole folder is.
+cli_cases=(
+    "sample|-y"
+    "sample|-n -q"
+    "sample|-n -q -C . -o made/with/parents"
+    "sample|-y -C nowhere"
+    "sample|-l"
+    "sample|-l --json"
+    "truncated|-n"
+    "no-sfx|-y"
+    "no-speech-yes|-l"
+    "sample|--version"
+    "sample|-n --output"
+)
+
+mask_error_text() {
+    tr -d '\r' | sed -E 's/^(quorvel-extractor: (warning: )?Error [0-9]+): .*/\1: (as the system words it)/'
+}
+
+# same_as_terminal FOLDER ARGUMENTS: one case; says what differs.
+same_as_terminal() {
+    local folder=$1 arguments=$2 status_linux=0 status_windows=0 linux windows
+    local -a words
+    read -r -a words <<<"$arguments"
+    linux=$work/cli-linux-$(basename "$folder")
+    windows=$work/cli-windows-$(basename "$folder")
+    rm -rf "$linux" "$windows"
+    cp -r "$folder" "$linux"
+    cp -r "$folder" "$windows"
+    (cd "$linux" && "$native/terminal/quorvel-extractor" "${words[@]}" >../cli-linux.out 2>../cli-linux.err) ||
+        status_linux=$?
+    (cd "$windows" && timeout 120 wine "$cli" "${words[@]}" >../cli-windows.out 2>../cli-windows.err) ||
+        status_windows=$?
+    if ((status_linux != status_windows)); then
+        echo "exit status $status_windows, the terminal program's $status_linux"
+    elif ! diff <(tr -d '\r' <"$work/cli-linux.out") <(tr -d '\r' <"$work/cli-windows.out"); then
+        echo "the stdout above differs from the terminal program's"
+    elif ! diff <(mask_error_text <"$work/cli-linux.err") <(mask_error_text <"$work/cli-windows.err"); then
+        echo "the stderr above differs from the terminal program's"
+    elif ! diff -r "$linux" "$windows"; then
+        echo "the folder afterwards differs from the terminal program's"
+    else
+        echo "exit status $status_windows"
+        return 0
+    fi
+    return 1
+}
+
+for cli_case in "${cli_cases[@]}"; do
+    folder=$work/${cli_case%%|*}
+    arguments=${cli_case#*|}
+    echo "== console: quorvel-extractor-cli.exe $arguments in $(basename "$folder")"
+    if outcome=$(same_as_terminal "$folder" "$arguments"); then
+        pass "console, $arguments in $(basename "$folder"): as the terminal program, $outcome"
+    else
+        echo "$outcome"
+        fail "console, $arguments in $(basename "$folder")"
+    fi
+done
+
+# The console program from the zip, as a user gets it.
+if [[ -n ${QUORVEL_PACKAGED_CLI:-} ]]; then
+    echo "== console: the quorvel-extractor-cli.exe from the zip, -y in sample"
+    if outcome=$(cli=$QUORVEL_PACKAGED_CLI same_as_terminal "$work/sample" "-y"); then
+        pass "console, the exe from the zip: as the terminal program, $outcome"
+    else
+        echo "$outcome"
+        fail "console, the exe from the zip"
+    fi
+fi
+
+# A folder named on the command line in another script arrives whole: the
+# wide command line is read, not the narrow one in the ANSI code page.
+game="$work/cli-παιχνίδι game"
+rm -rf "$game"
+cp -r "$work/sample" "$game"
+want=$(reference "$work/sample" no)
+if LC_ALL=C.UTF-8 timeout 120 wine "$cli" -n -q -C "$(windows_path "$game")" -o "$(windows_path "$game/Звуки")" \
+    >"$work/cli-unicode.log" 2>&1 && same_output "$game/Звуки" "$want"; then
+    pass "console, -C and -o with letters outside the ANSI code page: the folders named, the same files"
+else
+    tr -d '\r' <"$work/cli-unicode.log"
+    fail "console, -C and -o with letters outside the ANSI code page"
 fi
 
 # The exe from the zip, unpacked into a fresh folder, as a user runs it.
