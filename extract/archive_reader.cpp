@@ -93,41 +93,39 @@ std::span<const std::byte> ArchiveReader::Ensure(std::size_t count)
 void ArchiveReader::CopyTo(OutputFile& output, std::uint64_t length)
 {
     assert(length <= Remaining());
-    FinishWrites();
     while (length != 0) {
         if (begin_ == end_) {
-            const std::uint64_t moved = output.CopyFrom(file_, window_end_, length);
-            if (moved != 0 && source_ != Source::kViews && file_.Skip(moved) != moved) {
-                ThrowEndedEarly(window_end_);
-            }
-            window_end_ += moved;
-            length -= moved;
-            if (length == 0) {
-                break;
+            if (source_ == Source::kReads) {
+                FinishWrites();
+                const std::uint64_t moved = output.CopyFrom(file_, length);
+                window_end_ += moved;
+                length -= moved;
+                if (length == 0) {
+                    break;
+                }
             }
             Refill();
         }
         const auto window = Available();
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), length));
-        WriteOut(output, window.first(count), Position());
+        output.Write(window.first(count));
         Consume(count);
         length -= count;
     }
 }
 
-void ArchiveReader::WriteOut(OutputFile& output, std::span<const std::byte> bytes, std::uint64_t offset)
+void ArchiveReader::WriteOut(OutputFile& output, std::span<const std::byte> bytes)
 {
     HeldBack& held = held_back_;
-    if (held.output == &output && held.offset + held.bytes.size() == offset &&
-        held.bytes.data() + held.bytes.size() == bytes.data()) {
+    if (held.output == &output && held.bytes.data() + held.bytes.size() == bytes.data()) {
         held.bytes = {held.bytes.data(), held.bytes.size() + bytes.size()};
         return;
     }
     FinishWrites();
     if (InWindow(bytes)) {
-        held = {.output = &output, .bytes = bytes, .offset = offset};
+        held = {.output = &output, .bytes = bytes};
     } else {
-        WriteNow(output, bytes, offset);
+        WriteNow(output, bytes);
     }
 }
 
@@ -135,7 +133,7 @@ void ArchiveReader::FinishWrites()
 {
     if (held_back_.output != nullptr) {
         const HeldBack held = std::exchange(held_back_, {});
-        WriteNow(*held.output, held.bytes, held.offset);
+        WriteNow(*held.output, held.bytes);
     }
     RequireIntact();
 }
@@ -146,25 +144,20 @@ bool ArchiveReader::InWindow(std::span<const std::byte> bytes) const
     return not_after(window_, bytes.data()) && not_after(bytes.data() + bytes.size(), window_ + end_);
 }
 
-void ArchiveReader::WriteNow(OutputFile& output, std::span<const std::byte> bytes, std::uint64_t offset)
+void ArchiveReader::WriteNow(OutputFile& output, std::span<const std::byte> bytes)
 {
-    const std::uint64_t copied = output.CopyFrom(file_, offset, bytes.size());
-    if (copied == bytes.size()) {
-        return;
-    }
-    const auto rest = bytes.subspan(static_cast<std::size_t>(copied));
     if (source_ != Source::kViews) {
-        output.Write(rest);
+        output.Write(bytes);
         return;
     }
     // Bytes of a view that the file has lost fail a write with "bad
     // address" where the kernel touches them; touched here first, they
     // read as zeros and the loss is seen for what it is.
     try {
-        RequireIntact(rest);
-        output.Write(rest);
+        RequireIntact(bytes);
+        output.Write(bytes);
     } catch (const ExtractError&) {
-        RequireIntact(rest);
+        RequireIntact(bytes);
         throw;
     }
 }

@@ -35,15 +35,16 @@ public:
     // Makes at least `count` (<= kMaxCarry) bytes available. Requires them to remain.
     std::span<const std::byte> Ensure(std::size_t count);
 
-    // Moves `length` bytes (which must remain) into `output`, handing spans
-    // that are not in the window to the platform's direct copy where it has one.
+    // Moves `length` bytes (which must remain) into `output`. Where the
+    // archive is read, spans that are not in the window go to the
+    // platform's direct copy where it has one; a view's bytes are written
+    // from where they lie, which costs less than the kernel's file-to-file copy.
     void CopyTo(OutputFile& output, std::uint64_t length);
-    // Writes `bytes`, which are the archive's at `offset` (they came from the
-    // window, or were copied from it), letting the platform copy them from
-    // the archive inside the kernel where it can. Bytes of the window may be
-    // held back to go out with the ones after them, in one copy, until the
-    // window moves, another output is written or FinishWrites is called.
-    void WriteOut(OutputFile& output, std::span<const std::byte> bytes, std::uint64_t offset);
+    // Writes `bytes` of the archive (from the window, or copied from it) to
+    // `output`. Bytes of the window may be held back to go out with the
+    // ones after them, in one write, until the window moves, another output
+    // is written or FinishWrites is called.
+    void WriteOut(OutputFile& output, std::span<const std::byte> bytes);
     // Writes what is held back; then throws "ended early" if the archive
     // shrank under a view, whose missing bytes read as zeros. Called before
     // an output is closed, so that no file made from lost bytes is kept.
@@ -57,10 +58,9 @@ private:
     struct HeldBack {
         OutputFile* output = nullptr;
         std::span<const std::byte> bytes;
-        std::uint64_t offset = 0;
     };
 
-    void WriteNow(OutputFile& output, std::span<const std::byte> bytes, std::uint64_t offset);
+    void WriteNow(OutputFile& output, std::span<const std::byte> bytes);
     bool InWindow(std::span<const std::byte> bytes) const;
     void RequireIntact() const;
     void ReadMore();

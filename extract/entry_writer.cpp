@@ -63,29 +63,22 @@ void EntryWriter::Create(EntryKind kind, std::uint64_t offset)
 void EntryWriter::Write(std::span<const std::byte> bytes)
 {
     assert(current_);
-    if (!bytes.empty()) {
+    if (bytes.empty()) {
+        return;
+    }
+    if (archive_ != nullptr) {
+        archive_->WriteOut(*current_, bytes);
+    } else {
         current_->Write(bytes);
-        KeepHead(bytes);
-        entry_.size += bytes.size();
     }
+    KeepHead(bytes);
+    entry_.size += bytes.size();
 }
 
-void EntryWriter::WriteArchiveBytes(std::span<const std::byte> bytes, std::uint64_t offset)
+std::uint64_t EntryWriter::CopyFrom(InputFile& input, std::uint64_t length)
 {
     assert(current_);
-    if (archive_ == nullptr) {
-        Write(bytes);
-    } else if (!bytes.empty()) {
-        archive_->WriteOut(*current_, bytes, offset);
-        KeepHead(bytes);
-        entry_.size += bytes.size();
-    }
-}
-
-std::uint64_t EntryWriter::CopyFrom(InputFile& input, std::uint64_t offset, std::uint64_t length)
-{
-    assert(current_);
-    const std::uint64_t moved = current_->CopyFrom(input, offset, length);
+    const std::uint64_t moved = current_->CopyFrom(input, length);
     entry_.size += moved;
     return moved;
 }

@@ -28,9 +28,9 @@ public:
     // Files {name}_{NNNN}{ext} in `folder`. `folder_failure`: why that
     // folder could not be made, if it could not; reported in place of the
     // first file creation's error.
-    // `archive`, if given, is where the written bytes come from: the
-    // platform may copy them from there, and no file is kept once the
-    // archive turns out to have lost bytes under a view.
+    // `archive`, if given, is where the written bytes come from: it writes
+    // them, a window's worth at a time, and no file is kept once the archive
+    // turns out to have lost bytes under a view.
     EntryWriter(FileSystem& files, std::string name, std::string folder, std::optional<Failure> folder_failure,
                 ExtractionListener* listener, ArchiveReader* archive = nullptr);
     // Files in the folder {name}, with nobody listening.
@@ -46,9 +46,7 @@ public:
     // the archive, and makes it the current output.
     void Create(EntryKind kind, std::uint64_t offset);
     void Write(std::span<const std::byte> bytes) override;
-    // Writes bytes that are the archive's at `offset`.
-    void WriteArchiveBytes(std::span<const std::byte> bytes, std::uint64_t offset);
-    std::uint64_t CopyFrom(InputFile& input, std::uint64_t offset, std::uint64_t length) override;
+    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override;
     // Closing when no output is open does nothing.
     void Close() override;
 

@@ -46,14 +46,11 @@ public:
     virtual ~OutputFile() = default;
     // Writes all of bytes or throws ExtractError.
     virtual void Write(std::span<const std::byte> bytes) = 0;
-    // Appends the `length` bytes at `offset` of `input` to this file without
-    // moving the input's position. Returns how many were appended; fewer
-    // (even 0) means the caller must write the rest itself. Lets a platform
-    // copy inside the kernel bytes the program has no need to touch again.
-    virtual std::uint64_t CopyFrom(InputFile& /*input*/, std::uint64_t /*offset*/, std::uint64_t /*length*/)
-    {
-        return 0;
-    }
+    // Moves `length` bytes from the input's current position straight into
+    // this file. Returns how many were moved; fewer (even 0) means the caller
+    // must move the rest itself. Lets a platform skip user-space copies for
+    // spans that need no inspection.
+    virtual std::uint64_t CopyFrom(InputFile& /*input*/, std::uint64_t /*length*/) { return 0; }
     // Flushes and closes; throws ExtractError if the data did not make it.
     virtual void Close() = 0;
 };

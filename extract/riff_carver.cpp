@@ -135,25 +135,24 @@ void RiffCarver::Emit(std::span<const std::byte> bytes, std::uint64_t offset_in_
         sound_part = static_cast<std::size_t>(
             std::min<std::uint64_t>(bytes.size(), static_cast<std::uint64_t>(kept_length_) - offset_in_piece));
     }
-    const std::uint64_t offset = piece_offset_ + offset_in_piece;
-    output_.WriteArchiveBytes(bytes.first(sound_part), offset);
+    output_.Write(bytes.first(sound_part));
     const auto tail = bytes.subspan(sound_part);
     if (tail.empty()) {
         return;
     }
     if (!tail_open_) {
         output_.NextNumber();
-        output_.Create(EntryKind::kTail, offset + sound_part);
+        output_.Create(EntryKind::kTail, piece_offset_ + offset_in_piece + sound_part);
         tail_open_ = true;
     }
-    output_.WriteArchiveBytes(tail, offset + sound_part);
+    output_.Write(tail);
 }
 
 void RiffCarver::EndPiece()
 {
     // Too short to hold a size: the piece is kept whole, with no tail.
     if (piece_length_ < kSizeFieldEnd) {
-        output_.WriteArchiveBytes(std::span(header_).first(static_cast<std::size_t>(piece_length_)), piece_offset_);
+        output_.Write(std::span(header_).first(static_cast<std::size_t>(piece_length_)));
     }
 }
 

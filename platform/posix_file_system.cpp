@@ -130,18 +130,17 @@ public:
         }
     }
 
-    std::uint64_t CopyFrom(InputFile& input, std::uint64_t offset, std::uint64_t length) override
+    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override
     {
 #if defined(__linux__) && defined(SYS_copy_file_range)
         auto* source = dynamic_cast<PosixInputFile*>(&input);
         if (source == nullptr || !copy_in_kernel_) {
             return 0;
         }
-        auto from = static_cast<loff_t>(offset);
         std::uint64_t moved = 0;
         while (moved < length) {
-            const ssize_t count =
-                ::copy_file_range(source->fd(), &from, fd_.get(), nullptr, static_cast<std::size_t>(length - moved), 0);
+            const ssize_t count = ::copy_file_range(source->fd(), nullptr, fd_.get(), nullptr,
+                                                    static_cast<std::size_t>(length - moved), 0);
             if (count > 0) {
                 moved += static_cast<std::uint64_t>(count);
                 continue;
@@ -161,7 +160,6 @@ public:
         return moved;
 #else
         (void)input;
-        (void)offset;
         (void)length;
         return 0;
 #endif

@@ -1,7 +1,6 @@
 #include "testing/memory_file_system.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -16,8 +15,6 @@ namespace {
     throw ExtractError(Failure{.number = number, .description = std::strerror(number), .file = path, .offset = {}});
 }
 
-}  // namespace
-
 class BuiltInputFile final : public InputFile {
 public:
     BuiltInputFile(const Archive& archive, std::size_t read_limit, std::optional<std::size_t> view_size)
@@ -30,21 +27,6 @@ public:
     {
         return source_->Read(buffer.first(std::min(buffer.size(), read_limit_)));
     }
-    std::uint64_t Skip(std::uint64_t length) override
-    {
-        std::array<std::byte, 4096> discarded{};
-        std::uint64_t skipped = 0;
-        while (skipped < length) {
-            const std::size_t got =
-                source_->Read(std::span(discarded).first(std::min<std::uint64_t>(discarded.size(), length - skipped)));
-            if (got == 0) {
-                break;
-            }
-            skipped += got;
-        }
-        return skipped;
-    }
-
     // Views are windows onto the whole archive, made at the first of them.
     std::optional<std::span<const std::byte>> View(std::uint64_t offset) override
     {
@@ -71,20 +53,15 @@ public:
             .first(std::min<std::size_t>(*view_size_, whole_.size() - static_cast<std::size_t>(offset)));
     }
 
-    // Bytes of a viewed archive, as a platform's in-kernel copy would take them.
-    std::span<const std::byte> Bytes(std::uint64_t offset, std::uint64_t length) const
-    {
-        return std::span<const std::byte>(whole_).subspan(static_cast<std::size_t>(offset),
-                                                          static_cast<std::size_t>(length));
-    }
-
 private:
     std::uint64_t size_;
     std::unique_ptr<ByteSource> source_;
     std::size_t read_limit_;
     std::optional<std::size_t> view_size_;
-    quorvel::testing::Bytes whole_;
+    Bytes whole_;
 };
+
+}  // namespace
 
 class MemoryOutputFile final : public OutputFile {
 public:
@@ -109,18 +86,6 @@ public:
         } else if (files_.mode_ == OutputMode::kSizesOnly && !bytes.empty()) {
             files_.sizes_[path_] += bytes.size();
         }
-    }
-
-    // From a viewed archive, copied like the platform's in-kernel copy,
-    // so that tests see the offsets the core asks for.
-    std::uint64_t CopyFrom(InputFile& input, std::uint64_t offset, std::uint64_t length) override
-    {
-        auto* archive = dynamic_cast<BuiltInputFile*>(&input);
-        if (archive == nullptr || !archive->View(0)) {
-            return 0;
-        }
-        Write(archive->Bytes(offset, length));
-        return length;
     }
 
     void Close() override {}

@@ -138,22 +138,5 @@ TEST_F(PosixFileSystemTest, AnArchiveCutShortUnderAViewReadsAsZerosAndSaysSo)
     EXPECT_TRUE(archive->View(2 * page)->empty());
 }
 
-TEST_F(PosixFileSystemTest, BytesCopiedFromAnArchiveComeFromTheOffsetAsked)
-{
-    std::ofstream("sfx.pak") << "0123456789";
-    const auto archive = files_.OpenArchive("sfx.pak");
-    auto output = files_.CreateOutput("sfx/sfx_0001");
-    const std::string head = "<";
-
-    output->Write(std::as_bytes(std::span(head)));
-    const std::uint64_t copied = output->CopyFrom(*archive, 3, 4);
-    output->Close();
-
-#if defined(__linux__)
-    EXPECT_EQ(copied, 4U);
-#endif
-    EXPECT_EQ(Read("sfx/sfx_0001"), copied == 4 ? "<3456" : "<");
-}
-
 }  // namespace
 }  // namespace quorvel
