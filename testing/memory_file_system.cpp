@@ -16,8 +16,8 @@ namespace {
 
 class BuiltInputFile final : public InputFile {
 public:
-    BuiltInputFile(const Archive& archive, std::size_t read_limit)
-        : size_(archive.Size()), source_(archive.Open()), read_limit_(read_limit)
+    BuiltInputFile(Archive archive, std::size_t read_limit)
+        : archive_(std::move(archive)), size_(archive_.Size()), source_(archive_.Open()), read_limit_(read_limit)
     {
     }
 
@@ -28,6 +28,7 @@ public:
     }
 
 private:
+    Archive archive_;  // archives share their parts: a cheap copy
     std::uint64_t size_;
     std::unique_ptr<ByteSource> source_;
     std::size_t read_limit_;
@@ -71,7 +72,12 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenArchive(const std::string& path
 {
     const auto found = archives_.find(path);
     if (found == archives_.end()) {
-        Throw(ENOENT, path);
+        const auto output = outputs_.find(path);
+        if (output == outputs_.end()) {
+            Throw(ENOENT, path);
+        }
+        // Read from a copy, so that the file may be rewritten while it is read.
+        return std::make_unique<BuiltInputFile>(Archive().Raw(output->second), read_limit_);
     }
     return std::make_unique<BuiltInputFile>(found->second, read_limit_);
 }
@@ -91,7 +97,8 @@ std::optional<Failure> MemoryFileSystem::MakeFolder(const std::string& path)
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path)
 {
-    if (!folders_.contains(path.substr(0, path.rfind('/')))) {
+    const auto slash = path.rfind('/');
+    if (slash != std::string::npos && !folders_.contains(path.substr(0, slash))) {
         Throw(ENOENT, path);
     }
     if (mode_ == OutputMode::kKeep) {
@@ -112,6 +119,55 @@ void MemoryFileSystem::RemoveOutput(const std::string& path) noexcept
 std::string MemoryFileSystem::Join(const std::string& folder, const std::string& file) const
 {
     return folder + "/" + file;
+}
+
+std::vector<std::string> MemoryFileSystem::ListFolder(const std::string& folder)
+{
+    if (!folders_.contains(folder)) {
+        Throw(ENOENT, folder);
+    }
+    std::vector<std::string> names;
+    const std::string prefix = folder + "/";
+    for (const auto& [path, bytes] : outputs_) {
+        if (path.starts_with(prefix) && path.find('/', prefix.size()) == std::string::npos) {
+            names.push_back(path.substr(prefix.size()));
+        }
+    }
+    return names;
+}
+
+bool MemoryFileSystem::Exists(const std::string& path)
+{
+    return archives_.contains(path) || outputs_.contains(path) || folders_.contains(path);
+}
+
+std::string MemoryFileSystem::MakeTemporaryBeside(const std::string& path)
+{
+    const std::string folder = path.find('/') == std::string::npos ? "" : path.substr(0, path.rfind('/'));
+    if (blocked_folders_.contains(folder)) {
+        Throw(EACCES, path + ".tmp");
+    }
+    std::string temporary = path + ".tmp";
+    while (Exists(temporary)) {
+        temporary += "~";
+    }
+    outputs_[temporary];
+    return temporary;
+}
+
+bool MemoryFileSystem::KeepBackup(const std::string& path, const std::string& backup)
+{
+    if (Exists(backup)) {
+        return false;
+    }
+    archives_.insert_or_assign(backup, archives_.at(path));
+    return true;
+}
+
+void MemoryFileSystem::ReplaceWith(const std::string& temporary, const std::string& path)
+{
+    archives_.insert_or_assign(path, Archive().Raw(outputs_.at(temporary)));
+    outputs_.erase(temporary);
 }
 
 }  // namespace quorvel::testing
