@@ -13,6 +13,7 @@ namespace quorvel {
 namespace {
 
 constexpr std::uint64_t kChunkSize = 0x10000;
+constexpr std::uint64_t kDirectCopySpan = 64 * kChunkSize;
 constexpr std::uint64_t kLengthFieldSize = 4;
 constexpr std::uint64_t kLongestBlock = std::numeric_limits<std::int32_t>::max();
 // A block with more files than this has them opened once to be sized and
@@ -120,9 +121,9 @@ private:
             length += file->Size();
             if (length > kLongestBlock) {
                 throw PackRefused(plan_.location.name + "/" + plan_.FileName(block, i),
-                                  "the block at offset " + std::to_string(block.extent.offset) + " would grow to " +
-                                      std::to_string(length) +
-                                      " bytes or more with it, past the largest block length of " +
+                                  "the block at offset " + std::to_string(block.extent.offset) +
+                                      " would grow to at least " + std::to_string(length) +
+                                      " bytes with it, past the largest block length of " +
                                       std::to_string(kLongestBlock) + " bytes");
             }
             if (block.file_count <= kFilesHeldOpen) {
@@ -138,14 +139,19 @@ private:
         }
     }
 
+    // In spans of a few MiB where the platform copies without us (one
+    // call each, with a checkpoint after it), else in 64 KiB chunks.
     void CopyFile(InputFile& file, const std::string& path)
     {
         std::uint64_t left = file.Size();
         while (left != 0) {
-            const std::uint64_t chunk = std::min(left, kChunkSize);
+            std::uint64_t chunk = std::min(left, kDirectCopySpan);
             std::uint64_t moved = out_.CopyFrom(file, chunk);
+            if (moved < chunk) {
+                chunk = std::min(chunk, std::max(moved, kChunkSize));
+            }
             while (moved < chunk) {
-                const auto want = static_cast<std::size_t>(chunk - moved);
+                const auto want = static_cast<std::size_t>(std::min(chunk - moved, kChunkSize));
                 const std::size_t got = file.Read(std::span(buffer_).first(want));
                 if (got == 0) {
                     throw ExtractError(Failure{.number = 0,

@@ -1,6 +1,7 @@
 #include "pack/pack.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <unordered_set>
 
@@ -102,7 +103,7 @@ public:
         while (!differs_ && !bytes.empty() && compared_ < old_size_) {
             const auto old =
                 old_.Next(static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), old_size_ - compared_)));
-            if (old.empty() || !std::equal(old.begin(), old.end(), bytes.begin())) {
+            if (old.empty() || std::memcmp(old.data(), bytes.data(), old.size()) != 0) {
                 differs_ = true;
                 break;
             }
@@ -169,13 +170,58 @@ private:
     std::string path_;
 };
 
+// The temporary archive, whose bytes are sent on to the disk every few
+// MiB as they are written: the disk then works alongside the copying
+// rather than all at once at the end.
+class FlushingOutput final : public OutputFile {
+public:
+    static constexpr std::uint64_t kFlushSpan = 32 << 20;
+
+    FlushingOutput(std::unique_ptr<OutputFile> out, PackFileSystem& pack_files, std::string path)
+        : out_(std::move(out)), pack_files_(pack_files), path_(std::move(path))
+    {
+    }
+
+    void Write(std::span<const std::byte> bytes) override
+    {
+        out_->Write(bytes);
+        Wrote(bytes.size());
+    }
+    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override
+    {
+        const std::uint64_t moved = out_->CopyFrom(input, length);
+        Wrote(moved);
+        return moved;
+    }
+    void Close() override
+    {
+        out_->Close();
+        pack_files_.StartFlush(path_, flushed_, 0);
+    }
+
+private:
+    void Wrote(std::uint64_t count)
+    {
+        written_ += count;
+        if (written_ - flushed_ >= kFlushSpan) {
+            pack_files_.StartFlush(path_, flushed_, written_ - flushed_);
+            flushed_ = written_;
+        }
+    }
+
+    std::unique_ptr<OutputFile> out_;
+    PackFileSystem& pack_files_;
+    std::string path_;
+    std::uint64_t written_ = 0;
+    std::uint64_t flushed_ = 0;
+};
+
 std::uint64_t WriteTemporary(const ArchivePlan& plan, FileSystem& files, PackFileSystem& pack_files,
                              const std::string& path, PackProgress& progress)
 {
-    auto out = files.CreateOutput(path);
-    const std::uint64_t size = WriteArchive(plan, files, *out, progress);
-    out->Close();
-    pack_files.FlushToDisk(path);
+    FlushingOutput out(files.CreateOutput(path), pack_files, path);
+    const std::uint64_t size = WriteArchive(plan, files, out, progress);
+    out.Close();
     return size;
 }
 
@@ -205,7 +251,10 @@ PackResult PackArchive(const ArchiveLocation& location, FileSystem& files, PackF
     TemporaryArchive temporary(pack_files, location.archive_path);
     result.new_size = WriteTemporary(plan, files, pack_files, temporary.path(), progress);
     progress.SetTotal(progress.done() + result.new_size);
+    // Checked while the disk still writes it out; the flush then waits for
+    // what is left, before anything of the old archive is touched.
     VerifyArchive(plan, temporary.path(), files, progress);
+    pack_files.FlushToDisk(temporary.path());
     result.backup_made = pack_files.KeepBackup(location.archive_path, result.backup_path);
     pack_files.ReplaceWith(temporary.path(), location.archive_path);
     temporary.Renamed();

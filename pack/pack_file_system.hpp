@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,11 @@ public:
     // (never replacing one) and returns that name; the caller writes it
     // through FileSystem::CreateOutput. Throws ExtractError.
     virtual std::string MakeTemporaryBeside(const std::string& path) = 0;
+    // Starts writing `length` bytes of a file from `offset` on (all of it
+    // for a length of 0) to the disk, waiting for no more than their
+    // submission, so that the disk works while the rest is written and the
+    // new archive is checked. Failures are left to FlushToDisk.
+    virtual void StartFlush(const std::string& /*path*/, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
     // Makes sure the bytes of a closed file are on the disk, not only in
     // the system's cache, so that a crash after the rename cannot leave an
     // empty archive behind.

@@ -66,8 +66,8 @@ public:
         }
         while (!bytes.empty()) {
             const auto expected = ReadReference(bytes.size());
-            const auto mismatch = std::mismatch(expected.begin(), expected.end(), bytes.begin());
-            if (mismatch.first != expected.end()) {
+            if (std::memcmp(expected.data(), bytes.data(), expected.size()) != 0) {
+                const auto mismatch = std::mismatch(expected.begin(), expected.end(), bytes.begin());
                 Refuse("extraction of the new archive would give other bytes from byte " +
                        std::to_string(compared_ + static_cast<std::size_t>(mismatch.first - expected.begin())) + " on");
             }

@@ -169,6 +169,20 @@ std::string PosixPackFileSystem::MakeTemporaryBeside(const std::string& path)
     }
 }
 
+void PosixPackFileSystem::StartFlush(const std::string& path, std::uint64_t offset, std::uint64_t length)
+{
+#if defined(__linux__)
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() >= 0) {
+        ::sync_file_range(fd.get(), static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+    }
+#else
+    (void)path;
+    (void)offset;
+    (void)length;
+#endif
+}
+
 void PosixPackFileSystem::FlushToDisk(const std::string& path)
 {
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

@@ -12,6 +12,7 @@ public:
     bool Exists(const std::string& path) override;
     bool IsFolder(const std::string& path) override;
     std::string MakeTemporaryBeside(const std::string& path) override;
+    void StartFlush(const std::string& path, std::uint64_t offset, std::uint64_t length) override;
     void FlushToDisk(const std::string& path) override;
     bool KeepBackup(const std::string& path, const std::string& backup) override;
     void ReplaceWith(const std::string& temporary, const std::string& path) override;
