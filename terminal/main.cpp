@@ -173,11 +173,11 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options)
     if (options.dry_run && !options.pack) {
         return UsageError("--dry-run goes with --pack");
     }
-    if (options.pack && (options.list || options.answer)) {
-        return UsageError("--pack asks nothing and lists nothing: it takes no " + std::string(options.list ? "--list"
-                                                                                              : options.answer == true
-                                                                                                  ? "--yes"
-                                                                                                  : "--no"));
+    if (options.pack && options.list) {
+        return UsageError("--pack lists nothing: it takes no --list");
+    }
+    if (options.pack && options.answer) {
+        return UsageError("--pack asks nothing: it takes no " + std::string(*options.answer ? "--yes" : "--no"));
     }
     return std::nullopt;
 }
