@@ -4,7 +4,7 @@
 make_game
 "$tool" -y -q
 cp sfx.pak sfx.kept
-no_temporary_files() { ! ls | grep -q '\.tmp$'; }
+no_temporary_files() { ! compgen -G '*.tmp' >/dev/null; }
 
 # A new sound whose samples hold "RIFF" and its own form type "WAVE".
 "$generator" --sfx 'raw riff(36) "0123456789" riff(16) "abcdefghij"' stray >/dev/null

@@ -9,7 +9,7 @@ printf 'AVQF5678' >sfx/sfx_0001.AVQF
 printf 'xyz' >sfx/sfx_0003
 echo notes >sfx/notes.txt && cp sfx/sfx_0003 sfx/sfx_0003.orig
 run "$tool" --pack --dry-run >dry-run.txt
-cmp sfx.kept sfx.pak && cmp speech.kept speech.pak && ! ls | grep -q "\.pak\."
+cmp sfx.kept sfx.pak && cmp speech.kept speech.pak && ! compgen -G "*.pak.*" >/dev/null
 cat >expected-dry-run.txt <<'END'
 sfx.pak: block at offset 0: 12 -> 12 bytes: sfx/sfx_0001.AVQF
 sfx.pak: block at offset 12: 30 -> 31 bytes: sfx/sfx_0002.wav, sfx/sfx_0003, sfx/sfx_0004.wav
