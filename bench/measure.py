@@ -50,9 +50,9 @@ class Case:
     speech: bool  # answer Yes: speech.pak is extracted too
     kind: str  # "large" entries (vs cp) or "small" (vs tar)
     progress: bool = False  # also compare drawing the bar to a terminal
+    pack: float = 0  # also time --pack of the extracted folder, whose time may be this many times extracting
     listing: float = 0  # also time --list, whose time may be this share of extracting
     layout: str = ""  # sfx.pak from this layout instead of a profile
-    pack: float = 0  # also time --pack of the extracted folder, whose time may be this many times extracting
 
 
 @dataclass
@@ -239,8 +239,9 @@ class Harness:
             variants["tool --pack"] = lambda: self.timed(tool_argv + ["--pack"], folder)
         scratch = {"tool": self.outputs(case), "tool, bar on a terminal": self.outputs(case), "tool --list": [],
                    "cp": ["cp-out"], "tar -xf": ["tar-out"], "tool --pack": [f"{a.name}.bak" for a in archives]}
-        inputs = {"tool": archives, "tool, bar on a terminal": archives, "tool --list": archives, "cp": archives,
-                  "tar -xf": [folder / "reference.tar"], "tool --pack": archives}
+        inputs = {"tool": archives, "tool --pack": archives, "tool, bar on a terminal": archives,
+                  "tool --list": archives, "cp": archives,
+                  "tar -xf": [folder / "reference.tar"]}
 
         result = Result(case, sum(a.stat().st_size for a in archives), output_files)
         for repetition in range(self.args.repetitions):

@@ -49,4 +49,8 @@ public:
     virtual void RemoveTemporary(const std::string& path) noexcept = 0;
 };
 
+// The platform's own, from the platform library linked in
+// (platform/posix_pack_file_system.cpp or win32_pack_file_system.cpp).
+std::unique_ptr<PackFileSystem> MakePlatformPackFileSystem();
+
 }  // namespace quorvel

@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
 #include <utility>
@@ -235,6 +236,11 @@ void PosixPackFileSystem::ReplaceWith(const std::string& temporary, const std::s
 void PosixPackFileSystem::RemoveTemporary(const std::string& path) noexcept
 {
     ::unlink(path.c_str());
+}
+
+std::unique_ptr<PackFileSystem> MakePlatformPackFileSystem()
+{
+    return std::make_unique<PosixPackFileSystem>();
 }
 
 }  // namespace quorvel

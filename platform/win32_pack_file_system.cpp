@@ -1,6 +1,7 @@
 #include "platform/win32_pack_file_system.hpp"
 
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "extract/extract_error.hpp"
@@ -152,6 +153,11 @@ void Win32PackFileSystem::ReplaceWith(const std::string& temporary, const std::s
 void Win32PackFileSystem::RemoveTemporary(const std::string& path) noexcept
 {
     ::DeleteFileW(WidenUtf8(path).c_str());
+}
+
+std::unique_ptr<PackFileSystem> MakePlatformPackFileSystem()
+{
+    return std::make_unique<Win32PackFileSystem>();
 }
 
 }  // namespace quorvel

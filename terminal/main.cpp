@@ -21,7 +21,6 @@
 #include "app/form1.hpp"
 #include "extract/listing.hpp"
 #include "platform/posix_file_system.hpp"
-#include "platform/posix_pack_file_system.hpp"
 #include "terminal/listing_printer.hpp"
 #include "terminal/pack_command.hpp"
 #include "terminal/terminal_ui.hpp"
@@ -299,13 +298,13 @@ int main(int argc, char** argv)
     InstallSignalHandlers();
     quorvel::PosixFileSystem files;
     if (options.pack) {
-        quorvel::PosixPackFileSystem pack_files;
+        const auto pack_files = quorvel::MakePlatformPackFileSystem();
         const quorvel::PackCommand command{.game_folder = options.game_folder,
                                            .output_folder = options.output_folder,
                                            .dry_run = options.dry_run,
                                            .quiet = options.quiet,
                                            .draw_bar = ::isatty(STDERR_FILENO) != 0};
-        return quorvel::RunPackCommand(command, files, pack_files, g_stop_signal, stderr, stdout);
+        return quorvel::RunPackCommand(command, files, *pack_files, g_stop_signal, stderr, stdout);
     }
     return options.list ? List(files, options) : Extract(files, options);
 }

@@ -16,8 +16,8 @@ namespace {
 
 class BuiltInputFile final : public InputFile {
 public:
-    BuiltInputFile(Archive archive, std::size_t read_limit)
-        : archive_(std::move(archive)), size_(archive_.Size()), source_(archive_.Open()), read_limit_(read_limit)
+    BuiltInputFile(const Archive& archive, std::size_t read_limit)
+        : size_(archive.Size()), source_(archive.Open()), read_limit_(read_limit)
     {
     }
 
@@ -28,7 +28,6 @@ public:
     }
 
 private:
-    Archive archive_;  // archives share their parts: a cheap copy
     std::uint64_t size_;
     std::unique_ptr<ByteSource> source_;
     std::size_t read_limit_;
@@ -77,7 +76,8 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenArchive(const std::string& path
             Throw(ENOENT, path);
         }
         // Read from a copy, so that the file may be rewritten while it is read.
-        return std::make_unique<BuiltInputFile>(Archive().Raw(output->second), read_limit_);
+        read_back_.push_back(Archive().Raw(output->second));
+        return std::make_unique<BuiltInputFile>(read_back_.back(), read_limit_);
     }
     return std::make_unique<BuiltInputFile>(found->second, read_limit_);
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -86,6 +87,8 @@ private:
     std::size_t read_limit_ = SIZE_MAX;
     std::optional<std::uint64_t> write_budget_;
     int open_outputs_ = 0;
+    // Copies of outputs opened for reading; a deque keeps them in place.
+    std::deque<Archive> read_back_;
 };
 
 }  // namespace quorvel::testing
