@@ -14,10 +14,12 @@ namespace {
 constexpr const char* kArchiveNames[] = {"sfx", "speech"};
 constexpr std::size_t kIgnoredNamed = 10;
 
-// Status lines and the bar through the terminal's user interface.
+// Status lines and the bar through the terminal's user interface, which
+// also turns Ctrl-C into a stop at the next report.
 class TerminalPackListener final : public PackListener {
 public:
-    explicit TerminalPackListener(TerminalUi& ui) : ui_(ui), bar_(CreateProgressBar(ui, 8, 24, 297, 17)) {}
+    // A terminal places its bar itself: the window's coordinates are unused.
+    explicit TerminalPackListener(TerminalUi& ui) : ui_(ui), bar_(CreateProgressBar(ui, 0, 0, 0, 0)) {}
 
     void StatusChanged(std::string_view text) override { ui_.SetStatusText(text); }
     void Progress(std::uint64_t done, std::uint64_t total) override
