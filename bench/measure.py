@@ -40,6 +40,9 @@ MANY_FILES = 1000
 # sounds, which must be searched either way, no slower than extracting.
 LISTING_DATA_LIMIT = 0.10
 LISTING_SOUND_LIMIT = 1.00
+# Packing the extracted folder back: walk, write, verify and flush to disk,
+# against extracting the same archive.
+PACK_LIMIT = 1.50
 
 
 @dataclass
@@ -51,6 +54,7 @@ class Case:
     speech: bool  # answer Yes: speech.pak is extracted too
     kind: str  # "large" entries (vs cp) or "small" (vs tar)
     progress: bool = False  # also compare drawing the bar to a terminal
+    pack: float = 0  # also time --pack of the extracted folder, whose time may be this many times extracting
     listing: float = 0  # also time --list, whose time may be this share of extracting
     layout: str = ""  # sfx.pak from this layout instead of a profile
     cold_too: bool = False  # also run the tool and cp with the page cache dropped, where allowed
@@ -97,7 +101,7 @@ def cases(quick):
     sounds = size((1, 10, 100, 1000), (1, 4, 16, 64))
     return [
         Case("a", f"realistic game, {game[1]}", "game", game[0], True, "large", progress=True),
-        Case("b", f"one sound of {huge[1]} and 5/12 more", "huge-sound", huge[0], False, "large"),
+        Case("b", f"one sound of {huge[1]} and 5/12 more", "huge-sound", huge[0], False, "large", pack=PACK_LIMIT),
         Case("c", f"{tiny[1]} tiny blocks", "tiny-blocks", tiny[0], False, "small", progress=True),
         Case("d", f"search worst case, {worst[1]}", "search-worst", worst[0], False, "large"),
     ] + [Case("e", f"one sound of {mib} MiB", "sound", f"{mib}M", False, "large",
@@ -256,9 +260,14 @@ class Harness:
             variants["tool, bar on a terminal"] = lambda: self.timed(tool_argv, folder, answer, True)
         if case.listing:
             variants["tool --list"] = lambda: self.timed(tool_argv + ["--list", "-y" if case.speech else "-n"], folder)
+        if case.pack:
+            # Runs after "tool" in each round, on the folder it extracted;
+            # the backup a pack keeps is removed before the next.
+            variants["tool --pack"] = lambda: self.timed(tool_argv + ["--pack"], folder)
         scratch = {"tool": self.outputs(case), "tool, bar on a terminal": self.outputs(case), "tool --list": [],
-                   "cp": ["cp-out"], "tar -xf": ["tar-out"]}
-        inputs = {"tool": archives, "tool, bar on a terminal": archives, "tool --list": archives, "cp": archives,
+                   "cp": ["cp-out"], "tar -xf": ["tar-out"], "tool --pack": [f"{a.name}.bak" for a in archives]}
+        inputs = {"tool": archives, "tool --pack": archives, "tool, bar on a terminal": archives,
+                  "tool --list": archives, "cp": archives,
                   "tar -xf": [folder / "reference.tar"]}
         rounds = self.args.repetitions
         if case.cold_too and self.may_drop_caches and not self.cold:
@@ -380,6 +389,10 @@ def write_report(results, harness, out, micro):
             share = result.median("tool --list") / tool
             checks.append((f"({case.key}) {case.name}: --list / extracting", f"{share:.3f} (limit {case.listing:.2f})",
                            share <= case.listing))
+        if case.pack:
+            ratio = result.median("tool --pack") / tool
+            checks.append((f"({case.key}) {case.name}: --pack / extracting", f"{ratio:.2f} (limit {case.pack:.2f})",
+                           ratio <= case.pack))
 
     scaling = [r for r in results if r.case.profile == "sound"]
     scaling.sort(key=lambda r: r.input_bytes)

@@ -94,6 +94,12 @@ public:
             }
             ExtractBlock(block_length, payload);
             output_.Close();
+            listener_.BlockFinished(
+                BlockExtent{.offset = block_offset,
+                            .length_field = static_cast<std::int32_t>(block_length),
+                            .payload_offset = block_offset + kLengthFieldSize,
+                            .payload_size = static_cast<std::uint64_t>(std::max<std::int64_t>(payload, 0)),
+                            .truncated = truncated});
             listener_.Checkpoint();
             if (truncated) {
                 break;

@@ -17,6 +17,19 @@ struct Truncation {
     std::string Describe() const;
 };
 
+// Where one block lies in the archive, as the block stream walked it.
+struct BlockExtent {
+    std::uint64_t offset = 0;  // of its length field
+    std::int32_t length_field = 0;
+    std::uint64_t payload_offset = 0;
+    // Payload bytes the block took from the archive: 0 for a length of 4 or
+    // less, fewer than the length says when the archive ends inside it.
+    std::uint64_t payload_size = 0;
+    bool truncated = false;
+
+    std::uint64_t End() const { return payload_offset + payload_size; }
+};
+
 // How the extraction reports to whoever runs it.
 class ExtractionListener {
 public:
@@ -33,6 +46,8 @@ public:
     virtual void Checkpoint() = 0;
     // A file was finished: written whole and closed.
     virtual void EntryFinished(const Entry& /*entry*/) {}
+    // A block was walked; the files made from it were told before.
+    virtual void BlockFinished(const BlockExtent& /*block*/) {}
 };
 
 }  // namespace quorvel

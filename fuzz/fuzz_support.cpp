@@ -11,6 +11,7 @@
 #include "extract/block_stream.hpp"
 #include "extract/extract_error.hpp"
 #include "extract/listing.hpp"
+#include "pack/pack.hpp"
 #include "testing/archive_builder.hpp"
 #include "testing/memory_file_system.hpp"
 #include "testing/recording_listener.hpp"
@@ -154,6 +155,44 @@ void CheckListing(std::span<const std::byte> archive, const CoreRun& run)
     Expect(files.Outputs().empty(), "the listing wrote a file");
 }
 
+class QuietPackListener final : public PackListener {
+public:
+    void StatusChanged(std::string_view /*text*/) override {}
+    void Progress(std::uint64_t /*done*/, std::uint64_t /*total*/) override {}
+};
+
+// Packing the files of a complete run without edits gives the archive back
+// byte for byte; a truncated archive comes back whole, and extracting it
+// gives the same files.
+void CheckPack(std::span<const std::byte> archive, const CoreRun& run)
+{
+    testing::MemoryFileSystem files;
+    files.AddArchive(ArchivePath(kName), archive);
+    files.MakeFolder(kName);
+    for (const auto& [path, bytes] : run.outputs) {
+        files.SetOutput(path, bytes);
+    }
+    QuietPackListener listener;
+    try {
+        PackArchive(ArchiveLocation::Of(files, kName), files, files, listener, PackMode::kReplace);
+    } catch (const PackRefused& refusal) {
+        Finding(std::string("the pack of an unedited extraction was refused: ") + refusal.what());
+    }
+    const testing::Bytes packed = files.ArchiveBytes(ArchivePath(kName));
+    if (!run.truncation) {
+        Expect(std::equal(packed.begin(), packed.end(), archive.begin(), archive.end()),
+               "the pack of an unedited extraction differs from the archive");
+        return;
+    }
+    testing::MemoryFileSystem again;
+    again.AddArchive(ArchivePath(kName), packed);
+    testing::RecordingListener recording;
+    ExtractArchive(kName, again, recording);
+    Expect(!recording.truncation, "the pack of a truncated archive is truncated still");
+    Expect(again.Outputs() == run.outputs,
+           "the repaired archive extracts to other files\n" + DescribeOutputs(again.Outputs(), run.outputs));
+}
+
 void CheckCompleteRun(std::span<const std::byte> archive, const CoreRun& run, const model::Extraction& expected)
 {
     Expect(!run.failure, "the run failed: " + (run.failure ? run.failure->Describe() : ""));
@@ -166,6 +205,7 @@ void CheckCompleteRun(std::span<const std::byte> archive, const CoreRun& run, co
                                                   " instead of " + std::to_string(expected.progress));
     CheckCoverage(archive, run, expected);
     CheckListing(archive, run);
+    CheckPack(archive, run);
 }
 
 // A run stopped by a fault keeps the files finished before it, whole, and

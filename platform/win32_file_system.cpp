@@ -1,10 +1,11 @@
 #include "platform/win32_file_system.hpp"
 
+#include "platform/windows_headers.hpp"
+
 #include <algorithm>
 #include <utility>
 
 #include "extract/extract_error.hpp"
-#include "platform/windows_headers.hpp"
 
 namespace quorvel {
 namespace {

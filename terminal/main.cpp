@@ -14,6 +14,7 @@
 #include "extract/listing.hpp"
 #include "terminal/console.hpp"
 #include "terminal/listing_printer.hpp"
+#include "terminal/pack_command.hpp"
 #include "terminal/terminal_ui.hpp"
 
 #ifndef QUORVEL_VERSION
@@ -29,6 +30,7 @@ constexpr int kExitTruncated = 3;
 constexpr std::string_view kHelp =
     "Usage: quorvel-extractor [-y | -n] [-C GAME] [-o DIR] [-q]\n"
     "       quorvel-extractor -l [-n] [--json] [-C GAME]\n"
+    "       quorvel-extractor --pack [--dry-run] [-C GAME] [-o DIR] [-q]\n"
     "Unpacks sfx.pak of the game's folder into the folder sfx and, if the answer\n"
     "to \"Also extract speech files?\" is yes, speech.pak into speech.\n"
     "\n"
@@ -40,6 +42,11 @@ constexpr std::string_view kHelp =
     "  -l, --list         write nothing: list the files extraction would write,\n"
     "                     with kind, archive offset, size and a sound's format\n"
     "      --json         with --list: one JSON object per line\n"
+    "      --pack         put the files of sfx and speech (in DIR with -o) back\n"
+    "                     into sfx.pak and speech.pak, keeping the old archives\n"
+    "                     as sfx.pak.bak and speech.pak.bak\n"
+    "      --dry-run      with --pack: write nothing, show the blocks that would\n"
+    "                     change, their old and new sizes and their files\n"
     "  -q, --quiet        no title, status lines, progress or summary\n"
     "  -h, --help         show this help\n"
     "      --version      show the version\n"
@@ -49,6 +56,7 @@ constexpr std::string_view kHelp =
     "  quorvel-extractor -C ~/games/quorvel -o ~/sounds -n\n"
     "                                            sound effects of an installed game\n"
     "  quorvel-extractor -l -C ~/games/quorvel   see inside first\n"
+    "  quorvel-extractor --pack                  put edited sounds back into the game\n"
     "\n"
     "Exit status: 0 done; 1 failed (the message says why); 2 bad usage;\n"
     "3 done, but an archive was truncated; 130/143 stopped by SIGINT/SIGTERM.\n";
@@ -62,6 +70,8 @@ struct Options {
     std::string output_folder;
     bool list = false;
     bool json = false;
+    bool pack = false;
+    bool dry_run = false;
     bool quiet = false;
 };
 
@@ -105,6 +115,10 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options)
             options.list = true;
         } else if (argument == "--json") {
             options.json = true;
+        } else if (argument == "--pack") {
+            options.pack = true;
+        } else if (argument == "--dry-run") {
+            options.dry_run = true;
         } else if (argument == "-q" || argument == "--quiet") {
             options.quiet = true;
         } else if (argument == "-h" || argument == "--help") {
@@ -126,6 +140,15 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options)
     if (options.list && !options.output_folder.empty()) {
         return UsageError("--list writes nothing, so it takes no --output");
     }
+    if (options.dry_run && !options.pack) {
+        return UsageError("--dry-run goes with --pack");
+    }
+    if (options.pack && options.list) {
+        return UsageError("--pack lists nothing: it takes no --list");
+    }
+    if (options.pack && options.answer) {
+        return UsageError("--pack asks nothing: it takes no " + std::string(*options.answer ? "--yes" : "--no"));
+    }
     return std::nullopt;
 }
 
@@ -138,7 +161,8 @@ std::optional<quorvel::Failure> CheckFolders(const Options& options)
             return failure;
         }
     }
-    if (!options.output_folder.empty()) {
+    // A pack reads the folders as they are: it makes none.
+    if (!options.output_folder.empty() && !options.pack) {
         return quorvel::MakeOutputFolder(options.output_folder);
     }
     return std::nullopt;
@@ -229,5 +253,14 @@ int main(int argc, char** argv)
         return kExitFailed;
     }
     const auto files = quorvel::MakeFileSystem();
+    if (options.pack) {
+        const auto pack_files = quorvel::MakePlatformPackFileSystem();
+        const quorvel::PackCommand command{.game_folder = options.game_folder,
+                                           .output_folder = options.output_folder,
+                                           .dry_run = options.dry_run,
+                                           .quiet = options.quiet,
+                                           .draw_bar = quorvel::IsTerminal(stderr)};
+        return quorvel::RunPackCommand(command, *files, *pack_files, quorvel::StopSignal(), stderr, stdout);
+    }
     return options.list ? List(*files, options) : Extract(*files, options);
 }

@@ -99,7 +99,13 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenArchive(const std::string& path
 {
     const auto found = archives_.find(path);
     if (found == archives_.end()) {
-        Throw(ENOENT, path);
+        const auto output = outputs_.find(path);
+        if (output == outputs_.end()) {
+            Throw(ENOENT, path);
+        }
+        // Read from a copy, so that the file may be rewritten while it is read.
+        read_back_.push_back(Archive().Raw(output->second));
+        return std::make_unique<BuiltInputFile>(read_back_.back(), read_limit_, view_size_);
     }
     return std::make_unique<BuiltInputFile>(found->second, read_limit_, view_size_);
 }
@@ -119,7 +125,8 @@ std::optional<Failure> MemoryFileSystem::MakeFolder(const std::string& path)
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path)
 {
-    if (!folders_.contains(path.substr(0, path.rfind('/')))) {
+    const auto slash = path.rfind('/');
+    if (slash != std::string::npos && !folders_.contains(path.substr(0, slash))) {
         Throw(ENOENT, path);
     }
     if (mode_ == OutputMode::kKeep) {
@@ -140,6 +147,55 @@ void MemoryFileSystem::RemoveOutput(const std::string& path) noexcept
 std::string MemoryFileSystem::Join(const std::string& folder, const std::string& file) const
 {
     return folder + "/" + file;
+}
+
+std::vector<std::string> MemoryFileSystem::ListFolder(const std::string& folder)
+{
+    if (!folders_.contains(folder)) {
+        Throw(ENOENT, folder);
+    }
+    std::vector<std::string> names;
+    const std::string prefix = folder + "/";
+    for (const auto& [path, bytes] : outputs_) {
+        if (path.starts_with(prefix) && path.find('/', prefix.size()) == std::string::npos) {
+            names.push_back(path.substr(prefix.size()));
+        }
+    }
+    return names;
+}
+
+bool MemoryFileSystem::Exists(const std::string& path)
+{
+    return archives_.contains(path) || outputs_.contains(path) || folders_.contains(path);
+}
+
+std::string MemoryFileSystem::MakeTemporaryBeside(const std::string& path)
+{
+    const std::string folder = path.find('/') == std::string::npos ? "" : path.substr(0, path.rfind('/'));
+    if (blocked_folders_.contains(folder)) {
+        Throw(EACCES, path + ".tmp");
+    }
+    std::string temporary = path + ".tmp";
+    while (Exists(temporary)) {
+        temporary += "~";
+    }
+    outputs_[temporary];
+    return temporary;
+}
+
+bool MemoryFileSystem::KeepBackup(const std::string& path, const std::string& backup)
+{
+    if (Exists(backup)) {
+        return false;
+    }
+    archives_.insert_or_assign(backup, archives_.at(path));
+    return true;
+}
+
+void MemoryFileSystem::ReplaceWith(const std::string& temporary, const std::string& path)
+{
+    archives_.insert_or_assign(path, Archive().Raw(outputs_.at(temporary)));
+    outputs_.erase(temporary);
 }
 
 }  // namespace quorvel::testing

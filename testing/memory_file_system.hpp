@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "extract/file_system.hpp"
+#include "pack/pack_file_system.hpp"
 #include "testing/archive_builder.hpp"
 
 namespace quorvel::testing {
@@ -23,7 +26,9 @@ enum class OutputMode {
 // The one file system of tests and benchmarks, in memory: archives are
 // built (and made as they are read, so they may be larger than memory),
 // outputs are kept, sized or thrown away, and faults can be planted.
-class MemoryFileSystem final : public FileSystem {
+// Outputs can be read back like archives, and a pack's temporary file
+// takes an archive's place as the real file systems do it.
+class MemoryFileSystem final : public FileSystem, public PackFileSystem {
 public:
     explicit MemoryFileSystem(OutputMode mode = OutputMode::kKeep) : mode_(mode) {}
 
@@ -58,6 +63,20 @@ public:
     void RemoveOutput(const std::string& path) noexcept override;
     std::string Join(const std::string& folder, const std::string& file) const override;
 
+    std::vector<std::string> ListFolder(const std::string& folder) override;
+    bool Exists(const std::string& path) override;
+    bool IsFolder(const std::string& path) override { return folders_.contains(path); }
+    std::string MakeTemporaryBeside(const std::string& path) override;
+    void FlushToDisk(const std::string& /*path*/) override {}
+    bool KeepBackup(const std::string& path, const std::string& backup) override;
+    void ReplaceWith(const std::string& temporary, const std::string& path) override;
+    void RemoveTemporary(const std::string& path) noexcept override { RemoveOutput(path); }
+
+    // An output's bytes (kKeep), as an archive: what a pack reads back.
+    Bytes ArchiveBytes(const std::string& path) const { return archives_.at(path).Make(); }
+    void SetOutput(const std::string& path, Bytes bytes) { outputs_.insert_or_assign(path, std::move(bytes)); }
+    void RemoveFile(const std::string& path) { outputs_.erase(path); }
+
 private:
     friend class MemoryOutputFile;
 
@@ -74,6 +93,8 @@ private:
     std::optional<std::size_t> view_size_;
     std::optional<std::uint64_t> write_budget_;
     int open_outputs_ = 0;
+    // Copies of outputs opened for reading; a deque keeps them in place.
+    std::deque<Archive> read_back_;
 };
 
 }  // namespace quorvel::testing

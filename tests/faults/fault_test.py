@@ -552,12 +552,104 @@ def valgrind_end_to_end(game):
     return 0
 
 
+# --- Packing: the archives stay as they were -----------------------------------
+
+def archive_digests(game):
+    digests = {}
+    for name in ("sfx.pak", "speech.pak"):
+        with open(game.path(name), "rb") as file:
+            digests[name] = hashlib.sha256(file.read()).hexdigest()
+    return digests
+
+
+def expect_archives_untouched(game, before, packed=()):
+    """The archives hold the same bytes; only those `packed` have a backup."""
+    expect(archive_digests(game) == before, "an archive was changed")
+    left = sorted(name for name in os.listdir(game.folder)
+                  if name.endswith(".tmp") or name.endswith(".bak") and name[:-4] not in packed)
+    expect(not left, f"the pack left {left} beside the archives")
+
+
+def extracted_small_game(game):
+    game.small()
+    code, stderr = game.run("-y")
+    expect(code == 0, f"the extraction failed ({code}): {stderr!r}")
+    return archive_digests(game)
+
+
+def pack_in_read_only_game_folder(game):
+    """No temporary file can be made beside the archives: the folder is
+    named, the archives stay as they were."""
+    before = extracted_small_game(game)
+    os.chmod(game.folder, 0o555)
+    code, stderr = game.run("--pack", preexec=unprivileged())
+    os.chmod(game.folder, 0o755)
+    expect_failure(code, stderr, "Error 13: Permission denied", ".", label="Folder")
+    expect("quorvel-extractor: sfx.pak was left as it was: it could not be packed\n" in stderr,
+           f"stderr does not say sfx.pak was left as it was: {stderr!r}")
+    expect_archives_untouched(game, before)
+    return 1
+
+
+def pack_on_a_full_disk(game):
+    """The game folder is a small file system with room for the game and
+    its extraction but not for a new sfx.pak: an error, sfx.pak as it was,
+    no temporary file left."""
+    before = extracted_small_game(game)
+    disk = os.path.join(game.root, "disk")
+    os.mkdir(disk)
+    game.mount("-t", "tmpfs", "-o", "size=512k", "tmpfs", disk)
+    shutil.copytree(game.folder, disk, dirs_exist_ok=True)
+    game.folder = disk
+    code, stderr = game.run("--pack")
+    expect(code == 1, f"exit status {code}, expected 1; stderr: {stderr!r}")
+    expect("Error 28: No space left on device\n" in stderr, f"stderr lacks the full disk: {stderr!r}")
+    # The small speech.pak still fits, and is packed.
+    expect_archives_untouched(game, before, packed=("speech.pak",))
+    return 1
+
+
+def pack_stopped_by_sigint(game):
+    """Ctrl-C while the new archive is being written, at random points, each
+    while the program is frozen: exit 130, the archive as it was, and no
+    temporary file or backup left."""
+    game.make(sfx=BIG_SFX, speech=SPEECH)
+    code, stderr = game.run("-y", timeout=300)
+    expect(code == 0, f"the extraction failed ({code}): {stderr!r}")
+    before = archive_digests(game)
+    size = os.path.getsize(game.path("sfx.pak"))
+    chance = seeded_random()
+    attempts = 3
+
+    def temporary_size():
+        names = [name for name in os.listdir(game.folder) if name.endswith(".tmp")]
+        return os.path.getsize(game.path(names[0])) if names else -1
+
+    for _ in range(attempts):
+        process = game.start("--pack")
+        target = chance.randint(1, size // 2)
+        expect(wait_for(lambda: temporary_size() >= target, process),
+               f"the pack ended (status {process.returncode}) before its new archive reached {target} bytes")
+        freeze(process)
+        written = temporary_size()
+        print(f"  frozen with {written} of {size} bytes of the new archive written (waited for {target})")
+        expect(0 <= written < size, "the new archive was complete when frozen: too late for a stop mid-write")
+        process.send_signal(signal.SIGINT)
+        thaw(process)
+        code, stderr = finish(process)
+        expect(code == 130, f"exit status {code}, expected 130; stderr: {stderr!r}")
+        expect("quorvel-extractor: sfx.pak was left as it was: stopped\n" in stderr, f"stderr: {stderr!r}")
+        expect_archives_untouched(game, before)
+    print(f"{attempts} of {attempts} stops left the archives as they were")
+    return attempts
+
+
 CASES = {case.__name__: case for case in [
     file_size_limit_mid_file, disk_full_on_small_tmpfs, output_folder_cannot_be_made,
     output_name_taken_by_directory, read_only_folder_by_bind_mount, read_only_folder_for_unprivileged_user,
     planted_link_to_a_file_elsewhere, dangling_link_is_not_followed, archive_is_a_directory, archive_is_a_fifo,
     archive_shrinks_while_read, archive_replaced_while_read, sigint_at_random_points, sigterm_at_random_points,
-    valgrind_end_to_end,
+    valgrind_end_to_end, pack_in_read_only_game_folder, pack_on_a_full_disk, pack_stopped_by_sigint,
 ]}
 
 

@@ -1,0 +1,246 @@
+#include "platform/posix_pack_file_system.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+#include "extract/extract_error.hpp"
+
+namespace quorvel {
+namespace {
+
+[[noreturn]] void ThrowError(int number, const std::string& path, bool is_folder = false)
+{
+    throw ExtractError(Failure{.number = number,
+                               .description = std::strerror(number),
+                               .file = path,
+                               .offset = {},
+                               .file_is_a_folder = is_folder});
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void Sync(int fd, const std::string& path)
+{
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR) {
+            ThrowError(errno, path);
+        }
+    }
+}
+
+void WriteAll(int fd, const std::byte* data, std::size_t size, const std::string& path)
+{
+    while (size != 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowError(errno, path);
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+// Where the file system cannot link: a copy, made under its final name
+// only once it is whole, so that a half-made backup is never taken for
+// the pristine one.
+void CopyFile(const std::string& path, const std::string& backup, mode_t mode)
+{
+    Descriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (source.get() < 0) {
+        ThrowError(errno, path);
+    }
+    const std::string partial = backup + ".partial";
+    ::unlink(partial.c_str());
+    Descriptor target(::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777));
+    if (target.get() < 0) {
+        ThrowError(errno, partial);
+    }
+    try {
+        std::vector<std::byte> buffer(0x10000);
+        for (;;) {
+            const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                ThrowError(errno, path);
+            }
+            if (got == 0) {
+                break;
+            }
+            WriteAll(target.get(), buffer.data(), static_cast<std::size_t>(got), partial);
+        }
+        Sync(target.get(), partial);
+        if (::link(partial.c_str(), backup.c_str()) != 0 && ::rename(partial.c_str(), backup.c_str()) != 0) {
+            ThrowError(errno, backup);
+        }
+    } catch (...) {
+        ::unlink(partial.c_str());
+        throw;
+    }
+    ::unlink(partial.c_str());
+}
+
+}  // namespace
+
+std::vector<std::string> PosixPackFileSystem::ListFolder(const std::string& folder)
+{
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr) {
+        ThrowError(errno, folder, true);
+    }
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    const int failure = errno;
+    ::closedir(directory);
+    if (failure != 0) {
+        ThrowError(failure, folder, true);
+    }
+    return names;
+}
+
+bool PosixPackFileSystem::Exists(const std::string& path)
+{
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+bool PosixPackFileSystem::IsFolder(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::string PosixPackFileSystem::MakeTemporaryBeside(const std::string& path)
+{
+    std::random_device random;
+    for (int attempt = 0;; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
+        const std::string temporary = path + suffix;
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            return temporary;
+        }
+        if (errno != EEXIST || attempt == 100) {
+            // Most often the game's folder is not writable: name the folder.
+            ThrowError(errno, FolderOf(path), errno == EACCES || errno == EROFS);
+        }
+    }
+}
+
+void PosixPackFileSystem::StartFlush(const std::string& path, std::uint64_t offset, std::uint64_t length)
+{
+#if defined(__linux__)
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() >= 0) {
+        ::sync_file_range(fd.get(), static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+    }
+#else
+    (void)path;
+    (void)offset;
+    (void)length;
+#endif
+}
+
+void PosixPackFileSystem::FlushToDisk(const std::string& path)
+{
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        ThrowError(errno, path);
+    }
+    Sync(fd.get(), path);
+}
+
+bool PosixPackFileSystem::KeepBackup(const std::string& path, const std::string& backup)
+{
+    if (Exists(backup)) {
+        return false;
+    }
+    if (::link(path.c_str(), backup.c_str()) == 0) {
+        return true;
+    }
+    if (errno == EEXIST) {
+        return false;
+    }
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        ThrowError(errno, path);
+    }
+    CopyFile(path, backup, status.st_mode);
+    return true;
+}
+
+void PosixPackFileSystem::ReplaceWith(const std::string& temporary, const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        ThrowError(errno, path);
+    }
+    if (::chmod(temporary.c_str(), status.st_mode & 07777) != 0) {
+        ThrowError(errno, temporary);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        ThrowError(errno, path);
+    }
+    // The rename itself must reach the disk, or a crash could bring the
+    // old archive back beside a backup that is the same.
+    const std::string folder = FolderOf(path);
+    Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.get() >= 0) {
+        ::fsync(directory.get());
+    }
+}
+
+void PosixPackFileSystem::RemoveTemporary(const std::string& path) noexcept
+{
+    ::unlink(path.c_str());
+}
+
+std::unique_ptr<PackFileSystem> MakePlatformPackFileSystem()
+{
+    return std::make_unique<PosixPackFileSystem>();
+}
+
+}  // namespace quorvel
