@@ -338,7 +338,19 @@ fi
 # the error number must still agree. A case is "FOLDER|ARGUMENTS"; a case
 # whose run changes an archive (packing, say) is compared the same way, as
 # the whole folder is.
+# A game extracted by the terminal program, and the same with one sound
+# replaced by another of another size: the material of a pack.
+mkdir -p "$work/extracted"
+cp "$work/sample/sfx.pak" "$work/sample/speech.pak" "$work/extracted/"
+(cd "$work/extracted" && "$native/terminal/quorvel-extractor" -y -q)
+cp -r "$work/extracted" "$work/edited"
+sounds=("$work/edited/sfx/"*.wav)
+cp "${sounds[1]}" "${sounds[0]}"
+
 cli_cases=(
+    "extracted|--pack"
+    "edited|--pack"
+    "edited|--pack --dry-run"
     "sample|-y"
     "sample|-n -q"
     "sample|-n -q -C . -o made/with/parents"
