@@ -89,8 +89,7 @@ void Form1::AddArchiveSize(const std::string& name)
 
 ArchiveLocation Form1::Locate(const std::string& name) const
 {
-    return ArchiveLocation::Of(files_, name, places_.game_folder,
-                               places_.output_folder.empty() ? places_.game_folder : places_.output_folder);
+    return ArchiveLocation::OfRun(files_, name, places_.game_folder, places_.output_folder);
 }
 
 void Form1::StatusChanged(std::string_view text)

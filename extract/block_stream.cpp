@@ -208,6 +208,12 @@ ArchiveLocation ArchiveLocation::Of(const FileSystem& files, const std::string& 
     return {.name = name, .archive_path = in(game_folder, ArchivePath(name)), .output_folder = in(output_parent, name)};
 }
 
+ArchiveLocation ArchiveLocation::OfRun(const FileSystem& files, const std::string& name, const std::string& game_folder,
+                                       const std::string& output_folder)
+{
+    return Of(files, name, game_folder, output_folder.empty() ? game_folder : output_folder);
+}
+
 void ExtractArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener)
 {
     listener.StatusChanged("Extracting: " + location.name);

@@ -23,6 +23,10 @@ struct ArchiveLocation {
     // an empty folder stands for the current one.
     static ArchiveLocation Of(const FileSystem& files, const std::string& name, const std::string& game_folder = {},
                               const std::string& output_parent = {});
+    // As a run places them: the folder {name} in `output_folder` if one is
+    // given, else beside the archive in the game folder.
+    static ArchiveLocation OfRun(const FileSystem& files, const std::string& name, const std::string& game_folder,
+                                 const std::string& output_folder);
 };
 
 // Unpacks the archive into its output folder, one numbered file per block

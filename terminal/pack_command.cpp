@@ -66,16 +66,16 @@ public:
     {
         std::vector<ArchiveLocation> archives;
         for (const char* name : kArchiveNames) {
-            auto location = ArchiveLocation::Of(files_, name, command_.game_folder, command_.output_folder);
+            auto location = ArchiveLocation::OfRun(files_, name, command_.game_folder, command_.output_folder);
             if (pack_files_.Exists(location.archive_path) && pack_files_.IsFolder(location.output_folder)) {
                 archives.push_back(std::move(location));
             }
         }
         if (archives.empty()) {
             Say("nothing to pack: neither sfx.pak nor speech.pak has its folder of extracted files (" +
-                ArchiveLocation::Of(files_, "sfx", command_.game_folder, command_.output_folder).output_folder +
+                ArchiveLocation::OfRun(files_, "sfx", command_.game_folder, command_.output_folder).output_folder +
                 " or " +
-                ArchiveLocation::Of(files_, "speech", command_.game_folder, command_.output_folder).output_folder +
+                ArchiveLocation::OfRun(files_, "speech", command_.game_folder, command_.output_folder).output_folder +
                 ")");
             return 1;
         }
