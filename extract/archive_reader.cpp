@@ -95,23 +95,41 @@ void ArchiveReader::CopyTo(OutputFile& output, std::uint64_t length)
     assert(length <= Remaining());
     while (length != 0) {
         if (begin_ == end_) {
-            if (source_ == Source::kReads) {
-                FinishWrites();
-                const std::uint64_t moved = output.CopyFrom(file_, length);
-                window_end_ += moved;
-                length -= moved;
-                if (length == 0) {
-                    break;
-                }
+            const std::uint64_t moved = output.KeepsBytes() ? CopyDirect(output, length) : PassOver(length);
+            window_end_ += moved;
+            length -= moved;
+            if (length == 0) {
+                break;
             }
             Refill();
         }
         const auto window = Available();
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), length));
-        output.Write(window.first(count));
+        WriteNow(output, window.first(count));
         Consume(count);
         length -= count;
     }
+}
+
+// A read archive's bytes that are not in the window yet go to the
+// platform's direct copy, if it has one; a view's are written from where
+// they lie, which costs less than the kernel's file-to-file copy.
+std::uint64_t ArchiveReader::CopyDirect(OutputFile& output, std::uint64_t length)
+{
+    if (source_ != Source::kReads) {
+        return 0;
+    }
+    FinishWrites();
+    return output.CopyFrom(file_, length);
+}
+
+// Bytes nobody keeps are not looked at: a view simply starts after them.
+std::uint64_t ArchiveReader::PassOver(std::uint64_t length)
+{
+    if (source_ == Source::kReads) {
+        return file_.Skip(length);
+    }
+    return length;
 }
 
 void ArchiveReader::WriteOut(OutputFile& output, std::span<const std::byte> bytes)

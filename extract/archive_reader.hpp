@@ -35,10 +35,8 @@ public:
     // Makes at least `count` (<= kMaxCarry) bytes available. Requires them to remain.
     std::span<const std::byte> Ensure(std::size_t count);
 
-    // Moves `length` bytes (which must remain) into `output`. Where the
-    // archive is read, spans that are not in the window go to the
-    // platform's direct copy where it has one; a view's bytes are written
-    // from where they lie, which costs less than the kernel's file-to-file copy.
+    // Moves `length` bytes (which must remain) into `output`, passing over
+    // them unread if the output keeps nothing.
     void CopyTo(OutputFile& output, std::uint64_t length);
     // Writes `bytes` of the archive (from the window, or copied from it) to
     // `output`. Bytes of the window may be held back to go out with the
@@ -61,6 +59,8 @@ private:
     };
 
     void WriteNow(OutputFile& output, std::span<const std::byte> bytes);
+    std::uint64_t CopyDirect(OutputFile& output, std::uint64_t length);
+    std::uint64_t PassOver(std::uint64_t length);
     bool InWindow(std::span<const std::byte> bytes) const;
     void RequireIntact() const;
     void ReadMore();

@@ -47,6 +47,7 @@ public:
     void Create(EntryKind kind, std::uint64_t offset);
     void Write(std::span<const std::byte> bytes) override;
     std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override;
+    bool KeepsBytes() const override { return !current_ || current_->KeepsBytes(); }
     // Closing when no output is open does nothing.
     void Close() override;
 

@@ -51,6 +51,9 @@ public:
     // must move the rest itself. Lets a platform skip user-space copies for
     // spans that need no inspection.
     virtual std::uint64_t CopyFrom(InputFile& /*input*/, std::uint64_t /*length*/) { return 0; }
+    // False for an output that throws its bytes away: whole spans meant for
+    // it are then passed over without being read.
+    virtual bool KeepsBytes() const { return true; }
     // Flushes and closes; throws ExtractError if the data did not make it.
     virtual void Close() = 0;
 };

@@ -6,22 +6,8 @@ namespace {
 class SkippingOutput final : public OutputFile {
 public:
     void Write(std::span<const std::byte> /*bytes*/) override {}
-    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override { return input.Skip(length); }
+    bool KeepsBytes() const override { return false; }
     void Close() override {}
-};
-
-// An archive that is read, never viewed: the listing skips whole blocks
-// rather than look at them.
-class UnviewedArchive final : public InputFile {
-public:
-    explicit UnviewedArchive(std::unique_ptr<InputFile> file) : file_(std::move(file)) {}
-
-    std::uint64_t Size() override { return file_->Size(); }
-    std::size_t Read(std::span<std::byte> buffer) override { return file_->Read(buffer); }
-    std::uint64_t Skip(std::uint64_t length) override { return file_->Skip(length); }
-
-private:
-    std::unique_ptr<InputFile> file_;
 };
 
 // The archives of `files`, and outputs that go nowhere.
@@ -31,7 +17,7 @@ public:
 
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override
     {
-        return std::make_unique<UnviewedArchive>(files_.OpenArchive(path));
+        return files_.OpenArchive(path);
     }
     std::optional<Failure> MakeFolder(const std::string& /*path*/) override { return std::nullopt; }
     std::unique_ptr<OutputFile> CreateOutput(const std::string& /*path*/) override

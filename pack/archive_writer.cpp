@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "extract/archive_reader.hpp"
 #include "pack/pack.hpp"
 #include "pack/sequential_reader.hpp"
 
@@ -37,8 +38,7 @@ public:
           progress_(progress),
           observer_(observer),
           old_file_(files.OpenArchive(plan.location.archive_path)),
-          old_(*old_file_, plan.location.archive_path),
-          buffer_(kChunkSize)
+          old_(*old_file_, plan.location.archive_path)
     {
     }
 
@@ -139,35 +139,31 @@ private:
         }
     }
 
-    // In spans of a few MiB where the platform copies without us (one
-    // call each, with a checkpoint after it), else in 64 KiB chunks.
+    // Through the window the extraction reads archives with: written from
+    // where the bytes lie where the platform maps files, else copied by the
+    // platform or read; a checkpoint after each span of a few MiB.
     void CopyFile(InputFile& file, const std::string& path)
     {
-        std::uint64_t left = file.Size();
-        while (left != 0) {
-            std::uint64_t chunk = std::min(left, kDirectCopySpan);
-            std::uint64_t moved = out_.CopyFrom(file, chunk);
-            if (moved < chunk) {
-                chunk = std::min(chunk, std::max(moved, kChunkSize));
-            }
-            while (moved < chunk) {
-                const auto want = static_cast<std::size_t>(std::min(chunk - moved, kChunkSize));
-                const std::size_t got = file.Read(std::span(buffer_).first(want));
-                if (got == 0) {
-                    throw ExtractError(Failure{.number = 0,
-                                               .description = "the file became shorter while it was being packed",
-                                               .file = path,
-                                               .offset = file.Size() - left + moved});
+        ArchiveReader reader(file, path);
+        try {
+            for (std::uint64_t left = file.Size(); left != 0;) {
+                const std::uint64_t span = std::min(left, kDirectCopySpan);
+                reader.CopyTo(out_, span);
+                written_ += span;
+                left -= span;
+                progress_.Advance(span);
+                if (left != 0) {
+                    progress_.Checkpoint();
                 }
-                out_.Write(std::span(buffer_).first(got));
-                moved += got;
             }
-            written_ += chunk;
-            left -= chunk;
-            progress_.Advance(chunk);
-            if (left != 0) {
-                progress_.Checkpoint();
+        } catch (const ExtractError& error) {
+            if (error.failure().number != 0 || error.failure().file != path) {
+                throw;
             }
+            throw ExtractError(Failure{.number = 0,
+                                       .description = "the file became shorter while it was being packed",
+                                       .file = path,
+                                       .offset = error.failure().offset});
         }
     }
 
@@ -190,7 +186,6 @@ private:
     PartObserver* observer_;
     std::unique_ptr<InputFile> old_file_;
     SequentialReader old_;
-    std::vector<std::byte> buffer_;
     std::uint64_t written_ = 0;
     std::uint64_t part_start_ = 0;
 };
