@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The benchmark suite in one command:
 #
-#   bench/run.sh [--quick] [--cold] [--data FOLDER] [--repetitions N] [--only a,c,f]
+#   bench/run.sh [--quick] [--cold] [--data FOLDER] [--repetitions N] [--only a,c,f] [--results NAME]
 #
 # Builds the default preset, runs the micro-benchmarks, generates the inputs
-# (a)-(f) into a scratch folder (default build/bench-data) one at a time,
+# (a)-(g) into a scratch folder (default build/bench-data) one at a time,
 # measures quorvel-extractor against cp and tar -xf of the same bytes and
 # writes bench/results/: results.md, results.json, time-vs-size.png and
 # micro.json. --quick uses small inputs and takes a minute or two; the full
@@ -12,7 +12,8 @@
 # after any mass deletion on the same ext4 file system: a file system without
 # a journal creates files slowly for a while after many were deleted.
 # --cold drops the page cache before every run (where allowed). Quick and
-# cold runs write to bench/results/quick/ and bench/results/cold/.
+# cold runs write to bench/results/quick/ and bench/results/cold/, and
+# --results NAME to bench/results/NAME/ (a run of some inputs only, say).
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -22,6 +23,7 @@ quick=""
 cold=""
 repetitions=5
 only=""
+named=""
 
 usage() {
     awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "${BASH_SOURCE[0]}"
@@ -34,6 +36,7 @@ while [[ $# -gt 0 ]]; do
         --data) data="$2"; shift ;;
         --repetitions) repetitions="$2"; shift ;;
         --only) only="$2"; shift ;;
+        --results) named="$2"; shift ;;
         -h|--help) usage; exit 0 ;;
         *) echo "run.sh: unknown argument '$1'" >&2; usage >&2; exit 2 ;;
     esac
@@ -43,6 +46,7 @@ done
 # The full warm run's results are the reference: other runs go beside them.
 if [[ -n "$quick" ]]; then results="$results/quick"; fi
 if [[ -n "$cold" ]]; then results="$results/cold"; fi
+if [[ -n "$named" ]]; then results="$repo/bench/results/$named"; fi
 
 # Room for the largest input five times over (the archive, the extractor's
 # output, cp's copy, the tar archive and what tar -xf unpacks), and for the
