@@ -11,7 +11,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 
-#include "extract/extract_error.hpp"
+#include "platform/posix_descriptor.hpp"
 
 namespace quorvel {
 
@@ -81,11 +81,6 @@ WindowSlot* TakeSlot()
     return nullptr;
 }
 
-[[noreturn]] void ThrowError(int number, const std::string& path)
-{
-    throw ExtractError(Failure{.number = number, .description = std::strerror(number), .file = path, .offset = {}});
-}
-
 }  // namespace
 
 MappedWindows::MappedWindows(int fd, std::string path, std::uint64_t size, WindowSlot& slot)
@@ -126,7 +121,7 @@ std::span<const std::byte> MappedWindows::From(std::uint64_t offset)
     // only fault: the size is looked at again before each window.
     struct stat status {};
     if (::fstat(fd_, &status) != 0) {
-        ThrowError(errno, path_);
+        ThrowPosixError(errno, path_);
     }
     const std::uint64_t end = std::min(static_cast<std::uint64_t>(status.st_size), size_);
     if (offset >= end) {
@@ -136,7 +131,7 @@ std::span<const std::byte> MappedWindows::From(std::uint64_t offset)
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - start));
     void* window = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(start));
     if (window == MAP_FAILED) {
-        ThrowError(errno, path_);
+        ThrowPosixError(errno, path_);
     }
     ::madvise(window, length, MADV_SEQUENTIAL);
     window_ = window;

@@ -11,6 +11,7 @@
 
 #include "extract/extract_error.hpp"
 #include "platform/mapped_windows.hpp"
+#include "platform/posix_descriptor.hpp"
 
 #if defined(__linux__)
 #include <sys/syscall.h>
@@ -20,33 +21,6 @@ namespace quorvel {
 namespace {
 
 constexpr const char* kNotARegularFile = "the name is taken by something that is not a regular file";
-
-[[noreturn]] void ThrowError(int number, const std::string& path, std::string description = {})
-{
-    if (description.empty()) {
-        description = std::strerror(number);
-    }
-    throw ExtractError(Failure{.number = number, .description = std::move(description), .file = path, .offset = {}});
-}
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 void ClearNonBlocking(int fd)
 {
@@ -70,7 +44,7 @@ public:
                 return static_cast<std::size_t>(got);
             }
             if (errno != EINTR) {
-                ThrowError(errno, path_);
+                ThrowPosixError(errno, path_);
             }
         }
     }
@@ -83,7 +57,7 @@ public:
         }
         const std::uint64_t count = std::min(length, size_ - static_cast<std::uint64_t>(position));
         if (::lseek(fd_.get(), static_cast<off_t>(count), SEEK_CUR) < 0) {
-            ThrowError(errno, path_);
+            ThrowPosixError(errno, path_);
         }
         return count;
     }
@@ -124,7 +98,7 @@ public:
                 if (errno == EINTR) {
                     continue;
                 }
-                ThrowError(errno, path_);
+                ThrowPosixError(errno, path_);
             }
             bytes = bytes.subspan(static_cast<std::size_t>(written));
         }
@@ -153,7 +127,7 @@ public:
                 return moved;
             }
             if (count < 0) {
-                ThrowError(errno, path_);
+                ThrowPosixError(errno, path_);
             }
             return moved;  // the archive ended early: the caller finds out
         }
@@ -168,7 +142,7 @@ public:
     void Close() override
     {
         if (::close(fd_.release()) != 0 && errno != EINTR) {
-            ThrowError(errno, path_);
+            ThrowPosixError(errno, path_);
         }
     }
 
@@ -185,17 +159,17 @@ std::unique_ptr<InputFile> PosixFileSystem::OpenArchive(const std::string& path)
     // Non-blocking, so that a FIFO in the archive's place cannot stall the open.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) {
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     if (S_ISDIR(status.st_mode)) {
-        ThrowError(EISDIR, path);
+        ThrowPosixError(EISDIR, path);
     }
     if (!S_ISREG(status.st_mode)) {
-        ThrowError(EINVAL, path, "not a regular file");
+        ThrowPosixError(EINVAL, path, "not a regular file");
     }
     ClearNonBlocking(fd.get());
     return std::make_unique<PosixInputFile>(fd.release(), path, static_cast<std::uint64_t>(status.st_size));
@@ -222,7 +196,7 @@ std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& pat
         return std::make_unique<PosixOutputFile>(fd, path);
     }
     if (errno != EEXIST) {
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     return ReplaceOutput(path);
 }
@@ -234,30 +208,30 @@ std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& pa
     FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
     if (fd.get() < 0) {
         if (errno == ELOOP) {
-            ThrowError(errno, path, "the name is a symbolic link; the extractor never writes through links");
+            ThrowPosixError(errno, path, "the name is a symbolic link; the extractor never writes through links");
         }
         // A FIFO nobody reads, a socket or a device without a driver: none
         // of them can even be opened for writing, and none is a file.
         if (errno == ENXIO) {
-            ThrowError(EINVAL, path, kNotARegularFile);
+            ThrowPosixError(EINVAL, path, kNotARegularFile);
         }
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) {
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     if (!S_ISREG(status.st_mode)) {
-        ThrowError(EINVAL, path, kNotARegularFile);
+        ThrowPosixError(EINVAL, path, kNotARegularFile);
     }
     if (status.st_nlink > 1) {
-        ThrowError(EMLINK, path, "the file has other hard links; overwriting it would change them too");
+        ThrowPosixError(EMLINK, path, "the file has other hard links; overwriting it would change them too");
     }
     // Truncating an empty file would cost a call and, on ext4, an early
     // flush when it is closed (the file system takes it for a file being
     // replaced).
     if (status.st_size != 0 && ::ftruncate(fd.get(), 0) != 0) {
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     ClearNonBlocking(fd.get());
     return std::make_unique<PosixOutputFile>(fd.release(), path);

@@ -14,35 +14,10 @@
 #include <vector>
 
 #include "extract/extract_error.hpp"
+#include "platform/posix_descriptor.hpp"
 
 namespace quorvel {
 namespace {
-
-[[noreturn]] void ThrowError(int number, const std::string& path, bool is_folder = false)
-{
-    throw ExtractError(Failure{.number = number,
-                               .description = std::strerror(number),
-                               .file = path,
-                               .offset = {},
-                               .file_is_a_folder = is_folder});
-}
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::string FolderOf(const std::string& path)
 {
@@ -54,7 +29,7 @@ void Sync(int fd, const std::string& path)
 {
     while (::fsync(fd) != 0) {
         if (errno != EINTR) {
-            ThrowError(errno, path);
+            ThrowPosixError(errno, path);
         }
     }
 }
@@ -67,7 +42,7 @@ void WriteAll(int fd, const std::byte* data, std::size_t size, const std::string
             if (errno == EINTR) {
                 continue;
             }
-            ThrowError(errno, path);
+            ThrowPosixError(errno, path);
         }
         data += written;
         size -= static_cast<std::size_t>(written);
@@ -79,15 +54,15 @@ void WriteAll(int fd, const std::byte* data, std::size_t size, const std::string
 // the pristine one.
 void CopyFile(const std::string& path, const std::string& backup, mode_t mode)
 {
-    Descriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (source.get() < 0) {
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     const std::string partial = backup + ".partial";
     ::unlink(partial.c_str());
-    Descriptor target(::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777));
+    FileDescriptor target(::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777));
     if (target.get() < 0) {
-        ThrowError(errno, partial);
+        ThrowPosixError(errno, partial);
     }
     try {
         std::vector<std::byte> buffer(0x10000);
@@ -97,7 +72,7 @@ void CopyFile(const std::string& path, const std::string& backup, mode_t mode)
                 continue;
             }
             if (got < 0) {
-                ThrowError(errno, path);
+                ThrowPosixError(errno, path);
             }
             if (got == 0) {
                 break;
@@ -106,7 +81,7 @@ void CopyFile(const std::string& path, const std::string& backup, mode_t mode)
         }
         Sync(target.get(), partial);
         if (::link(partial.c_str(), backup.c_str()) != 0 && ::rename(partial.c_str(), backup.c_str()) != 0) {
-            ThrowError(errno, backup);
+            ThrowPosixError(errno, backup);
         }
     } catch (...) {
         ::unlink(partial.c_str());
@@ -121,7 +96,7 @@ std::vector<std::string> PosixPackFileSystem::ListFolder(const std::string& fold
 {
     DIR* directory = ::opendir(folder.c_str());
     if (directory == nullptr) {
-        ThrowError(errno, folder, true);
+        ThrowPosixError(errno, folder, {}, true);
     }
     std::vector<std::string> names;
     errno = 0;
@@ -134,7 +109,7 @@ std::vector<std::string> PosixPackFileSystem::ListFolder(const std::string& fold
     const int failure = errno;
     ::closedir(directory);
     if (failure != 0) {
-        ThrowError(failure, folder, true);
+        ThrowPosixError(failure, folder, {}, true);
     }
     return names;
 }
@@ -165,7 +140,7 @@ std::string PosixPackFileSystem::MakeTemporaryBeside(const std::string& path)
         }
         if (errno != EEXIST || attempt == 100) {
             // Most often the game's folder is not writable: name the folder.
-            ThrowError(errno, FolderOf(path), errno == EACCES || errno == EROFS);
+            ThrowPosixError(errno, FolderOf(path), {}, errno == EACCES || errno == EROFS);
         }
     }
 }
@@ -173,7 +148,7 @@ std::string PosixPackFileSystem::MakeTemporaryBeside(const std::string& path)
 void PosixPackFileSystem::StartFlush(const std::string& path, std::uint64_t offset, std::uint64_t length)
 {
 #if defined(__linux__)
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() >= 0) {
         ::sync_file_range(fd.get(), static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
     }
@@ -186,9 +161,9 @@ void PosixPackFileSystem::StartFlush(const std::string& path, std::uint64_t offs
 
 void PosixPackFileSystem::FlushToDisk(const std::string& path)
 {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     Sync(fd.get(), path);
 }
@@ -206,7 +181,7 @@ bool PosixPackFileSystem::KeepBackup(const std::string& path, const std::string&
     }
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     CopyFile(path, backup, status.st_mode);
     return true;
@@ -216,18 +191,18 @@ void PosixPackFileSystem::ReplaceWith(const std::string& temporary, const std::s
 {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     if (::chmod(temporary.c_str(), status.st_mode & 07777) != 0) {
-        ThrowError(errno, temporary);
+        ThrowPosixError(errno, temporary);
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        ThrowError(errno, path);
+        ThrowPosixError(errno, path);
     }
     // The rename itself must reach the disk, or a crash could bring the
     // old archive back beside a backup that is the same.
     const std::string folder = FolderOf(path);
-    Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.get() >= 0) {
         ::fsync(directory.get());
     }
