@@ -15,10 +15,7 @@ class ListingFileSystem final : public FileSystem {
 public:
     explicit ListingFileSystem(FileSystem& files) : files_(files) {}
 
-    std::unique_ptr<InputFile> OpenArchive(const std::string& path) override
-    {
-        return files_.OpenArchive(path);
-    }
+    std::unique_ptr<InputFile> OpenArchive(const std::string& path) override { return files_.OpenArchive(path); }
     std::optional<Failure> MakeFolder(const std::string& /*path*/) override { return std::nullopt; }
     std::unique_ptr<OutputFile> CreateOutput(const std::string& /*path*/) override
     {
