@@ -26,6 +26,12 @@ struct WindowSlot {
 
 namespace {
 
+#if defined(MAP_POPULATE)
+constexpr int kPopulate = MAP_POPULATE;
+#else
+constexpr int kPopulate = 0;  // macOS: pages come in as they are touched
+#endif
+
 // Windows open at once: an archive being read and, at most, a few beside it.
 std::array<WindowSlot, 8> g_slots;
 std::uintptr_t g_page_size = 0;
@@ -129,7 +135,9 @@ std::span<const std::byte> MappedWindows::From(std::uint64_t offset)
     }
     const std::uint64_t start = offset - offset % g_page_size;
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - start));
-    void* window = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(start));
+    // Populated at once: one read of the window where the cache is cold,
+    // and no page faults while it is searched.
+    void* window = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | kPopulate, fd_, static_cast<off_t>(start));
     if (window == MAP_FAILED) {
         ThrowPosixError(errno, path_);
     }
