@@ -23,9 +23,12 @@ void ArchiveReader::Consume(std::size_t count)
 
 void ArchiveReader::Refill()
 {
-    FinishWrites();
     assert(end_ - begin_ <= kMaxCarry);
     assert(window_end_ < size_);
+    if (listener_ != nullptr) {
+        listener_->WindowMoving();
+    }
+    RequireIntact();
     if (source_ == Source::kUndecided) {
         if (const auto view = file_.View(Position())) {
             source_ = Source::kViews;
@@ -52,7 +55,7 @@ void ArchiveReader::ReadMore()
     begin_ = 0;
     end_ = carried;
     const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kReadSize, size_ - window_end_));
-    const std::size_t got = file_.Read(std::span<std::byte>(buffer_).subspan(end_, wanted));
+    const std::size_t got = file_.ReadAt(window_end_, std::span<std::byte>(buffer_).subspan(end_, wanted));
     if (got == 0) {
         ThrowEndedEarly(window_end_);
     }
@@ -90,98 +93,48 @@ std::span<const std::byte> ArchiveReader::Ensure(std::size_t count)
     return Available();
 }
 
-void ArchiveReader::CopyTo(OutputFile& output, std::uint64_t length)
+std::span<const std::byte> ArchiveReader::Next(std::uint64_t count)
 {
-    assert(length <= Remaining());
-    while (length != 0) {
-        if (begin_ == end_) {
-            const std::uint64_t moved = output.KeepsBytes() ? CopyDirect(output, length) : PassOver(length);
-            window_end_ += moved;
-            length -= moved;
-            if (length == 0) {
-                break;
-            }
-            Refill();
-        }
-        const auto window = Available();
-        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), length));
-        WriteNow(output, window.first(count));
-        Consume(count);
-        length -= count;
+    assert(count != 0 && count <= Remaining());
+    if (begin_ == end_) {
+        Refill();
     }
+    return Available().first(static_cast<std::size_t>(std::min<std::uint64_t>(count, end_ - begin_)));
 }
 
-// A read archive's bytes that are not in the window yet go to the
-// platform's direct copy, if it has one; a view's are written from where
-// they lie, which costs less than the kernel's file-to-file copy.
-std::uint64_t ArchiveReader::CopyDirect(OutputFile& output, std::uint64_t length)
+void ArchiveReader::Skip(std::uint64_t count)
 {
-    if (source_ != Source::kReads) {
-        return 0;
-    }
-    FinishWrites();
-    return output.CopyFrom(file_, length);
+    assert(count <= Remaining());
+    const auto in_window = static_cast<std::size_t>(std::min<std::uint64_t>(count, end_ - begin_));
+    Consume(in_window);
+    count -= in_window;
+    // The next view or read simply starts after them.
+    window_end_ += count;
 }
 
-// Bytes nobody keeps are not looked at: a view simply starts after them.
-std::uint64_t ArchiveReader::PassOver(std::uint64_t length)
+InputFile* ArchiveReader::DirectSource()
 {
-    if (source_ == Source::kReads) {
-        return file_.Skip(length);
-    }
-    return length;
+    return source_ == Source::kReads && begin_ == end_ ? &file_ : nullptr;
 }
 
-void ArchiveReader::WriteOut(OutputFile& output, std::span<const std::byte> bytes)
+void ArchiveReader::MovedOn(std::uint64_t count)
 {
-    HeldBack& held = held_back_;
-    if (held.output == &output && held.bytes.data() + held.bytes.size() == bytes.data()) {
-        held.bytes = {held.bytes.data(), held.bytes.size() + bytes.size()};
-        return;
-    }
-    FinishWrites();
-    if (InWindow(bytes)) {
-        held = {.output = &output, .bytes = bytes};
-    } else {
-        WriteNow(output, bytes);
-    }
-}
-
-void ArchiveReader::FinishWrites()
-{
-    if (held_back_.output != nullptr) {
-        const HeldBack held = std::exchange(held_back_, {});
-        WriteNow(*held.output, held.bytes);
-    }
-    RequireIntact();
+    assert(DirectSource() != nullptr && count <= Remaining());
+    window_end_ += count;
 }
 
 bool ArchiveReader::InWindow(std::span<const std::byte> bytes) const
 {
     const std::less_equal<const std::byte*> not_after;
-    return not_after(window_, bytes.data()) && not_after(bytes.data() + bytes.size(), window_ + end_);
-}
-
-void ArchiveReader::WriteNow(OutputFile& output, std::span<const std::byte> bytes)
-{
-    if (source_ != Source::kViews) {
-        output.Write(bytes);
-        return;
-    }
-    // Bytes of a view that the file has lost fail a write with "bad
-    // address" where the kernel touches them; touched here first, they
-    // read as zeros and the loss is seen for what it is.
-    try {
-        RequireIntact(bytes);
-        output.Write(bytes);
-    } catch (const ExtractError&) {
-        RequireIntact(bytes);
-        throw;
-    }
+    return window_ != nullptr && not_after(window_, bytes.data()) &&
+           not_after(bytes.data() + bytes.size(), window_ + end_);
 }
 
 void ArchiveReader::RequireIntact(std::span<const std::byte> bytes) const
 {
+    if (source_ != Source::kViews) {
+        return;
+    }
     constexpr std::size_t kSmallestPage = 4096;
     const volatile std::byte* const data = bytes.data();
     for (std::size_t at = 0; at < bytes.size(); at += kSmallestPage) {
@@ -190,11 +143,6 @@ void ArchiveReader::RequireIntact(std::span<const std::byte> bytes) const
     if (!bytes.empty()) {
         static_cast<void>(data[bytes.size() - 1]);
     }
-    RequireIntact();
-}
-
-void ArchiveReader::RequireIntact() const
-{
     if (!file_.ViewsIntact()) {
         ThrowEndedEarly(window_end_);
     }
@@ -203,7 +151,7 @@ void ArchiveReader::RequireIntact() const
 void ArchiveReader::ThrowEndedEarly(std::uint64_t offset) const
 {
     throw ExtractError(Failure{
-        .number = 0,
+        .kind = FailureKind::kEndedEarly,
         .description = "the archive ended early; it was " + std::to_string(size_) +
                        " bytes long when opened (was it changed while being read?)",
         .file = path_,

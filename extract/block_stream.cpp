@@ -4,34 +4,27 @@
 #include <array>
 #include <cstring>
 
+#include "extract/archive_format.hpp"
 #include "extract/archive_reader.hpp"
 #include "extract/entry_writer.hpp"
-#include "extract/little_endian.hpp"
 #include "extract/riff_carver.hpp"
 
 namespace quorvel {
 namespace {
 
-constexpr std::uint64_t kChunkSize = 0x10000;
-constexpr std::uint64_t kLengthFieldSize = 4;
-constexpr std::uint64_t kSignatureSize = 4;
+constexpr std::uint64_t kChunkSize = format::kChunkSize;
+constexpr std::uint64_t kLengthFieldSize = format::kLengthFieldSize;
+constexpr std::uint64_t kSignatureSize = format::kSignatureSize;
 // A RIFF block is carved a chunk (and the bytes a read carries over) at a time.
 constexpr std::uint64_t kFeedSize = kChunkSize + ArchiveReader::kMaxCarry;
-
-bool HasSignature(std::span<const std::byte> bytes, const char (&signature)[5])
-{
-    return std::memcmp(bytes.data(), signature, kSignatureSize) == 0;
-}
 
 // A block whose payload has no room for a signature is empty or short by its
 // length; one that lacks it because the archive ended early is data.
 EntryKind KindWithoutSignature(std::int64_t block_length)
 {
-    constexpr auto kShortest = static_cast<std::int64_t>(kLengthFieldSize);
-    constexpr auto kLongest = static_cast<std::int64_t>(kLengthFieldSize + kSignatureSize) - 1;
-    return block_length <= kShortest  ? EntryKind::kEmpty
-           : block_length <= kLongest ? EntryKind::kShort
-                                      : EntryKind::kData;
+    return format::IsEmptyBlock(block_length)   ? EntryKind::kEmpty
+           : format::IsShortBlock(block_length) ? EntryKind::kShort
+                                                : EntryKind::kData;
 }
 
 // Accounts a span of `length` bytes in 64 KiB chunks: each chunk is added to
@@ -110,8 +103,8 @@ public:
 private:
     std::int64_t ReadLength()
     {
-        const auto field = reader_.Ensure(kLengthFieldSize).first<4>();
-        const std::int32_t length = LoadInt32(field);
+        const auto field = reader_.Ensure(kLengthFieldSize).first<format::kLengthFieldSize>();
+        const std::int32_t length = format::LoadInt32(field);
         reader_.Consume(kLengthFieldSize);
         return length;
     }
@@ -127,13 +120,13 @@ private:
             return;
         }
         const auto signature = reader_.Ensure(kSignatureSize);
-        if (HasSignature(signature, "RIFF")) {
+        if (format::HasSignature(signature, format::kRiff)) {
             const std::uint64_t block_offset = reader_.Position();
             reader_.Consume(kSignatureSize);
             CarveRiffBlock(block_offset, static_cast<std::uint64_t>(payload) - kSignatureSize);
         } else {
             CopyBlock(static_cast<std::uint64_t>(payload),
-                      HasSignature(signature, "AVQF") ? EntryKind::kAvqf : EntryKind::kData);
+                      format::HasSignature(signature, format::kAvqf) ? EntryKind::kAvqf : EntryKind::kData);
         }
     }
 
@@ -144,7 +137,7 @@ private:
         ChunkedProgress progress(listener_, length, ChunkedProgress::LastChunk::kLeftToTheBlock);
         for (std::uint64_t copied = 0; copied < length;) {
             const std::uint64_t chunk = std::min(kChunkSize, length - copied);
-            reader_.CopyTo(output_, chunk);
+            output_.CopyFromArchive(chunk);
             copied += chunk;
             progress.Reached(copied);
         }
@@ -217,10 +210,18 @@ ArchiveLocation ArchiveLocation::OfRun(const FileSystem& files, const std::strin
 void ExtractArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener)
 {
     listener.StatusChanged("Extracting: " + location.name);
-    // Opened once to check that it is there before anything is created.
+    // Opened and closed once before anything else, so that a missing or
+    // unreadable archive is reported before its folder is made: a run that
+    // names the wrong game folder leaves nothing behind.
     files.OpenArchive(location.archive_path);
     const auto archive = files.OpenArchive(location.archive_path);
     BlockStream stream(location, files, *archive, files.MakeFolder(location.output_folder), listener);
+    stream.Run();
+}
+
+void WalkArchive(const ArchiveLocation& location, InputFile& archive, FileSystem& files, ExtractionListener& listener)
+{
+    BlockStream stream(location, files, archive, std::nullopt, listener);
     stream.Run();
 }
 

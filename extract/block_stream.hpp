@@ -33,6 +33,10 @@ struct ArchiveLocation {
 // and per carved sound. Throws ExtractError on failure; files finished
 // before then stay, the one being written is removed.
 void ExtractArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener);
+// The block stream alone, over an archive that is open already, for runs
+// that open it for reasons of their own: makes no folder and checks nothing
+// first.
+void WalkArchive(const ArchiveLocation& location, InputFile& archive, FileSystem& files, ExtractionListener& listener);
 // The same for {name}.pak in the current folder, into the folder {name}.
 void ExtractArchive(const std::string& name, FileSystem& files, ExtractionListener& listener);
 

@@ -25,7 +25,7 @@ EntryWriter::EntryWriter(FileSystem& files, std::string name, std::string folder
       folder_(std::move(folder)),
       folder_failure_(std::move(folder_failure)),
       listener_(listener),
-      archive_(archive)
+      window_writer_(archive)
 {
 }
 
@@ -34,6 +34,7 @@ EntryWriter::EntryWriter(FileSystem& files, std::string name) : EntryWriter(file
 EntryWriter::~EntryWriter()
 {
     if (current_) {
+        window_writer_.Drop(*current_);
         current_.reset();
         files_.RemoveOutput(current_path_);
     }
@@ -52,6 +53,12 @@ void EntryWriter::Create(EntryKind kind, std::uint64_t offset)
     try {
         current_ = files_.CreateOutput(current_path_);
     } catch (const ExtractError& error) {
+        // Only the file system's own refusals; a refusal of the pack's
+        // checks, which stand in for the file system there, goes on as it is.
+        const FailureKind kind = error.failure().kind;
+        if (kind != FailureKind::kSystem && kind != FailureKind::kNotAFile) {
+            throw;
+        }
         // No file can be made in a folder that could not be made: the
         // folder's own error names the cause (say, a game folder the user
         // may not write in) where the file's would only say it is missing.
@@ -66,29 +73,22 @@ void EntryWriter::Write(std::span<const std::byte> bytes)
     if (bytes.empty()) {
         return;
     }
-    if (archive_ != nullptr) {
-        archive_->WriteOut(*current_, bytes);
-    } else {
-        current_->Write(bytes);
-    }
+    window_writer_.Write(*current_, bytes);
     KeepHead(bytes);
     entry_.size += bytes.size();
 }
 
-std::uint64_t EntryWriter::CopyFrom(InputFile& input, std::uint64_t length)
+void EntryWriter::CopyFromArchive(std::uint64_t length)
 {
     assert(current_);
-    const std::uint64_t moved = current_->CopyFrom(input, length);
-    entry_.size += moved;
-    return moved;
+    window_writer_.Copy(*current_, length);
+    entry_.size += length;
 }
 
 void EntryWriter::Close()
 {
     if (current_) {
-        if (archive_ != nullptr) {
-            archive_->FinishWrites();
-        }
+        window_writer_.Finish();
         current_->Close();
         current_.reset();
         if (listener_ != nullptr) {

@@ -11,6 +11,7 @@
 #include "extract/entry.hpp"
 #include "extract/extraction_listener.hpp"
 #include "extract/file_system.hpp"
+#include "extract/window_writer.hpp"
 
 namespace quorvel {
 
@@ -23,33 +24,35 @@ std::string EntryFileName(std::string_view name, std::int64_t number, std::strin
 // the writer is destroyed (the run failed or was stopped while writing it)
 // is incomplete and gets removed; a file closed whole is told to the
 // listener, if there is one.
-class EntryWriter final : public OutputFile {
+class EntryWriter final {
 public:
     // Files {name}_{NNNN}{ext} in `folder`. `folder_failure`: why that
     // folder could not be made, if it could not; reported in place of the
     // first file creation's error.
-    // `archive`, if given, is where the written bytes come from: it writes
-    // them, a window's worth at a time, and no file is kept once the archive
-    // turns out to have lost bytes under a view.
+    // `archive`, if given, is where the written bytes come from: a window's
+    // worth of them goes out at a time, and no file is kept once the
+    // archive turns out to have lost bytes under a view.
     EntryWriter(FileSystem& files, std::string name, std::string folder, std::optional<Failure> folder_failure,
                 ExtractionListener* listener, ArchiveReader* archive = nullptr);
     // Files in the folder {name}, with nobody listening.
     EntryWriter(FileSystem& files, std::string name);
-    ~EntryWriter() override;
+    ~EntryWriter();
     EntryWriter(const EntryWriter&) = delete;
     EntryWriter& operator=(const EntryWriter&) = delete;
 
     void NextNumber() { ++entry_number_; }
+    std::int64_t Number() const { return entry_number_; }
 
     // Closes the current output, then creates (or truncates) the file for
     // the current number and kind, whose first byte lies at `offset` of
     // the archive, and makes it the current output.
     void Create(EntryKind kind, std::uint64_t offset);
-    void Write(std::span<const std::byte> bytes) override;
-    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override;
-    bool KeepsBytes() const override { return !current_ || current_->KeepsBytes(); }
+    void Write(std::span<const std::byte> bytes);
+    // Moves the archive's next `length` bytes into the current output
+    // (see WindowWriter::Copy). Requires an archive.
+    void CopyFromArchive(std::uint64_t length);
     // Closing when no output is open does nothing.
-    void Close() override;
+    void Close();
 
 private:
     void KeepHead(std::span<const std::byte> bytes);
@@ -59,7 +62,7 @@ private:
     std::string folder_;
     std::optional<Failure> folder_failure_;
     ExtractionListener* listener_;
-    ArchiveReader* archive_;
+    WindowWriter window_writer_;
     std::int64_t entry_number_ = 0;
     std::unique_ptr<OutputFile> current_;
     std::string current_path_;

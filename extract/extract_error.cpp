@@ -4,7 +4,8 @@ namespace quorvel {
 
 std::string Failure::Describe() const
 {
-    std::string text = "Error " + std::to_string(number) + ": " + description;
+    std::string text =
+        kind == FailureKind::kSystem ? "Error " + std::to_string(number) + ": " + description : description;
     if (!file.empty()) {
         text += (file_is_a_folder ? "\nFolder: " : "\nFile: ") + file;
     }
@@ -12,6 +13,11 @@ std::string Failure::Describe() const
         text += "\nOffset: " + std::to_string(*offset);
     }
     return text;
+}
+
+void ThrowNotAFile(const std::string& path, std::string description)
+{
+    throw ExtractError(Failure{.kind = FailureKind::kNotAFile, .description = std::move(description), .file = path});
 }
 
 ExtractError::ExtractError(Failure failure) : std::runtime_error(failure.Describe()), failure_(std::move(failure)) {}

@@ -11,18 +11,18 @@
 
 namespace quorvel {
 
-// An archive opened for reading, other writers locked out where the platform
-// allows it.
+// A file opened for reading (an archive, or a file a pack reads back),
+// other writers locked out where the platform allows it. It has no position
+// of its own: each read names its offset, so that any number of readers can
+// share one open file.
 class InputFile {
 public:
     virtual ~InputFile() = default;
+    // The size when the file was opened.
     virtual std::uint64_t Size() = 0;
-    // Reads up to buffer.size() bytes at the current position; returns 0 only
-    // at the end of the file. Throws ExtractError on failure.
-    virtual std::size_t Read(std::span<std::byte> buffer) = 0;
-    // Moves the position on by up to `length` bytes without reading them,
-    // never past the end; returns by how much (0 where the file cannot seek).
-    virtual std::uint64_t Skip(std::uint64_t /*length*/) { return 0; }
+    // Reads up to buffer.size() bytes from `offset` on; returns 0 only at or
+    // past the end of the file. Throws ExtractError on failure.
+    virtual std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) = 0;
 
     // The fewest bytes a view holds when the file has that many more.
     static constexpr std::size_t kMinimumView = 256;
@@ -46,11 +46,14 @@ public:
     virtual ~OutputFile() = default;
     // Writes all of bytes or throws ExtractError.
     virtual void Write(std::span<const std::byte> bytes) = 0;
-    // Moves `length` bytes from the input's current position straight into
-    // this file. Returns how many were moved; fewer (even 0) means the caller
+    // Moves `length` bytes of `input`, from `offset` on, straight into this
+    // file. Returns how many were moved; fewer (even 0) means the caller
     // must move the rest itself. Lets a platform skip user-space copies for
     // spans that need no inspection.
-    virtual std::uint64_t CopyFrom(InputFile& /*input*/, std::uint64_t /*length*/) { return 0; }
+    virtual std::uint64_t CopyFrom(InputFile& /*input*/, std::uint64_t /*offset*/, std::uint64_t /*length*/)
+    {
+        return 0;
+    }
     // False for an output that throws its bytes away: whole spans meant for
     // it are then passed over without being read.
     virtual bool KeepsBytes() const { return true; }

@@ -39,4 +39,10 @@ void ListArchive(const ArchiveLocation& location, FileSystem& files, ExtractionL
     ExtractArchive(location, listing, listener);
 }
 
+void ListArchive(const ArchiveLocation& location, InputFile& archive, FileSystem& files, ExtractionListener& listener)
+{
+    ListingFileSystem listing(files);
+    WalkArchive(location, archive, listing, listener);
+}
+
 }  // namespace quorvel

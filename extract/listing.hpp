@@ -10,5 +10,8 @@ namespace quorvel {
 // byte, so the listing cannot disagree with an extraction. Blocks written
 // whole are skipped, not read, where the archive can seek.
 void ListArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener);
+// The same over an archive that is open already; checks nothing first and
+// tells no status.
+void ListArchive(const ArchiveLocation& location, InputFile& archive, FileSystem& files, ExtractionListener& listener);
 
 }  // namespace quorvel

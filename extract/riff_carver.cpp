@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "extract/little_endian.hpp"
+#include "extract/archive_format.hpp"
 #include "extract/riff_search.hpp"
 
 namespace quorvel {
 namespace {
 
-constexpr std::array<std::byte, 4> kRiff = {std::byte{'R'}, std::byte{'I'}, std::byte{'F'}, std::byte{'F'}};
+using format::kRiff;
 
 // Length of the longest end of `bytes` (from `from` on) that could be the
 // start of a "RIFF" completed by the next bytes of the block.
@@ -117,7 +117,7 @@ void RiffCarver::Route(std::span<const std::byte> bytes)
         if (piece_length_ < kSizeFieldEnd) {
             return;
         }
-        kept_length_ = std::int64_t{LoadInt32(std::span(header_).subspan<4, 4>())} + 8;
+        kept_length_ = format::KeptLength(format::LoadInt32(std::span(header_).subspan<4, 4>()));
         Emit(std::span(header_).first(kSizeFieldEnd), 0);
     }
     if (piece_length_ < kHeaderSize) {

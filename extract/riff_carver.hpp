@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "extract/archive_format.hpp"
 #include "extract/entry_writer.hpp"
 
 namespace quorvel {
@@ -48,8 +49,8 @@ private:
 
     // A header is "RIFF", the size and the form type: a "RIFF" closer than
     // this to the start of its piece cannot be weighed against that form type.
-    static constexpr std::size_t kHeaderSize = 12;
-    static constexpr std::size_t kSizeFieldEnd = 8;
+    static constexpr std::size_t kHeaderSize = format::kRiffHeaderSize;
+    static constexpr std::size_t kSizeFieldEnd = format::kRiffSizeFieldEnd;
 
     EntryWriter& output_;
     std::array<std::byte, kHeaderSize> header_{};

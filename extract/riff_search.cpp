@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "extract/archive_format.hpp"
+
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #define QUORVEL_HAVE_SSE2 1
@@ -16,12 +18,14 @@ namespace {
 // further on is 'F', many positions at a time, and only check those few
 // candidates in full. The two outer letters, unlike the first two, are never
 // both found at that distance in the worst case "RIFRIFRIF...".
-constexpr std::size_t kRiffLength = 4;
-constexpr std::size_t kLastLetter = 3;
+constexpr std::size_t kRiffLength = format::kRiff.size();
+constexpr std::size_t kLastLetter = kRiffLength - 1;
+constexpr auto kFirstByte = std::to_integer<std::uint8_t>(format::kRiff.front());
+constexpr auto kLastByte = std::to_integer<std::uint8_t>(format::kRiff.back());
 
 bool HasRiffAt(const std::byte* at)
 {
-    return std::memcmp(at, "RIFF", kRiffLength) == 0;
+    return std::memcmp(at, format::kRiff.data(), kRiffLength) == 0;
 }
 
 constexpr std::uint64_t EveryByte(std::uint8_t value)
@@ -73,8 +77,8 @@ std::size_t FindRiffSse2(std::span<const std::byte> bytes, std::size_t from)
     }
     constexpr std::size_t kStep = 16;
     const std::byte* data = bytes.data();
-    const __m128i first = _mm_set1_epi8('R');
-    const __m128i last = _mm_set1_epi8('F');
+    const __m128i first = _mm_set1_epi8(static_cast<char>(kFirstByte));
+    const __m128i last = _mm_set1_epi8(static_cast<char>(kLastByte));
     std::size_t at = from;
     for (; at + kStep + kLastLetter <= bytes.size(); at += kStep) {
         const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
@@ -105,7 +109,7 @@ std::size_t FindRiffPortable(std::span<const std::byte> bytes, std::size_t from)
     std::size_t at = from;
     for (; at + kStep + kLastLetter <= bytes.size(); at += kStep) {
         std::uint64_t candidates =
-            BytesEqual(LoadWord(data + at), 'R') & BytesEqual(LoadWord(data + at + kLastLetter), 'F');
+            BytesEqual(LoadWord(data + at), kFirstByte) & BytesEqual(LoadWord(data + at + kLastLetter), kLastByte);
         while (candidates != 0) {
             const int offset = FirstFlaggedByte(candidates);
             if (HasRiffAt(data + at + static_cast<std::size_t>(offset))) {

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "extract/archive_format.hpp"
+
 namespace quorvel {
 namespace {
 
-constexpr std::size_t kRiffHeaderSize = 12;
+constexpr std::size_t kRiffHeaderSize = format::kRiffHeaderSize;
 constexpr std::size_t kChunkHeaderSize = 8;
 constexpr std::size_t kPcmFormatSize = 16;
 

@@ -46,15 +46,20 @@ struct CoreRun {
     std::uint64_t progress = 0;
 };
 
-CoreRun RunCore(std::span<const std::byte> archive, const RunOptions& options)
+void ServeAsTheRunDoes(testing::MemoryFileSystem& files, const RunOptions& options)
 {
-    testing::MemoryFileSystem files;
-    files.AddArchive(ArchivePath(kName), archive);
     if (options.views) {
         files.ServeViews(options.read_limit);
     } else if (options.read_limit != 0) {
         files.LimitReadSize(options.read_limit);
     }
+}
+
+CoreRun RunCore(std::span<const std::byte> archive, const RunOptions& options)
+{
+    testing::MemoryFileSystem files;
+    files.AddArchive(ArchivePath(kName), archive);
+    ServeAsTheRunDoes(files, options);
     if (options.fault == Fault::kWriteFailure) {
         files.FailWritesAfter(options.fault_at);
     }
@@ -135,23 +140,29 @@ std::string OutputPath(const model::File& file)
 
 class EntryCollector final : public testing::RecordingListener {
 public:
-    void EntryFinished(const Entry& entry) override { sizes[entry.RelativePath()] = entry.size; }
-    std::map<std::string, std::uint64_t> sizes;
+    void EntryFinished(const Entry& entry) override
+    {
+        files[entry.RelativePath()] = {entry.size, entry.size == 0 ? 0 : entry.offset};
+    }
+    std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> files;  // size, offset of a file with bytes
 };
 
-// The listing is the truth about extraction: the same names, the same sizes.
-void CheckListing(std::span<const std::byte> archive, const CoreRun& run)
+// The listing is the truth about extraction: the same names, the same
+// sizes, at the offsets the model gives, whether the archive is read or
+// viewed, however its blocks lie across the windows.
+void CheckListing(std::span<const std::byte> archive, const model::Extraction& expected, const RunOptions& options)
 {
     testing::MemoryFileSystem files;
     files.AddArchive(ArchivePath(kName), archive);
+    ServeAsTheRunDoes(files, options);
     EntryCollector listed;
     ListArchive(ArchiveLocation::Of(files, kName), files, listed);
-    std::map<std::string, std::uint64_t> written;
-    for (const auto& [path, bytes] : run.outputs) {
-        written[path] = bytes.size();
+    std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> model_files;
+    for (const model::File& file : expected.files) {
+        model_files[OutputPath(file)] = {file.bytes.size, file.bytes.size == 0 ? 0 : file.bytes.offset};
     }
-    Expect(listed.sizes == written, "the listing differs from what the extraction wrote");
-    Expect(listed.truncation.has_value() == run.truncation.has_value(), "the listing tells another truncation");
+    Expect(listed.files == model_files, "the listing differs from the files extraction writes");
+    Expect(listed.truncation.has_value() == expected.truncated, "the listing tells another truncation");
     Expect(files.Outputs().empty(), "the listing wrote a file");
 }
 
@@ -162,18 +173,22 @@ public:
 };
 
 // Packing the files of a complete run without edits gives the archive back
-// byte for byte; a truncated archive comes back whole, and extracting it
-// gives the same files.
-void CheckPack(std::span<const std::byte> archive, const CoreRun& run)
+// byte for byte, and its dry run says nothing changes; a truncated archive
+// comes back whole, and extracting it gives the same files.
+void CheckPack(std::span<const std::byte> archive, const CoreRun& run, const RunOptions& options)
 {
     testing::MemoryFileSystem files;
     files.AddArchive(ArchivePath(kName), archive);
+    ServeAsTheRunDoes(files, options);
     files.MakeFolder(kName);
     for (const auto& [path, bytes] : run.outputs) {
         files.SetOutput(path, bytes);
     }
     QuietPackListener listener;
     try {
+        const PackResult dry_run =
+            PackArchive(ArchiveLocation::Of(files, kName), files, files, listener, PackMode::kDryRun);
+        Expect(dry_run.changes.empty() == !run.truncation, "the dry run of an unedited extraction tells changes");
         PackArchive(ArchiveLocation::Of(files, kName), files, files, listener, PackMode::kReplace);
     } catch (const PackRefused& refusal) {
         Finding(std::string("the pack of an unedited extraction was refused: ") + refusal.what());
@@ -193,7 +208,8 @@ void CheckPack(std::span<const std::byte> archive, const CoreRun& run)
            "the repaired archive extracts to other files\n" + DescribeOutputs(again.Outputs(), run.outputs));
 }
 
-void CheckCompleteRun(std::span<const std::byte> archive, const CoreRun& run, const model::Extraction& expected)
+void CheckCompleteRun(std::span<const std::byte> archive, const CoreRun& run, const model::Extraction& expected,
+                      const RunOptions& options)
 {
     Expect(!run.failure, "the run failed: " + (run.failure ? run.failure->Describe() : ""));
     Expect(!run.cancelled, "the run was cancelled without being asked to");
@@ -204,8 +220,8 @@ void CheckCompleteRun(std::span<const std::byte> archive, const CoreRun& run, co
     Expect(run.progress == expected.progress, "the progress differs from the model's: " + std::to_string(run.progress) +
                                                   " instead of " + std::to_string(expected.progress));
     CheckCoverage(archive, run, expected);
-    CheckListing(archive, run);
-    CheckPack(archive, run);
+    CheckListing(archive, expected, options);
+    CheckPack(archive, run, options);
 }
 
 // A run stopped by a fault keeps the files finished before it, whole, and
@@ -277,7 +293,7 @@ void CheckArchive(std::span<const std::byte> archive, const RunOptions& options)
         Expect(options.fault != Fault::kNone, "the run failed: " + (run.failure ? run.failure->Describe() : ""));
         CheckStoppedRun(archive, run, expected, options.fault);
     } else {
-        CheckCompleteRun(archive, run, expected);
+        CheckCompleteRun(archive, run, expected, options);
     }
 }
 

@@ -58,15 +58,12 @@ std::string ArchivePlan::FilePath(const FileSystem& files, const PlannedBlock& b
     return files.Join(location.output_folder, FileName(block, index));
 }
 
-ArchivePlan PlanArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& progress)
+ArchivePlan PlanArchive(const ArchiveLocation& location, InputFile& archive, FileSystem& files,
+                        ExtractionListener& progress)
 {
-    ArchivePlan plan{.location = location,
-                     .archive_size = files.OpenArchive(location.archive_path)->Size(),
-                     .blocks = {},
-                     .kinds = {},
-                     .truncation = {}};
+    ArchivePlan plan{.location = location, .archive_size = archive.Size(), .blocks = {}, .kinds = {}, .truncation = {}};
     PlanRecorder recorder(plan, progress);
-    ListArchive(location, files, recorder);
+    ListArchive(location, archive, files, recorder);
     return plan;
 }
 

@@ -43,8 +43,9 @@ struct ArchivePlan {
     std::size_t FileCount() const { return kinds.size(); }
 };
 
-// Walks the archive with the real block stream, writing nothing. `progress`
-// hears the walk's Advance and Checkpoint calls (and so may stop it).
-ArchivePlan PlanArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& progress);
+// Walks the open archive with the real block stream, writing nothing.
+// `progress` hears the walk's Advance and Checkpoint calls (and so may stop it).
+ArchivePlan PlanArchive(const ArchiveLocation& location, InputFile& archive, FileSystem& files,
+                        ExtractionListener& progress);
 
 }  // namespace quorvel

@@ -6,8 +6,7 @@
 #include <unordered_set>
 
 #include "pack/archive_plan.hpp"
-#include "pack/archive_writer.hpp"
-#include "pack/sequential_reader.hpp"
+#include "pack/new_archive.hpp"
 #include "pack/verification.hpp"
 
 namespace quorvel {
@@ -76,75 +75,6 @@ std::vector<std::string> CheckFolder(const ArchivePlan& plan, PackFileSystem& pa
     return ignored;
 }
 
-// An output that writes nothing but notes which parts of the new archive
-// differ from the old one.
-class DiffingOutput final : public OutputFile, public PartObserver {
-public:
-    DiffingOutput(const ArchivePlan& plan, FileSystem& files, std::vector<BlockChange>& changes)
-        : plan_(plan),
-          old_file_(files.OpenArchive(plan.location.archive_path)),
-          old_(*old_file_, plan.location.archive_path),
-          changes_(changes)
-    {
-    }
-
-    void PartStarted(const PlannedBlock* block, std::uint64_t old_offset, std::uint64_t old_size) override
-    {
-        block_ = block;
-        old_offset_ = old_offset;
-        old_size_ = old_size;
-        compared_ = 0;
-        differs_ = false;
-        old_.SkipTo(old_offset);
-    }
-
-    void Write(std::span<const std::byte> bytes) override
-    {
-        while (!differs_ && !bytes.empty() && compared_ < old_size_) {
-            const auto old =
-                old_.Next(static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), old_size_ - compared_)));
-            if (old.empty() || std::memcmp(old.data(), bytes.data(), old.size()) != 0) {
-                differs_ = true;
-                break;
-            }
-            compared_ += old.size();
-            bytes = bytes.subspan(old.size());
-        }
-        differs_ = differs_ || !bytes.empty();
-    }
-
-    void PartFinished(std::uint64_t new_size) override
-    {
-        if (!differs_ && new_size == old_size_) {
-            return;
-        }
-        BlockChange change{.offset = old_offset_,
-                           .old_size = old_size_,
-                           .new_size = new_size,
-                           .files = {},
-                           .final_field = block_ == nullptr};
-        if (block_ != nullptr) {
-            for (std::size_t i = 0; i < block_->file_count; ++i) {
-                change.files.push_back(plan_.location.name + "/" + plan_.FileName(*block_, i));
-            }
-        }
-        changes_.push_back(std::move(change));
-    }
-
-    void Close() override {}
-
-private:
-    const ArchivePlan& plan_;
-    std::unique_ptr<InputFile> old_file_;
-    SequentialReader old_;
-    std::vector<BlockChange>& changes_;
-    const PlannedBlock* block_ = nullptr;
-    std::uint64_t old_offset_ = 0;
-    std::uint64_t old_size_ = 0;
-    std::uint64_t compared_ = 0;
-    bool differs_ = false;
-};
-
 // The temporary file until it has taken the archive's place: removed,
 // whatever ended the pack, if it has not.
 class TemporaryArchive {
@@ -187,9 +117,9 @@ public:
         out_->Write(bytes);
         Wrote(bytes.size());
     }
-    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override
+    std::uint64_t CopyFrom(InputFile& input, std::uint64_t offset, std::uint64_t length) override
     {
-        const std::uint64_t moved = out_->CopyFrom(input, length);
+        const std::uint64_t moved = out_->CopyFrom(input, offset, length);
         Wrote(moved);
         return moved;
     }
@@ -216,13 +146,57 @@ private:
     std::uint64_t flushed_ = 0;
 };
 
-std::uint64_t WriteTemporary(const ArchivePlan& plan, FileSystem& files, PackFileSystem& pack_files,
-                             const std::string& path, PackProgress& progress)
+// What has the backup's name must be the archive as it was before an
+// earlier pack, or nothing: anything else (a folder, a link that may point
+// anywhere or at the archive itself, an empty file) would leave the old
+// archive nowhere once the new one takes its name.
+void CheckBackupName(PackFileSystem& pack_files, const std::string& backup)
+{
+    const char* what = nullptr;
+    switch (pack_files.LookAt(backup)) {
+        case PackFileSystem::Found::kNothing:
+        case PackFileSystem::Found::kFileWithBytes:
+            return;
+        case PackFileSystem::Found::kEmptyFile:
+            what = "an empty file";
+            break;
+        case PackFileSystem::Found::kFolder:
+            what = "a folder";
+            break;
+        case PackFileSystem::Found::kLink:
+            what = "a symbolic link";
+            break;
+        case PackFileSystem::Found::kOther:
+            what = "not a regular file";
+            break;
+    }
+    throw PackRefused(backup, std::string("is ") + what +
+                                  ", not an earlier copy of the archive; move it away, so that the pack can keep "
+                                  "the archive it replaces under that name");
+}
+
+// The old archive under the backup's name, or an earlier backup there as
+// it is. Returns whether a backup was made.
+bool KeepBackup(PackFileSystem& pack_files, const std::string& archive, const std::string& backup)
+{
+    for (;;) {
+        CheckBackupName(pack_files, backup);
+        if (pack_files.LookAt(backup) == PackFileSystem::Found::kFileWithBytes) {
+            return false;
+        }
+        if (pack_files.MakeBackup(archive, backup)) {
+            return true;
+        }
+        // Something took the name meanwhile: look again.
+    }
+}
+
+void WriteTemporary(const NewArchive& layout, InputFile& old_archive, FileSystem& files, PackFileSystem& pack_files,
+                    const std::string& path, PackProgress& progress)
 {
     FlushingOutput out(files.CreateOutput(path), pack_files, path);
-    const std::uint64_t size = WriteArchive(plan, files, out, progress);
+    WriteNewArchive(layout, old_archive, files, out, progress);
     out.Close();
-    return size;
 }
 
 }  // namespace
@@ -231,10 +205,16 @@ PackResult PackArchive(const ArchiveLocation& location, FileSystem& files, PackF
                        PackListener& listener, PackMode mode)
 {
     listener.StatusChanged("Packing: " + location.name);
-    const std::uint64_t old_size = files.OpenArchive(location.archive_path)->Size();
-    // Walk, write and verify: about three times the archive.
+    const std::string backup = location.archive_path + ".bak";
+    CheckBackupName(pack_files, backup);
+    // Opened once: walked for its blocks, then read again for the bytes
+    // the new archive keeps (and, on a dry run, compares with).
+    const auto archive = files.OpenArchive(location.archive_path);
+    const std::uint64_t old_size = archive->Size();
+    // Walk, write and verify: about three times the archive; a dry run
+    // does not write.
     PackProgress progress(listener, mode == PackMode::kDryRun ? 2 * old_size : 3 * old_size);
-    const ArchivePlan plan = PlanArchive(location, files, progress);
+    const ArchivePlan plan = PlanArchive(location, *archive, files, progress);
     PackResult result{.old_size = plan.archive_size,
                       .new_size = 0,
                       .blocks = plan.blocks.size(),
@@ -242,20 +222,22 @@ PackResult PackArchive(const ArchiveLocation& location, FileSystem& files, PackF
                       .ignored = CheckFolder(plan, pack_files),
                       .repaired = plan.truncation,
                       .backup_made = false,
-                      .backup_path = location.archive_path + ".bak"};
+                      .backup_path = backup};
+    const NewArchive layout = NewArchive::LayOut(plan, files);
+    result.new_size = layout.Size();
+    progress.SetTotal(progress.done() + (mode == PackMode::kDryRun ? 1 : 2) * layout.Size());
     if (mode == PackMode::kDryRun) {
-        DiffingOutput diff(plan, files, result.changes);
-        result.new_size = WriteArchive(plan, files, diff, progress, &diff);
+        const auto new_archive = ReadNewArchive(layout, *archive, files, &result.changes);
+        VerifyArchive(plan, *new_archive, "the new " + ArchivePath(location.name), files, progress);
         return result;
     }
     TemporaryArchive temporary(pack_files, location.archive_path);
-    result.new_size = WriteTemporary(plan, files, pack_files, temporary.path(), progress);
-    progress.SetTotal(progress.done() + result.new_size);
+    WriteTemporary(layout, *archive, files, pack_files, temporary.path(), progress);
     // Checked while the disk still writes it out; the flush then waits for
     // what is left, before anything of the old archive is touched.
-    VerifyArchive(plan, temporary.path(), files, progress);
+    VerifyArchive(plan, *files.OpenArchive(temporary.path()), temporary.path(), files, progress);
     pack_files.FlushToDisk(temporary.path());
-    result.backup_made = pack_files.KeepBackup(location.archive_path, result.backup_path);
+    result.backup_made = KeepBackup(pack_files, location.archive_path, backup);
     pack_files.ReplaceWith(temporary.path(), location.archive_path);
     temporary.Renamed();
     return result;

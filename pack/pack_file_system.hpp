@@ -20,8 +20,6 @@ public:
     // The names of everything in `folder` (files or not), in no order.
     // Throws ExtractError when the folder cannot be read.
     virtual std::vector<std::string> ListFolder(const std::string& folder) = 0;
-    // Whether anything (a file, a folder, a link) has this name.
-    virtual bool Exists(const std::string& path) = 0;
     virtual bool IsFolder(const std::string& path) = 0;
 
     // Makes a new empty file beside `path` under a name no other file has
@@ -37,10 +35,14 @@ public:
     // the system's cache, so that a crash after the rename cannot leave an
     // empty archive behind.
     virtual void FlushToDisk(const std::string& path) = 0;
-    // Keeps `path` as `backup` by a hard link, or a copy where links cannot
-    // be made, so that `path` itself never goes missing. An existing
-    // `backup` is never replaced: returns false and leaves it as it is.
-    virtual bool KeepBackup(const std::string& path, const std::string& backup) = 0;
+    // What has the name `path`, seen without following a link.
+    enum class Found { kNothing, kFileWithBytes, kEmptyFile, kFolder, kLink, kOther };
+    virtual Found LookAt(const std::string& path) = 0;
+    // Makes `backup` a hard link to `path`, or a copy where links cannot be
+    // made (a copy only takes the name once it is whole), so that `path`
+    // itself never goes missing. Never replaces anything: returns false when
+    // something has the name `backup` already.
+    virtual bool MakeBackup(const std::string& path, const std::string& backup) = 0;
     // Gives `temporary` the permissions of `path`, then renames it over
     // `path` in one step and makes the rename durable.
     virtual void ReplaceWith(const std::string& temporary, const std::string& path) = 0;

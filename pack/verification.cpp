@@ -4,12 +4,13 @@
 #include <cstring>
 #include <vector>
 
-#include "pack/pack.hpp"
+#include "extract/archive_format.hpp"
+#include "pack/pack_refused.hpp"
 
 namespace quorvel {
 namespace {
 
-constexpr std::size_t kChunkSize = 0x10000;
+constexpr std::size_t kChunkSize = format::kChunkSize;
 
 std::string Quote(std::span<const std::byte> bytes)
 {
@@ -83,9 +84,10 @@ public:
         }
         std::string reason = "extraction of the new archive would end it after " + std::to_string(compared_) +
                              " of its " + std::to_string(size_) + " bytes";
-        const auto next = ReadReference(std::min<std::uint64_t>(12, size_ - compared_));
-        if (next.size() == 12 && std::memcmp(next.data(), "RIFF", 4) == 0) {
-            reason += ", where \"RIFF\" and the form type " + Quote(next.subspan(8, 4)) +
+        const auto next = ReadReference(std::min<std::uint64_t>(format::kRiffHeaderSize, size_ - compared_));
+        if (next.size() == format::kRiffHeaderSize && format::HasSignature(next, format::kRiff)) {
+            reason += ", where \"RIFF\" and the form type " +
+                      Quote(next.subspan(format::kRiffSizeFieldEnd, format::kSignatureSize)) +
                       " start what extraction takes for the next sound";
         }
         Refuse(reason);
@@ -97,7 +99,7 @@ private:
         count = std::min(count, buffer_.size());
         std::size_t got = 0;
         while (got < count) {
-            const std::size_t read = reference_->Read(std::span(buffer_).subspan(got, count - got));
+            const std::size_t read = reference_->ReadAt(compared_ + got, std::span(buffer_).subspan(got, count - got));
             if (read == 0) {
                 Refuse("the file became shorter while it was being packed");
             }
@@ -176,15 +178,15 @@ private:
 
 }  // namespace
 
-void VerifyArchive(const ArchivePlan& plan, const std::string& new_archive, FileSystem& files,
-                   ExtractionListener& progress)
+void VerifyArchive(const ArchivePlan& plan, InputFile& new_archive, const std::string& new_archive_path,
+                   FileSystem& files, ExtractionListener& progress)
 {
     ExpectedFiles expected(plan, files);
     ComparingFileSystem comparing(files, expected);
     VerifyingListener listener(progress, plan.location.archive_path);
     ArchiveLocation location = plan.location;
-    location.archive_path = new_archive;
-    ExtractArchive(location, comparing, listener);
+    location.archive_path = new_archive_path;
+    WalkArchive(location, new_archive, comparing, listener);
     if (!expected.AtEnd()) {
         throw PackRefused(expected.Shown(), "would not come back: extraction of the new archive ends before it");
     }

@@ -10,7 +10,8 @@ namespace quorvel {
 // of writing, compares every file it would make, chunk by chunk, with the
 // folder's file of that name, in the plan's order. Throws PackRefused
 // naming the first file that would not come back exactly as it is.
-void VerifyArchive(const ArchivePlan& plan, const std::string& new_archive, FileSystem& files,
-                   ExtractionListener& progress);
+// `new_archive_path` names the new archive in messages.
+void VerifyArchive(const ArchivePlan& plan, InputFile& new_archive, const std::string& new_archive_path,
+                   FileSystem& files, ExtractionListener& progress);
 
 }  // namespace quorvel

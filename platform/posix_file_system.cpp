@@ -36,10 +36,10 @@ public:
 
     std::uint64_t Size() override { return size_; }
 
-    std::size_t Read(std::span<std::byte> buffer) override
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) override
     {
         for (;;) {
-            const ssize_t got = ::read(fd_.get(), buffer.data(), buffer.size());
+            const ssize_t got = ::pread(fd_.get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
             if (got >= 0) {
                 return static_cast<std::size_t>(got);
             }
@@ -47,19 +47,6 @@ public:
                 ThrowPosixError(errno, path_);
             }
         }
-    }
-
-    std::uint64_t Skip(std::uint64_t length) override
-    {
-        const off_t position = ::lseek(fd_.get(), 0, SEEK_CUR);
-        if (position < 0 || static_cast<std::uint64_t>(position) >= size_) {
-            return 0;
-        }
-        const std::uint64_t count = std::min(length, size_ - static_cast<std::uint64_t>(position));
-        if (::lseek(fd_.get(), static_cast<off_t>(count), SEEK_CUR) < 0) {
-            ThrowPosixError(errno, path_);
-        }
-        return count;
     }
 
     std::optional<std::span<const std::byte>> View(std::uint64_t offset) override
@@ -104,7 +91,7 @@ public:
         }
     }
 
-    std::uint64_t CopyFrom(InputFile& input, std::uint64_t length) override
+    std::uint64_t CopyFrom(InputFile& input, std::uint64_t offset, std::uint64_t length) override
     {
 #if defined(__linux__) && defined(SYS_copy_file_range)
         auto* source = dynamic_cast<PosixInputFile*>(&input);
@@ -113,8 +100,9 @@ public:
         }
         std::uint64_t moved = 0;
         while (moved < length) {
-            const ssize_t count = ::copy_file_range(source->fd(), nullptr, fd_.get(), nullptr,
-                                                    static_cast<std::size_t>(length - moved), 0);
+            auto from = static_cast<loff_t>(offset + moved);
+            const ssize_t count =
+                ::copy_file_range(source->fd(), &from, fd_.get(), nullptr, static_cast<std::size_t>(length - moved), 0);
             if (count > 0) {
                 moved += static_cast<std::uint64_t>(count);
                 continue;
@@ -134,6 +122,7 @@ public:
         return moved;
 #else
         (void)input;
+        (void)offset;
         (void)length;
         return 0;
 #endif
@@ -169,7 +158,7 @@ std::unique_ptr<InputFile> PosixFileSystem::OpenArchive(const std::string& path)
         ThrowPosixError(EISDIR, path);
     }
     if (!S_ISREG(status.st_mode)) {
-        ThrowPosixError(EINVAL, path, "not a regular file");
+        ThrowNotAFile(path, "not a regular file");
     }
     ClearNonBlocking(fd.get());
     return std::make_unique<PosixInputFile>(fd.release(), path, static_cast<std::uint64_t>(status.st_size));
@@ -208,12 +197,12 @@ std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& pa
     FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
     if (fd.get() < 0) {
         if (errno == ELOOP) {
-            ThrowPosixError(errno, path, "the name is a symbolic link; the extractor never writes through links");
+            ThrowNotAFile(path, "the name is a symbolic link; the extractor never writes through links");
         }
         // A FIFO nobody reads, a socket or a device without a driver: none
         // of them can even be opened for writing, and none is a file.
         if (errno == ENXIO) {
-            ThrowPosixError(EINVAL, path, kNotARegularFile);
+            ThrowNotAFile(path, kNotARegularFile);
         }
         ThrowPosixError(errno, path);
     }
@@ -222,10 +211,10 @@ std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& pa
         ThrowPosixError(errno, path);
     }
     if (!S_ISREG(status.st_mode)) {
-        ThrowPosixError(EINVAL, path, kNotARegularFile);
+        ThrowNotAFile(path, kNotARegularFile);
     }
     if (status.st_nlink > 1) {
-        ThrowPosixError(EMLINK, path, "the file has other hard links; overwriting it would change them too");
+        ThrowNotAFile(path, "the file has other hard links; overwriting it would change them too");
     }
     // Truncating an empty file would cost a call and, on ext4, an early
     // flush when it is closed (the file system takes it for a file being

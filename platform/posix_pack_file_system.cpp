@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -49,10 +50,35 @@ void WriteAll(int fd, const std::byte* data, std::size_t size, const std::string
     }
 }
 
+// Gives `from` the name `to` unless something has that name already.
+bool RenameWithoutReplacing(const std::string& from, const std::string& to)
+{
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno == EEXIST) {
+        return false;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        ThrowPosixError(errno, to);
+    }
+#endif
+    // A file system that cannot refuse a rename over a file is asked first.
+    struct stat status {};
+    if (::lstat(to.c_str(), &status) == 0) {
+        return false;
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        ThrowPosixError(errno, to);
+    }
+    return true;
+}
+
 // Where the file system cannot link: a copy, made under its final name
 // only once it is whole, so that a half-made backup is never taken for
 // the pristine one.
-void CopyFile(const std::string& path, const std::string& backup, mode_t mode)
+bool CopyFile(const std::string& path, const std::string& backup, mode_t mode)
 {
     FileDescriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (source.get() < 0) {
@@ -80,14 +106,15 @@ void CopyFile(const std::string& path, const std::string& backup, mode_t mode)
             WriteAll(target.get(), buffer.data(), static_cast<std::size_t>(got), partial);
         }
         Sync(target.get(), partial);
-        if (::link(partial.c_str(), backup.c_str()) != 0 && ::rename(partial.c_str(), backup.c_str()) != 0) {
-            ThrowPosixError(errno, backup);
+        if (!RenameWithoutReplacing(partial, backup)) {
+            ::unlink(partial.c_str());
+            return false;
         }
     } catch (...) {
         ::unlink(partial.c_str());
         throw;
     }
-    ::unlink(partial.c_str());
+    return true;
 }
 
 }  // namespace
@@ -114,10 +141,22 @@ std::vector<std::string> PosixPackFileSystem::ListFolder(const std::string& fold
     return names;
 }
 
-bool PosixPackFileSystem::Exists(const std::string& path)
+PackFileSystem::Found PosixPackFileSystem::LookAt(const std::string& path)
 {
     struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0;
+    if (::lstat(path.c_str(), &status) != 0) {
+        return errno == ENOENT ? Found::kNothing : Found::kOther;
+    }
+    if (S_ISLNK(status.st_mode)) {
+        return Found::kLink;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return Found::kFolder;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return Found::kOther;
+    }
+    return status.st_size == 0 ? Found::kEmptyFile : Found::kFileWithBytes;
 }
 
 bool PosixPackFileSystem::IsFolder(const std::string& path)
@@ -168,11 +207,8 @@ void PosixPackFileSystem::FlushToDisk(const std::string& path)
     Sync(fd.get(), path);
 }
 
-bool PosixPackFileSystem::KeepBackup(const std::string& path, const std::string& backup)
+bool PosixPackFileSystem::MakeBackup(const std::string& path, const std::string& backup)
 {
-    if (Exists(backup)) {
-        return false;
-    }
     if (::link(path.c_str(), backup.c_str()) == 0) {
         return true;
     }
@@ -183,8 +219,7 @@ bool PosixPackFileSystem::KeepBackup(const std::string& path, const std::string&
     if (::stat(path.c_str(), &status) != 0) {
         ThrowPosixError(errno, path);
     }
-    CopyFile(path, backup, status.st_mode);
-    return true;
+    return CopyFile(path, backup, status.st_mode);
 }
 
 void PosixPackFileSystem::ReplaceWith(const std::string& temporary, const std::string& path)

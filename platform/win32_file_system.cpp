@@ -1,11 +1,10 @@
 #include "platform/win32_file_system.hpp"
 
-#include "platform/windows_headers.hpp"
-
 #include <algorithm>
 #include <utility>
 
 #include "extract/extract_error.hpp"
+#include "platform/windows_headers.hpp"
 
 namespace quorvel {
 namespace {
@@ -59,10 +58,17 @@ public:
 
     std::uint64_t Size() override { return size_; }
 
-    std::size_t Read(std::span<std::byte> buffer) override
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) override
     {
+        // A synchronous handle reads at the offset an OVERLAPPED names.
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset & 0xffffffffu);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD got = 0;
-        if (!::ReadFile(handle_.get(), buffer.data(), ClampToDword(buffer.size()), &got, nullptr)) {
+        if (!::ReadFile(handle_.get(), buffer.data(), ClampToDword(buffer.size()), &got, &at)) {
+            if (::GetLastError() == ERROR_HANDLE_EOF) {
+                return 0;
+            }
             ThrowLastError(path_);
         }
         return got;
@@ -106,7 +112,7 @@ private:
 void RequireDiskFile(HANDLE handle, const std::string& path)
 {
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
-        ThrowError(ERROR_INVALID_FUNCTION, path, "not a regular file");
+        ThrowNotAFile(path, "not a regular file");
     }
 }
 
@@ -119,10 +125,10 @@ void RequirePlainFile(HANDLE handle, const std::string& path)
         ThrowLastError(path);
     }
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        ThrowError(ERROR_ACCESS_DENIED, path, "the name is a link; the extractor never writes through links");
+        ThrowNotAFile(path, "the name is a link; the extractor never writes through links");
     }
     if (information.nNumberOfLinks > 1) {
-        ThrowError(ERROR_TOO_MANY_LINKS, path, "the file has other hard links; overwriting it would change them too");
+        ThrowNotAFile(path, "the file has other hard links; overwriting it would change them too");
     }
 }
 

@@ -73,9 +73,23 @@ std::vector<std::string> Win32PackFileSystem::ListFolder(const std::string& fold
     return names;
 }
 
-bool Win32PackFileSystem::Exists(const std::string& path)
+PackFileSystem::Found Win32PackFileSystem::LookAt(const std::string& path)
 {
-    return AttributesOf(path) != INVALID_FILE_ATTRIBUTES;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(WidenUtf8(path).c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD number = ::GetLastError();
+        return number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND ? Found::kNothing : Found::kOther;
+    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return Found::kLink;
+    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Found::kFolder;
+    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+        return Found::kOther;
+    }
+    return data.nFileSizeHigh == 0 && data.nFileSizeLow == 0 ? Found::kEmptyFile : Found::kFileWithBytes;
 }
 
 bool Win32PackFileSystem::IsFolder(const std::string& path)
@@ -112,20 +126,27 @@ void Win32PackFileSystem::FlushToDisk(const std::string& path)
     }
 }
 
-bool Win32PackFileSystem::KeepBackup(const std::string& path, const std::string& backup)
+bool Win32PackFileSystem::MakeBackup(const std::string& path, const std::string& backup)
 {
-    if (Exists(backup)) {
-        return false;
-    }
     const std::wstring wide_path = WidenUtf8(path);
     const std::wstring wide_backup = WidenUtf8(backup);
     if (::CreateHardLinkW(wide_backup.c_str(), wide_path.c_str(), nullptr)) {
         return true;
     }
-    // FAT volumes and network shares without links: a copy, never over an existing file.
-    if (!::CopyFileW(wide_path.c_str(), wide_backup.c_str(), TRUE)) {
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        return false;
+    }
+    // FAT volumes and network shares without links: a copy, which takes the
+    // backup's name only once it is whole, and never over anything.
+    const std::wstring partial = wide_backup + L".partial";
+    ::DeleteFileW(partial.c_str());
+    if (!::CopyFileW(wide_path.c_str(), partial.c_str(), TRUE)) {
+        ThrowError(::GetLastError(), backup);
+    }
+    if (!::MoveFileExW(partial.c_str(), wide_backup.c_str(), MOVEFILE_WRITE_THROUGH)) {
         const DWORD number = ::GetLastError();
-        if (number == ERROR_FILE_EXISTS) {
+        ::DeleteFileW(partial.c_str());
+        if (number == ERROR_ALREADY_EXISTS || number == ERROR_FILE_EXISTS) {
             return false;
         }
         ThrowError(number, backup);

@@ -10,11 +10,11 @@ namespace quorvel {
 class Win32PackFileSystem final : public PackFileSystem {
 public:
     std::vector<std::string> ListFolder(const std::string& folder) override;
-    bool Exists(const std::string& path) override;
+    Found LookAt(const std::string& path) override;
     bool IsFolder(const std::string& path) override;
     std::string MakeTemporaryBeside(const std::string& path) override;
     void FlushToDisk(const std::string& path) override;
-    bool KeepBackup(const std::string& path, const std::string& backup) override;
+    bool MakeBackup(const std::string& path, const std::string& backup) override;
     void ReplaceWith(const std::string& temporary, const std::string& path) override;
     void RemoveTemporary(const std::string& path) noexcept override;
 };

@@ -67,7 +67,8 @@ public:
         std::vector<ArchiveLocation> archives;
         for (const char* name : kArchiveNames) {
             auto location = ArchiveLocation::OfRun(files_, name, command_.game_folder, command_.output_folder);
-            if (pack_files_.Exists(location.archive_path) && pack_files_.IsFolder(location.output_folder)) {
+            if (pack_files_.LookAt(location.archive_path) != PackFileSystem::Found::kNothing &&
+                pack_files_.IsFolder(location.output_folder)) {
                 archives.push_back(std::move(location));
             }
         }
@@ -87,7 +88,7 @@ public:
                                             command_.dry_run ? PackMode::kDryRun : PackMode::kReplace));
             } catch (const PackRefused& refusal) {
                 ui_.Unload();
-                Say(LeftAsItWas(archive) + refusal.what());
+                Say(LeftAsItWas(archive) + refusal.file() + ": " + refusal.reason());
                 status = 1;
             } catch (const ExtractError& error) {
                 ui_.ReportError(error.failure());

@@ -18,15 +18,37 @@ namespace {
 class BuiltInputFile final : public InputFile {
 public:
     BuiltInputFile(const Archive& archive, std::size_t read_limit, std::optional<std::size_t> view_size)
-        : size_(archive.Size()), source_(archive.Open()), read_limit_(read_limit), view_size_(view_size)
+        : archive_(archive),
+          size_(archive_.Size()),
+          source_(archive_.Open()),
+          read_limit_(read_limit),
+          view_size_(view_size)
     {
     }
 
     std::uint64_t Size() override { return size_; }
-    std::size_t Read(std::span<std::byte> buffer) override
+    // The bytes are made front to back, so a read elsewhere makes its way
+    // there: on from where the last read ended, or anew from the start.
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) override
     {
-        return source_->Read(buffer.first(std::min(buffer.size(), read_limit_)));
+        if (offset < made_) {
+            source_ = archive_.Open();
+            made_ = 0;
+        }
+        Bytes passed(std::min<std::uint64_t>(offset - made_, 0x10000));
+        while (made_ < offset) {
+            const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(passed.size(), offset - made_));
+            const std::size_t got = source_->Read(std::span(passed).first(count));
+            if (got == 0) {
+                return 0;
+            }
+            made_ += got;
+        }
+        const std::size_t got = source_->Read(buffer.first(std::min(buffer.size(), read_limit_)));
+        made_ += got;
+        return got;
     }
+
     // Views are windows onto the whole archive, made at the first of them.
     std::optional<std::span<const std::byte>> View(std::uint64_t offset) override
     {
@@ -35,9 +57,10 @@ public:
         }
         if (whole_.size() != size_) {
             whole_.resize(static_cast<std::size_t>(size_));
+            const auto whole_source = archive_.Open();
             std::size_t filled = 0;
             while (filled < whole_.size()) {
-                const std::size_t got = source_->Read(std::span(whole_).subspan(filled));
+                const std::size_t got = whole_source->Read(std::span(whole_).subspan(filled));
                 if (got == 0) {
                     break;
                 }
@@ -54,8 +77,10 @@ public:
     }
 
 private:
+    Archive archive_;
     std::uint64_t size_;
     std::unique_ptr<ByteSource> source_;
+    std::uint64_t made_ = 0;  // where source_ stands
     std::size_t read_limit_;
     std::optional<std::size_t> view_size_;
     Bytes whole_;
@@ -104,8 +129,7 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenArchive(const std::string& path
             Throw(ENOENT, path);
         }
         // Read from a copy, so that the file may be rewritten while it is read.
-        read_back_.push_back(Archive().Raw(output->second));
-        return std::make_unique<BuiltInputFile>(read_back_.back(), read_limit_, view_size_);
+        return std::make_unique<BuiltInputFile>(Archive().Raw(output->second), read_limit_, view_size_);
     }
     return std::make_unique<BuiltInputFile>(found->second, read_limit_, view_size_);
 }
@@ -164,9 +188,23 @@ std::vector<std::string> MemoryFileSystem::ListFolder(const std::string& folder)
     return names;
 }
 
-bool MemoryFileSystem::Exists(const std::string& path)
+bool MemoryFileSystem::Exists(const std::string& path) const
 {
     return archives_.contains(path) || outputs_.contains(path) || folders_.contains(path);
+}
+
+PackFileSystem::Found MemoryFileSystem::LookAt(const std::string& path)
+{
+    if (folders_.contains(path)) {
+        return Found::kFolder;
+    }
+    if (const auto archive = archives_.find(path); archive != archives_.end()) {
+        return archive->second.Size() == 0 ? Found::kEmptyFile : Found::kFileWithBytes;
+    }
+    if (const auto output = outputs_.find(path); output != outputs_.end()) {
+        return output->second.empty() ? Found::kEmptyFile : Found::kFileWithBytes;
+    }
+    return Found::kNothing;
 }
 
 std::string MemoryFileSystem::MakeTemporaryBeside(const std::string& path)
@@ -183,7 +221,7 @@ std::string MemoryFileSystem::MakeTemporaryBeside(const std::string& path)
     return temporary;
 }
 
-bool MemoryFileSystem::KeepBackup(const std::string& path, const std::string& backup)
+bool MemoryFileSystem::MakeBackup(const std::string& path, const std::string& backup)
 {
     if (Exists(backup)) {
         return false;

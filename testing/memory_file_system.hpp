@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -64,11 +63,12 @@ public:
     std::string Join(const std::string& folder, const std::string& file) const override;
 
     std::vector<std::string> ListFolder(const std::string& folder) override;
-    bool Exists(const std::string& path) override;
+    bool Exists(const std::string& path) const;
+    Found LookAt(const std::string& path) override;
     bool IsFolder(const std::string& path) override { return folders_.contains(path); }
     std::string MakeTemporaryBeside(const std::string& path) override;
     void FlushToDisk(const std::string& /*path*/) override {}
-    bool KeepBackup(const std::string& path, const std::string& backup) override;
+    bool MakeBackup(const std::string& path, const std::string& backup) override;
     void ReplaceWith(const std::string& temporary, const std::string& path) override;
     void RemoveTemporary(const std::string& path) noexcept override { RemoveOutput(path); }
 
@@ -93,8 +93,6 @@ private:
     std::optional<std::size_t> view_size_;
     std::optional<std::uint64_t> write_budget_;
     int open_outputs_ = 0;
-    // Copies of outputs opened for reading; a deque keeps them in place.
-    std::deque<Archive> read_back_;
 };
 
 }  // namespace quorvel::testing

@@ -31,10 +31,14 @@ public:
     std::vector<Entry> entries;
 };
 
-std::vector<Entry> List(const Archive& archive)
+std::vector<Entry> List(const Archive& archive, testing::Serving serving = {})
 {
     testing::MemoryFileSystem files;
     files.AddArchive("sfx.pak", archive.Make());
+    files.LimitReadSize(serving.read_limit);
+    if (serving.view_size != 0) {
+        files.ServeViews(serving.view_size);
+    }
     EntryRecorder recorder;
     ListArchive(ArchiveLocation::Of(files, "sfx"), files, recorder);
     EXPECT_TRUE(files.Outputs().empty() && files.Folders().empty()) << "the listing wrote something";
@@ -50,15 +54,34 @@ std::map<std::string, std::uint64_t> NamesAndSizes(const std::vector<Entry>& ent
     return sizes;
 }
 
+// Blocks written whole are passed over unread, so the listing must count
+// what it skips: blocks larger than a window, and blocks whose bytes start
+// in one window and end in the next, of every class.
 TEST(Listing, NamesEveryFileExtractionWritesWithItsSize)
 {
+    constexpr std::uint64_t kMiB = 1 << 20;
+    const auto data = [](std::uint64_t size) { return testing::Fill(size - 4, 'd'); };
     const std::vector<Archive> archives = {
         Archive().Block("AVQF1234").Block().Block(Riff(4), "xy", Riff(4)).Final(),
         Archive().Length(-5).Length(6, "ab").Block("RIFF").Block(Riff(-100), "tail").Final(),
         Archive().Block(Wav(70000), Riff(2000000, "AVI "), "x").Block("DATA", testing::Fill(200000, 7)).Final(),
         Archive().Block("AVQF").Length(1 << 20, Wav(5000), "cut short"),
         Archive().Repeat(20000, Archive().Block("RIFF", "RIFF")).Raw("xy"),
+        // Larger than a window of 4 MiB, and from 3 MiB across the 4 MiB mark.
+        Archive()
+            .Block("AVQF", data(5 * kMiB))
+            .Block("DATA", data(3 * kMiB - 16))
+            .Block("DATA", data(2 * kMiB))
+            .Final(),
+        // Truncated across several windows; short blocks on and across the mark.
+        Archive().Block("DATA", data(4 * kMiB - 14)).Length(6, "ab").Length(7, "abc").Length(5 * kMiB, "DATA"),
+        Archive().Block("DATA", data(4 * kMiB - 13)).Length(7, "abc").Block(Wav(4 * kMiB + 100), "xy").Final(),
     };
+    const std::vector<testing::Serving> servings = {{},
+                                                    {.read_limit = 1000, .view_size = 0},
+                                                    testing::Serving::Views(259),
+                                                    testing::Serving::Views(4096),
+                                                    testing::Serving::Views(4 * kMiB)};
     for (const Archive& archive : archives) {
         testing::ExtractionRun run;
         testing::RunExtraction(run, archive);
@@ -66,7 +89,10 @@ TEST(Listing, NamesEveryFileExtractionWritesWithItsSize)
         for (const auto& [path, bytes] : run.files) {
             written[path] = bytes.size();
         }
-        EXPECT_EQ(NamesAndSizes(List(archive)), written) << archive.Size() << " bytes";
+        for (const testing::Serving& serving : servings) {
+            EXPECT_EQ(NamesAndSizes(List(archive, serving)), written)
+                << archive.Size() << " bytes, reads of " << serving.read_limit << ", views of " << serving.view_size;
+        }
     }
 }
 

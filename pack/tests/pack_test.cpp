@@ -5,6 +5,7 @@
 #include "pack/pack.hpp"
 
 #include <climits>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -106,21 +107,32 @@ const std::vector<std::string> kLayouts = {
     R"(final)",
     R"(raw "ab")",
     "",
+    // Past a 4 MiB window and across its edge: a data block, a tagged block,
+    // a sound and its tail.
+    R"(block "DATA" bytes(5M, 1); block "AVQF" bytes(3M, 2); block wav(4M) "tail" wav(100); final)",
 };
 
 TEST(Pack, ExtractThenPackGivesEveryArchiveBackByteForByte)
 {
     for (const std::string& layout : kLayouts) {
-        SCOPED_TRACE(layout);
-        const Archive archive = testing::ParseLayout(layout);
-        Game game(archive);
-        const PackResult result = game.Pack();
-        EXPECT_EQ(game.Pak(), archive.Make());
-        EXPECT_FALSE(result.repaired);
-        EXPECT_TRUE(result.ignored.empty());
-        EXPECT_FALSE(game.HasTemporary());
-        // The replaced archive is kept, unchanged, as the backup.
-        EXPECT_EQ(game.files.ArchiveBytes("sfx.pak.bak"), archive.Make());
+        for (const std::size_t view_size : {std::size_t{0}, std::size_t{4} << 20}) {
+            SCOPED_TRACE(layout + (view_size != 0 ? ", viewed" : ", read"));
+            const Archive archive = testing::ParseLayout(layout);
+            Game game(archive);
+            if (view_size != 0) {
+                game.files.ServeViews(view_size);
+            }
+            const PackResult dry_run = game.Pack(PackMode::kDryRun);
+            EXPECT_TRUE(dry_run.changes.empty());
+            EXPECT_EQ(dry_run.new_size, archive.Size());
+            const PackResult result = game.Pack();
+            EXPECT_EQ(game.Pak(), archive.Make());
+            EXPECT_FALSE(result.repaired);
+            EXPECT_TRUE(result.ignored.empty());
+            EXPECT_FALSE(game.HasTemporary());
+            // The replaced archive is kept, unchanged, as the backup.
+            EXPECT_EQ(game.files.ArchiveBytes("sfx.pak.bak"), archive.Make());
+        }
     }
 }
 
@@ -163,21 +175,61 @@ TEST(Pack, RefusalsNameTheFileAndLeaveTheArchiveAsItWas)
         {"an empty block's file got bytes", [](Game& game) { game.files.SetOutput("sfx/sfx_0004", AsBytes("x")); },
          "sfx/sfx_0004", "would end it after 0 of its 1 bytes"},
     };
+    // The dry run makes every check the pack makes, so it refuses alike.
     for (const Case& refusal : cases) {
-        SCOPED_TRACE(refusal.name);
-        Game game(archive);
-        refusal.edit(game);
-        try {
-            game.Pack();
-            ADD_FAILURE() << "packed";
-        } catch (const PackRefused& error) {
-            EXPECT_EQ(error.file(), refusal.file);
-            EXPECT_NE(std::string(error.what()).find(refusal.reason), std::string::npos) << error.what();
+        for (const PackMode mode : {PackMode::kDryRun, PackMode::kReplace}) {
+            SCOPED_TRACE(refusal.name + (mode == PackMode::kDryRun ? ", dry run" : ""));
+            Game game(archive);
+            refusal.edit(game);
+            try {
+                game.Pack(mode);
+                ADD_FAILURE() << "packed";
+            } catch (const PackRefused& error) {
+                EXPECT_EQ(error.file(), refusal.file);
+                EXPECT_NE(error.reason().find(refusal.reason), std::string::npos) << error.reason();
+            }
+            EXPECT_EQ(game.Pak(), archive.Make());
+            EXPECT_FALSE(game.files.Exists("sfx.pak.bak"));
+            EXPECT_FALSE(game.HasTemporary());
         }
-        EXPECT_EQ(game.Pak(), archive.Make());
-        EXPECT_FALSE(game.files.Exists("sfx.pak.bak"));
-        EXPECT_FALSE(game.HasTemporary());
     }
+}
+
+// The old archive must stay whole under the backup's name: what has that
+// name and is not an earlier copy of an archive stops the pack, dry run
+// included, before anything is written.
+TEST(Pack, ABackupNameHeldByAnythingButAnEarlierArchiveIsRefused)
+{
+    const Archive archive = testing::ParseLayout(R"(block "AVQF1"; block wav(100); final)");
+    const std::vector<std::pair<std::string, std::function<void(Game&)>>> cases = {
+        {"a folder", [](Game& game) { game.files.MakeFolder("sfx.pak.bak"); }},
+        {"an empty file", [](Game& game) { game.files.AddArchive("sfx.pak.bak", Archive()); }},
+    };
+    for (const auto& [what, plant] : cases) {
+        for (const PackMode mode : {PackMode::kDryRun, PackMode::kReplace}) {
+            SCOPED_TRACE(what);
+            Game game(archive);
+            game.files.SetOutput("sfx/sfx_0002.wav", AsBytes(Archive().Raw(Wav(200)).Str()));
+            plant(game);
+            try {
+                game.Pack(mode);
+                ADD_FAILURE() << "packed";
+            } catch (const PackRefused& error) {
+                EXPECT_EQ(error.file(), "sfx.pak.bak");
+                EXPECT_NE(error.reason().find("is " + what + ", not an earlier copy of the archive; move it away"),
+                          std::string::npos)
+                    << error.reason();
+            }
+            EXPECT_EQ(game.Pak(), archive.Make());
+            EXPECT_FALSE(game.HasTemporary());
+        }
+    }
+    // An earlier backup, even of a truncated archive, is kept as it is.
+    Game game(archive);
+    game.files.AddArchive("sfx.pak.bak", testing::ParseLayout(R"(length 64 "AVQF")"));
+    game.files.SetOutput("sfx/sfx_0002.wav", AsBytes(Archive().Raw(Wav(200)).Str()));
+    EXPECT_FALSE(game.Pack().backup_made);
+    EXPECT_EQ(game.files.ArchiveBytes("sfx.pak.bak"), testing::ParseLayout(R"(length 64 "AVQF")").Make());
 }
 
 TEST(Pack, StopsFailuresAndReadOnlyFoldersLeaveNoTraceAtAnyPoint)

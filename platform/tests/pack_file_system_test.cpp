@@ -14,6 +14,8 @@
 #include "platform/win32_pack_file_system.hpp"
 using PlatformPackFileSystem = quorvel::Win32PackFileSystem;
 #else
+#include <sys/stat.h>
+
 #include "platform/posix_pack_file_system.hpp"
 using PlatformPackFileSystem = quorvel::PosixPackFileSystem;
 #endif
@@ -58,26 +60,50 @@ TEST_F(PackFileSystemTest, TemporaryBackupAndRenameKeepTheArchiveWholeAtEverySte
     EXPECT_NE(temporary, another);
     EXPECT_EQ(fs::path(temporary).parent_path(), folder_);
     files_.RemoveTemporary(another);
-    EXPECT_FALSE(files_.Exists(another));
+    EXPECT_EQ(files_.LookAt(another), PackFileSystem::Found::kNothing);
     std::ofstream(temporary, std::ios::binary) << "new archive";
     files_.FlushToDisk(temporary);
 
 #ifndef _WIN32
     fs::permissions(Path("sfx.pak"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 #endif
-    EXPECT_TRUE(files_.KeepBackup(Path("sfx.pak"), Path("sfx.pak.bak")));
+    EXPECT_TRUE(files_.MakeBackup(Path("sfx.pak"), Path("sfx.pak.bak")));
     files_.ReplaceWith(temporary, Path("sfx.pak"));
     EXPECT_EQ(Read("sfx.pak"), "new archive");
     EXPECT_EQ(Read("sfx.pak.bak"), "old archive");
-    EXPECT_FALSE(files_.Exists(temporary));
+    EXPECT_EQ(files_.LookAt(temporary), PackFileSystem::Found::kNothing);
 #ifndef _WIN32
     EXPECT_EQ(fs::status(Path("sfx.pak")).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 #endif
 
     // The backup of the first pack is the pristine archive: never replaced.
-    EXPECT_FALSE(files_.KeepBackup(Path("sfx.pak"), Path("sfx.pak.bak")));
+    EXPECT_FALSE(files_.MakeBackup(Path("sfx.pak"), Path("sfx.pak.bak")));
     EXPECT_EQ(Read("sfx.pak.bak"), "old archive");
+}
+
+// Only a regular file with bytes can be an earlier backup; what else may
+// have its name is told apart without following links.
+TEST_F(PackFileSystemTest, LookAtTellsWhatHasANameWithoutFollowingLinks)
+{
+    using Found = PackFileSystem::Found;
+    Write("empty", "");
+    fs::create_directory(folder_ / "folder");
+    EXPECT_EQ(files_.LookAt(Path("sfx.pak")), Found::kFileWithBytes);
+    EXPECT_EQ(files_.LookAt(Path("empty")), Found::kEmptyFile);
+    EXPECT_EQ(files_.LookAt(Path("folder")), Found::kFolder);
+    EXPECT_EQ(files_.LookAt(Path("nothing")), Found::kNothing);
+#ifndef _WIN32
+    fs::create_symlink(folder_ / "sfx.pak", folder_ / "to-archive");
+    fs::create_symlink(folder_ / "moved-away", folder_ / "dangling");
+    EXPECT_EQ(files_.LookAt(Path("to-archive")), Found::kLink);
+    EXPECT_EQ(files_.LookAt(Path("dangling")), Found::kLink);
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(files_.LookAt(Path("fifo")), Found::kOther);
+    // A backup is never made over a link either, dangling or not.
+    EXPECT_FALSE(files_.MakeBackup(Path("sfx.pak"), Path("dangling")));
+    EXPECT_FALSE(fs::exists(folder_ / "moved-away"));
+#endif
 }
 
 TEST_F(PackFileSystemTest, ListFolderNamesEverythingButTheDotEntries)

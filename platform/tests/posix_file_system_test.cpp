@@ -69,9 +69,9 @@ TEST_F(PosixFileSystemTest, ALinkAtAnOutputNameIsRefusedAndWhatItPointsToIsUntou
     const Failure to_a_file = FailureOfCreating("sfx/sfx_0001.wav");
     const Failure dangling = FailureOfCreating("sfx/sfx_0002.wav");
 
-    EXPECT_EQ(to_a_file.number, ELOOP);
+    EXPECT_EQ(to_a_file.kind, FailureKind::kNotAFile);
     EXPECT_EQ(to_a_file.file, "sfx/sfx_0001.wav");
-    EXPECT_EQ(dangling.number, ELOOP);
+    EXPECT_EQ(dangling.kind, FailureKind::kNotAFile);
     EXPECT_EQ(Read("elsewhere"), "keep me");
     EXPECT_FALSE(fs::exists("nowhere"));
     EXPECT_TRUE(fs::is_symlink("sfx/sfx_0001.wav"));
@@ -92,7 +92,7 @@ TEST_F(PosixFileSystemTest, AFifoOrSocketAtAnOutputNameIsNotARegularFile)
     ::close(socket_fd);
 
     for (const Failure& failure : {fifo, socket}) {
-        EXPECT_EQ(failure.number, EINVAL);
+        EXPECT_EQ(failure.kind, FailureKind::kNotAFile);
         EXPECT_NE(failure.description.find("not a regular file"), std::string::npos) << failure.description;
     }
 }

@@ -377,7 +377,7 @@ def planted_link_to_a_file_elsewhere(game):
     os.mkdir(game.path("sfx"))
     os.symlink(victim, game.path("sfx/sfx_0003"))
     code, stderr = game.small().run("-y")
-    expect_failure(code, stderr, "Error 40: the name is a symbolic link; the extractor never writes through links",
+    expect_failure(code, stderr, "the name is a symbolic link; the extractor never writes through links",
                    "sfx/sfx_0003")
     with open(victim, "rb") as file:
         expect(file.read() == b"must stay as it is", "the link's target was changed")
@@ -394,7 +394,7 @@ def dangling_link_is_not_followed(game):
     os.mkdir(game.path("sfx"))
     os.symlink(target, game.path("sfx/sfx_0001.AVQF"))
     code, stderr = game.small().run("-y")
-    expect_failure(code, stderr, "Error 40: the name is a symbolic link; the extractor never writes through links",
+    expect_failure(code, stderr, "the name is a symbolic link; the extractor never writes through links",
                    "sfx/sfx_0001.AVQF")
     expect(not os.path.lexists(target), "the link's target was created")
     return 1
@@ -414,7 +414,7 @@ def archive_is_a_fifo(game):
     os.mkfifo(game.path("sfx.pak"))
     game.make(speech=SPEECH)
     code, stderr = game.run("-y", timeout=30)
-    expect_failure(code, stderr, "Error 22: not a regular file", "sfx.pak")
+    expect_failure(code, stderr, "not a regular file", "sfx.pak")
     expect(not os.path.exists(game.path("sfx")), "the output folder was made")
     return 1
 

@@ -3,18 +3,18 @@
 
 #include "platform/win32_file_system.hpp"
 
-#include "platform/windows_headers.hpp"
 #include <winioctl.h>
 
 #include <cstring>
 #include <functional>
-#include <optional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "extract/block_stream.hpp"
 #include "extract/extract_error.hpp"
+#include "platform/windows_headers.hpp"
 
 namespace quorvel {
 namespace {
@@ -178,9 +178,12 @@ TEST_F(Win32FileSystemTest, AnOpenArchiveCanBeReadButNotWrittenByOthers)
     EXPECT_FALSE(OthersCanOpen("sfx.pak", GENERIC_WRITE));
 
     std::vector<std::byte> buffer(16);
-    ASSERT_EQ(archive->Read(buffer), 10u);
+    ASSERT_EQ(archive->ReadAt(0, buffer), 10u);
     EXPECT_EQ(std::memcmp(buffer.data(), "0123456789", 10), 0);
-    EXPECT_EQ(archive->Read(buffer), 0u);
+    ASSERT_EQ(archive->ReadAt(7, buffer), 3u);
+    EXPECT_EQ(std::memcmp(buffer.data(), "789", 3), 0);
+    EXPECT_EQ(archive->ReadAt(10, buffer), 0u);
+    EXPECT_EQ(archive->ReadAt(1ull << 33, buffer), 0u);
 }
 
 TEST_F(Win32FileSystemTest, AnOutputBeingWrittenCanBeReadButNotWrittenByOthers)
