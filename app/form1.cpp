@@ -37,9 +37,9 @@ RunEnd Form1::FormLoad()
 void Form1::Run()
 {
     const bool with_speech = ui_.AskYesNo(kQuestion, kQuestionCaption);
-    std::vector<std::string> archives = {"sfx"};
-    if (with_speech) {
-        archives.emplace_back("speech");
+    std::vector<std::string> archives;
+    for (const ArchiveLocation& archive : ArchivesOfRun(files_, places_, with_speech)) {
+        archives.push_back(archive.name);
     }
     progress_bar_ = CreateProgressBar(ui_, 8, 24, 297, 17);
     ui_.ShowWindow(kWindowTitle);
@@ -83,13 +83,15 @@ void Form1::ExtractWherePossible(const std::string& name)
 void Form1::AddArchiveSize(const std::string& name)
 {
     const std::string path = Locate(name).archive_path;
+    // The existence check first, as the extraction makes it: a missing or
+    // unreadable archive fails here, before anything is written.
     files_.OpenArchive(path);
     bytes_total_ += static_cast<std::int64_t>(files_.OpenArchive(path)->Size());
 }
 
 ArchiveLocation Form1::Locate(const std::string& name) const
 {
-    return ArchiveLocation::OfRun(files_, name, places_.game_folder, places_.output_folder);
+    return quorvel::Locate(files_, places_, name);
 }
 
 void Form1::StatusChanged(std::string_view text)

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/places.hpp"
+#include "app/run_end.hpp"
 #include "app/user_interface.hpp"
 #include "extract/block_stream.hpp"
 #include "extract/file_system.hpp"
@@ -12,20 +14,6 @@ namespace quorvel {
 
 // The main window's caption, also used for the program's message boxes.
 inline constexpr std::string_view kWindowTitle = "Quorvel Extractor";
-
-enum class RunEnd {
-    kCompleted,
-    kTruncated,  // completed, but an archive was shorter than its blocks said
-    kFailed,     // the general error report was shown
-    kCancelled,  // the user stopped the run
-};
-
-// Where the archives are and where their folders go; empty means the
-// current folder, and beside the archives.
-struct Places {
-    std::string game_folder;
-    std::string output_folder;
-};
 
 // The main window's run: the question, the window, the size survey and the
 // extraction of the chosen archives, in that order, on one thread.

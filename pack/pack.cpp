@@ -167,11 +167,11 @@ void CheckBackupName(PackFileSystem& pack_files, const std::string& backup)
             what = "a symbolic link";
             break;
         case PackFileSystem::Found::kOther:
-            what = "not a regular file";
+            what = "neither a file nor a folder";
             break;
     }
     throw PackRefused(backup, std::string("is ") + what +
-                                  ", not an earlier copy of the archive; move it away, so that the pack can keep "
+                                  ", not an earlier copy of the archive: move it away, so that the pack can keep "
                                   "the archive it replaces under that name");
 }
 

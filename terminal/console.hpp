@@ -38,15 +38,19 @@ private:
     std::vector<char*> pointers_;
 };
 
-// From here on, Ctrl-C (and SIGTERM, or closing the console window) no
-// longer ends the program but sets the stop signal, so that the run stops
-// at its next check and removes the file being written. Messages are
+// From here on, Ctrl-C (and SIGTERM, SIGHUP when the terminal closes, or
+// closing the console window) no longer ends the program but sets the stop
+// signal, so that the run stops at its next check and removes the file
+// being written. Messages are
 // written as UTF-8 on every platform.
 void PrepareConsole();
 
 // The signal that asked the run to stop (SIGINT for Ctrl-C), or 0; the exit
 // status of a stopped run is 128 + it.
 const std::atomic<int>& StopSignal();
+// Stops the run as that signal would (SIGPIPE when standard output's
+// reader went away).
+void RequestStop(int signal_number);
 
 // Whether a person reads `stream` on a terminal (not a file or a pipe).
 bool IsTerminal(std::FILE* stream);

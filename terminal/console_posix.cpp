@@ -15,11 +15,9 @@
 namespace quorvel {
 namespace {
 
-std::atomic<int> g_stop_signal{0};
-
 extern "C" void RememberStopSignal(int signal_number)
 {
-    g_stop_signal.store(signal_number, std::memory_order_relaxed);
+    RequestStop(signal_number);
 }
 
 Failure FolderFailure(int number, const std::string& folder)
@@ -45,13 +43,14 @@ void PrepareConsole()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The terminal closing stops the run the same way, unless the run was
+    // started to outlive it (nohup leaves SIGHUP ignored).
+    struct sigaction hangup {};
+    if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN) {
+        sigaction(SIGHUP, &action, nullptr);
+    }
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
-}
-
-const std::atomic<int>& StopSignal()
-{
-    return g_stop_signal;
 }
 
 bool IsTerminal(std::FILE* stream)

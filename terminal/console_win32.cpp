@@ -22,8 +22,6 @@
 namespace quorvel {
 namespace {
 
-std::atomic<int> g_stop_signal{0};
-
 // What PrepareConsole and PrepareLineErasing changed in the console, which
 // outlives the program and belongs to the shell that started it.
 UINT g_original_output_code_page = 0;
@@ -50,12 +48,12 @@ BOOL WINAPI OnConsoleControl(DWORD event)
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-            g_stop_signal.store(SIGINT, std::memory_order_relaxed);
+            RequestStop(SIGINT);
             return TRUE;
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            g_stop_signal.store(SIGTERM, std::memory_order_relaxed);
+            RequestStop(SIGTERM);
             ::Sleep(INFINITE);
             return TRUE;
         default:
@@ -113,11 +111,6 @@ void PrepareConsole()
         g_original_output_code_page = code_page;
     }
     std::atexit(RestoreConsole);
-}
-
-const std::atomic<int>& StopSignal()
-{
-    return g_stop_signal;
 }
 
 bool IsTerminal(std::FILE* stream)

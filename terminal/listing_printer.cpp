@@ -3,95 +3,66 @@
 #include <algorithm>
 #include <string_view>
 
-#include "extract/wav_format.hpp"
+#include "app/listing_records.hpp"
+#include "terminal/messages.hpp"
 
 namespace quorvel {
 namespace {
 
-std::string Seconds(double seconds)
+std::vector<std::string> Row(const ListedFile& file)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", seconds);
-    return text;
-}
-
-std::string JsonString(std::string_view text)
-{
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
+    std::vector<std::string> row = {file.path, std::string(KindName(file.kind)), std::to_string(file.offset),
+                                    std::to_string(file.size)};
+    if (file.kind == EntryKind::kSound) {
+        if (const auto& format = file.format) {
+            row.insert(row.end(),
+                       {std::to_string(format->channels) + " ch", std::to_string(format->sample_rate) + " Hz",
+                        std::to_string(format->bits_per_sample) + " bit", SecondsText(format->seconds) + " s"});
+        } else {
+            row.emplace_back("-");
         }
-        quoted += c;
     }
-    return quoted + "\"";
+    return row;
 }
 
-std::string JsonNumberOrNull(const std::optional<WavFormat>& format, std::uint32_t WavFormat::*field)
+std::string Summary(const ListedArchive& archive, const ListingTotals& totals)
 {
-    return format ? std::to_string((*format).*field) : "null";
+    return archive.location.archive_path + ": " + std::to_string(totals.files) +
+           (totals.files == 1 ? " file" : " files") + ", " + std::to_string(totals.bytes) + " bytes, " +
+           std::to_string(totals.sounds) + (totals.sounds == 1 ? " sound" : " sounds") + ", " +
+           SecondsText(totals.seconds) + " s\n";
 }
 
 }  // namespace
 
-void ListingPrinter::FinishArchive(const std::string& archive_path, const std::string& archive_file)
+void ListingPrinter::ArchiveListed(const ListedArchive& archive, std::span<const ListedFile> files)
 {
-    std::uint64_t bytes = 0;
-    std::uint64_t sounds = 0;
-    double seconds = 0;
-    std::vector<std::vector<std::string>> rows;
-    for (const Entry& entry : entries_) {
-        bytes += entry.size;
-        std::optional<WavFormat> format;
-        if (entry.kind == EntryKind::kSound) {
-            ++sounds;
-            format = ReadWavFormat(entry.head);
-            seconds += format ? format->seconds : 0;
-        }
-        if (style_ == Style::kJson) {
-            std::fprintf(output_,
-                         "{\"path\": %s, \"kind\": \"%s\", \"offset\": %llu, \"size\": %llu, \"channels\": %s, "
-                         "\"rate\": %s, \"bits\": %s, \"seconds\": %s}\n",
-                         JsonString(entry.RelativePath()).c_str(), std::string(KindName(entry.kind)).c_str(),
-                         static_cast<unsigned long long>(entry.offset), static_cast<unsigned long long>(entry.size),
-                         JsonNumberOrNull(format, &WavFormat::channels).c_str(),
-                         JsonNumberOrNull(format, &WavFormat::sample_rate).c_str(),
-                         JsonNumberOrNull(format, &WavFormat::bits_per_sample).c_str(),
-                         format ? Seconds(format->seconds).c_str() : "null");
-            continue;
-        }
-        std::vector<std::string> row = {entry.RelativePath(), std::string(KindName(entry.kind)),
-                                        std::to_string(entry.offset), std::to_string(entry.size)};
-        if (entry.kind == EntryKind::kSound) {
-            if (format) {
-                row.insert(row.end(),
-                           {std::to_string(format->channels) + " ch", std::to_string(format->sample_rate) + " Hz",
-                            std::to_string(format->bits_per_sample) + " bit", Seconds(format->seconds) + " s"});
-            } else {
-                row.emplace_back("-");
-            }
-        }
-        rows.push_back(std::move(row));
-    }
-    PrintRows(rows);
+    const ListingTotals totals = TotalsOf(files);
     if (style_ == Style::kJson) {
-        std::string truncated = "null";
-        if (truncation_) {
-            truncated = "{\"offset\": " + std::to_string(truncation_->block_offset) +
-                        ", \"missing\": " + std::to_string(truncation_->missing_bytes) + "}";
+        for (const ListedFile& file : files) {
+            output_.Write(FileRecord(file) + "\n");
         }
-        std::fprintf(output_,
-                     "{\"archive\": %s, \"files\": %zu, \"bytes\": %llu, \"sounds\": %llu, \"seconds\": %s, "
-                     "\"truncated\": %s}\n",
-                     JsonString(archive_file).c_str(), entries_.size(), static_cast<unsigned long long>(bytes),
-                     static_cast<unsigned long long>(sounds), Seconds(seconds).c_str(), truncated.c_str());
+        output_.Write(ArchiveRecord(archive, totals) + "\n");
     } else {
-        std::fprintf(output_, "%s: %zu file%s, %llu bytes, %llu sound%s, %s s\n", archive_path.c_str(),
-                     entries_.size(), entries_.size() == 1 ? "" : "s", static_cast<unsigned long long>(bytes),
-                     static_cast<unsigned long long>(sounds), sounds == 1 ? "" : "s", Seconds(seconds).c_str());
+        std::vector<std::vector<std::string>> rows;
+        rows.reserve(files.size());
+        for (const ListedFile& file : files) {
+            rows.push_back(Row(file));
+        }
+        PrintRows(rows);
+        output_.Write(Summary(archive, totals));
     }
-    std::fflush(output_);
-    entries_.clear();
+    output_.Flush();
+}
+
+void ListingPrinter::ReportError(const Failure& failure)
+{
+    PrintError(messages_, failure);
+}
+
+void ListingPrinter::ReportWarning(std::string_view text)
+{
+    PrintWarning(messages_, text);
 }
 
 void ListingPrinter::PrintRows(const std::vector<std::vector<std::string>>& rows)
@@ -124,7 +95,7 @@ void ListingPrinter::PrintRows(const std::vector<std::vector<std::string>>& rows
             }
         }
         line += '\n';
-        std::fputs(line.c_str(), output_);
+        output_.Write(line);
     }
 }
 

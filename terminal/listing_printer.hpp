@@ -1,41 +1,41 @@
 #pragma once
 
+#include <atomic>
 #include <cstdio>
-#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "extract/extraction_listener.hpp"
+#include "app/list_run.hpp"
+#include "terminal/standard_output.hpp"
 
 namespace quorvel {
 
 // Prints what extraction would write, one line per file, then a summary of
 // the archive: aligned columns for a person, tab-separated fields for a
-// script, or JSON Lines.
-class ListingPrinter final : public ExtractionListener {
+// script, or JSON Lines. The listing goes to standard output, errors and
+// warnings to `messages`.
+class ListingPrinter final : public ListingReport {
 public:
     enum class Style { kColumns, kTabs, kJson };
 
-    ListingPrinter(std::FILE* output, Style style) : output_(output), style_(style) {}
+    ListingPrinter(StandardOutput& output, std::FILE* messages, Style style, const std::atomic<int>& stop_signal)
+        : output_(output), messages_(messages), style_(style), stop_signal_(stop_signal)
+    {
+    }
 
-    // Prints the lines of the archive listed since the last call, and its
-    // summary: under its path for a person, its file name ("sfx.pak") in JSON.
-    void FinishArchive(const std::string& archive_path, const std::string& archive_file);
-    const std::optional<Truncation>& truncation() const { return truncation_; }
-
-    void StatusChanged(std::string_view /*text*/) override {}
-    void TruncationFound(const Truncation& truncation) override { truncation_ = truncation; }
-    void Advance(std::uint64_t /*bytes*/) override {}
-    void Checkpoint() override {}
-    void EntryFinished(const Entry& entry) override { entries_.push_back(entry); }
+    void ArchiveListed(const ListedArchive& archive, std::span<const ListedFile> files) override;
+    void ReportError(const Failure& failure) override;
+    void ReportWarning(std::string_view text) override;
+    bool KeepGoing() override { return stop_signal_.load(std::memory_order_relaxed) == 0; }
 
 private:
     void PrintRows(const std::vector<std::vector<std::string>>& rows);
 
-    std::FILE* output_;
+    StandardOutput& output_;
+    std::FILE* messages_;
     Style style_;
-    std::vector<Entry> entries_;
-    std::optional<Truncation> truncation_;
+    const std::atomic<int>& stop_signal_;
 };
 
 }  // namespace quorvel

@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "app/form1.hpp"
-#include "extract/listing.hpp"
+#include "app/list_run.hpp"
 #include "terminal/console.hpp"
 #include "terminal/listing_printer.hpp"
+#include "terminal/messages.hpp"
 #include "terminal/pack_command.hpp"
+#include "terminal/standard_output.hpp"
 #include "terminal/terminal_ui.hpp"
 
 #ifndef QUORVEL_VERSION
@@ -168,63 +170,23 @@ std::optional<quorvel::Failure> CheckFolders(const Options& options)
     return std::nullopt;
 }
 
-void PrintFailure(const quorvel::Failure& failure)
+quorvel::Places PlacesOf(const Options& options)
 {
-    std::fprintf(stderr, "quorvel-extractor: %s\n", failure.Describe().c_str());
+    return quorvel::Places{.game_folder = options.game_folder, .output_folder = options.output_folder};
 }
 
 // After a failed run: a missing sfx.pak most often means the wrong folder.
 void HintIfNoGameHere(const quorvel::FileSystem& files, const Options& options)
 {
-    const std::string sfx = quorvel::ArchiveLocation::Of(files, "sfx", options.game_folder).archive_path;
+    const std::string sfx = quorvel::Locate(files, PlacesOf(options), quorvel::kSoundEffects).archive_path;
     if (quorvel::IsMissing(sfx)) {
         std::fwrite(kNoGameHint.data(), 1, kNoGameHint.size(), stderr);
     }
 }
 
-int List(quorvel::FileSystem& files, const Options& options)
+int ExitStatusOf(quorvel::RunEnd end, const quorvel::FileSystem& files, const Options& options)
 {
-    std::vector<quorvel::ArchiveLocation> archives = {quorvel::ArchiveLocation::Of(files, "sfx", options.game_folder)};
-    if (options.answer != false) {
-        archives.push_back(quorvel::ArchiveLocation::Of(files, "speech", options.game_folder));
-    }
-    const auto style = options.json                  ? quorvel::ListingPrinter::Style::kJson
-                       : quorvel::IsTerminal(stdout) ? quorvel::ListingPrinter::Style::kColumns
-                                                     : quorvel::ListingPrinter::Style::kTabs;
-    bool truncated = false;
-    try {
-        // As in an extraction, a missing archive stops the run before anything is listed.
-        for (const auto& archive : archives) {
-            files.OpenArchive(archive.archive_path);
-        }
-        for (const auto& archive : archives) {
-            quorvel::ListingPrinter printer(stdout, style);
-            quorvel::ListArchive(archive, files, printer);
-            printer.FinishArchive(archive.archive_path, quorvel::ArchivePath(archive.name));
-            if (printer.truncation()) {
-                std::fprintf(stderr, "quorvel-extractor: warning: %s\n", printer.truncation()->Describe().c_str());
-                truncated = true;
-            }
-        }
-    } catch (const quorvel::ExtractError& error) {
-        PrintFailure(error.failure());
-        HintIfNoGameHere(files, options);
-        return kExitFailed;
-    }
-    return truncated ? kExitTruncated : 0;
-}
-
-int Extract(quorvel::FileSystem& files, const Options& options)
-{
-    quorvel::TerminalUi::Options ui_options;
-    ui_options.answer = options.answer;
-    ui_options.draw_bar = quorvel::IsTerminal(stderr);
-    ui_options.erase_with_escape = ui_options.draw_bar && quorvel::PrepareLineErasing(stderr);
-    ui_options.quiet = options.quiet;
-    quorvel::TerminalUi ui(std::cin, stderr, ui_options, quorvel::StopSignal());
-    quorvel::Form1 form(ui, files,
-                        quorvel::Places{.game_folder = options.game_folder, .output_folder = options.output_folder});
-    switch (form.FormLoad()) {
+    switch (end) {
         case quorvel::RunEnd::kCompleted:
             return 0;
         case quorvel::RunEnd::kTruncated:
@@ -238,6 +200,46 @@ int Extract(quorvel::FileSystem& files, const Options& options)
     return kExitFailed;
 }
 
+int List(quorvel::FileSystem& files, const Options& options, quorvel::StandardOutput& output)
+{
+    const auto style = options.json                  ? quorvel::ListingPrinter::Style::kJson
+                       : quorvel::IsTerminal(stdout) ? quorvel::ListingPrinter::Style::kColumns
+                                                     : quorvel::ListingPrinter::Style::kTabs;
+    quorvel::ListingPrinter printer(output, stderr, style, quorvel::StopSignal());
+    return ExitStatusOf(quorvel::ListRun(files, PlacesOf(options), options.answer != false, printer), files, options);
+}
+
+int Extract(quorvel::FileSystem& files, const Options& options)
+{
+    quorvel::TerminalUi::Options ui_options;
+    ui_options.answer = options.answer;
+    ui_options.draw_bar = quorvel::IsTerminal(stderr);
+    ui_options.erase_with_escape = ui_options.draw_bar && quorvel::PrepareLineErasing(stderr);
+    ui_options.quiet = options.quiet;
+    quorvel::TerminalUi ui(std::cin, stderr, ui_options, quorvel::StopSignal());
+    quorvel::Form1 form(ui, files, PlacesOf(options));
+    return ExitStatusOf(form.FormLoad(), files, options);
+}
+
+int Run(const Options& options)
+{
+    if (const auto failure = CheckFolders(options)) {
+        quorvel::PrintError(stderr, *failure);
+        return kExitFailed;
+    }
+    const auto files = quorvel::MakeFileSystem();
+    quorvel::StandardOutput output;
+    if (options.pack) {
+        const auto pack_files = quorvel::MakePlatformPackFileSystem();
+        const quorvel::PackCommand command{.places = PlacesOf(options),
+                                           .dry_run = options.dry_run,
+                                           .quiet = options.quiet,
+                                           .draw_bar = quorvel::IsTerminal(stderr)};
+        return quorvel::RunPackCommand(command, *files, *pack_files, quorvel::StopSignal(), stderr, output);
+    }
+    return options.list ? List(*files, options, output) : Extract(*files, options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -246,21 +248,7 @@ int main(int argc, char** argv)
     quorvel::CommandLine command_line(argc, argv);
     Options options;
     if (const auto status = ParseArguments(command_line.argc(), command_line.argv(), options)) {
-        return *status;
+        return quorvel::FinishStandardOutput(*status);
     }
-    if (const auto failure = CheckFolders(options)) {
-        PrintFailure(*failure);
-        return kExitFailed;
-    }
-    const auto files = quorvel::MakeFileSystem();
-    if (options.pack) {
-        const auto pack_files = quorvel::MakePlatformPackFileSystem();
-        const quorvel::PackCommand command{.game_folder = options.game_folder,
-                                           .output_folder = options.output_folder,
-                                           .dry_run = options.dry_run,
-                                           .quiet = options.quiet,
-                                           .draw_bar = quorvel::IsTerminal(stderr)};
-        return quorvel::RunPackCommand(command, *files, *pack_files, quorvel::StopSignal(), stderr, stdout);
-    }
-    return options.list ? List(*files, options) : Extract(*files, options);
+    return quorvel::FinishStandardOutput(Run(options));
 }

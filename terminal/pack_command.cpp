@@ -4,35 +4,16 @@
 #include <iostream>
 #include <vector>
 
-#include "pack/pack.hpp"
+#include "app/form1.hpp"
+#include "app/pack_run.hpp"
 #include "progress/progress_bar.hpp"
+#include "terminal/messages.hpp"
 #include "terminal/terminal_ui.hpp"
 
 namespace quorvel {
 namespace {
 
-constexpr const char* kArchiveNames[] = {"sfx", "speech"};
 constexpr std::size_t kIgnoredNamed = 10;
-
-// Status lines and the bar through the terminal's user interface, which
-// also turns Ctrl-C into a stop at the next report.
-class TerminalPackListener final : public PackListener {
-public:
-    // A terminal places its bar itself: the window's coordinates are unused.
-    explicit TerminalPackListener(TerminalUi& ui) : ui_(ui), bar_(CreateProgressBar(ui, 0, 0, 0, 0)) {}
-
-    void StatusChanged(std::string_view text) override { ui_.SetStatusText(text); }
-    void Progress(std::uint64_t done, std::uint64_t total) override
-    {
-        if (!UpdateProgress(ui_, bar_, static_cast<std::int64_t>(done), static_cast<std::int64_t>(total))) {
-            throw Cancelled();
-        }
-    }
-
-private:
-    TerminalUi& ui_;
-    BarHandle bar_;
-};
 
 std::string JoinNames(const std::vector<std::string>& names, std::size_t shown)
 {
@@ -46,62 +27,55 @@ std::string JoinNames(const std::vector<std::string>& names, std::size_t shown)
     return text;
 }
 
-class PackRun {
+// The pack on a terminal: status lines and the bar through the terminal's
+// user interface (which also turns Ctrl-C into a stop at the next report),
+// what became of each archive on stderr, a dry run's report on stdout.
+class TerminalPackReport final : public PackRunReport {
 public:
-    PackRun(const PackCommand& command, FileSystem& files, PackFileSystem& pack_files,
-            const std::atomic<int>& stop_signal, std::FILE* messages, std::FILE* report)
+    TerminalPackReport(const PackCommand& command, const std::atomic<int>& stop_signal, std::FILE* messages,
+                       StandardOutput& report)
         : command_(command),
-          files_(files),
-          pack_files_(pack_files),
-          stop_signal_(stop_signal),
           messages_(messages),
           report_(report),
           ui_(std::cin, messages,
               TerminalUi::Options{.answer = true, .draw_bar = command.draw_bar, .quiet = command.quiet}, stop_signal),
-          listener_(ui_)
+          // A terminal places its bar itself: the window's coordinates are unused.
+          bar_(CreateProgressBar(ui_, 0, 0, 0, 0))
     {
     }
+    ~TerminalPackReport() override { ui_.Unload(); }
+    TerminalPackReport(const TerminalPackReport&) = delete;
+    TerminalPackReport& operator=(const TerminalPackReport&) = delete;
 
-    int Run()
+    void StatusChanged(std::string_view text) override { ui_.SetStatusText(text); }
+    void Progress(std::uint64_t done, std::uint64_t total) override
     {
-        std::vector<ArchiveLocation> archives;
-        for (const char* name : kArchiveNames) {
-            auto location = ArchiveLocation::OfRun(files_, name, command_.game_folder, command_.output_folder);
-            if (pack_files_.LookAt(location.archive_path) != PackFileSystem::Found::kNothing &&
-                pack_files_.IsFolder(location.output_folder)) {
-                archives.push_back(std::move(location));
-            }
+        if (!UpdateProgress(ui_, bar_, static_cast<std::int64_t>(done), static_cast<std::int64_t>(total))) {
+            throw Cancelled();
         }
-        if (archives.empty()) {
-            Say("nothing to pack: neither sfx.pak nor speech.pak has its folder of extracted files (" +
-                ArchiveLocation::OfRun(files_, "sfx", command_.game_folder, command_.output_folder).output_folder +
-                " or " +
-                ArchiveLocation::OfRun(files_, "speech", command_.game_folder, command_.output_folder).output_folder +
-                ")");
-            return 1;
-        }
-        ui_.ShowWindow("Quorvel Extractor");
-        int status = 0;
-        for (const ArchiveLocation& archive : archives) {
-            try {
-                Report(archive, PackArchive(archive, files_, pack_files_, listener_,
-                                            command_.dry_run ? PackMode::kDryRun : PackMode::kReplace));
-            } catch (const PackRefused& refusal) {
-                ui_.Unload();
-                Say(LeftAsItWas(archive) + refusal.file() + ": " + refusal.reason());
-                status = 1;
-            } catch (const ExtractError& error) {
-                ui_.ReportError(error.failure());
-                Say(LeftAsItWas(archive) + "it could not be packed");
-                status = 1;
-            } catch (const Cancelled&) {
-                ui_.Unload();
-                Say(LeftAsItWas(archive) + "stopped");
-                return 128 + stop_signal_.load();
-            }
-        }
+    }
+
+    void NothingToPack(const ArchiveLocation& sound_effects, const ArchiveLocation& speech) override
+    {
+        PrintMessage(messages_, "nothing to pack: neither sfx.pak nor speech.pak has its folder of extracted files (" +
+                                    sound_effects.output_folder + " or " + speech.output_folder + ")");
+    }
+    void Started() override { ui_.ShowWindow(kWindowTitle); }
+    void Packed(const ArchiveLocation& archive, const PackResult& result) override;
+    void NotPacked(const ArchiveLocation& archive, const Failure& failure) override
+    {
         ui_.Unload();
-        return status;
+        if (failure.kind == FailureKind::kRefused) {
+            PrintMessage(messages_, LeftAsItWas(archive) + failure.file + ": " + failure.description);
+            return;
+        }
+        PrintError(messages_, failure);
+        PrintMessage(messages_, LeftAsItWas(archive) + "it could not be packed");
+    }
+    void Stopped(const ArchiveLocation& archive) override
+    {
+        ui_.Unload();
+        PrintMessage(messages_, LeftAsItWas(archive) + "stopped");
     }
 
 private:
@@ -109,77 +83,90 @@ private:
     {
         return archive.archive_path + (command_.dry_run ? ": " : " was left as it was: ");
     }
-
-    void Say(const std::string& line) { std::fprintf(messages_, "quorvel-extractor: %s\n", line.c_str()); }
-
-    void Report(const ArchiveLocation& archive, const PackResult& result)
-    {
-        if (!result.ignored.empty()) {
-            const bool one = result.ignored.size() == 1;
-            ui_.ReportWarning(std::to_string(result.ignored.size()) + (one ? " file" : " files") +
-                              " that extraction does not make " +
-                              (command_.dry_run ? "would be"
-                               : one            ? "was"
-                                                : "were") +
-                              " left out: " + JoinNames(result.ignored, kIgnoredNamed));
-        }
-        if (result.repaired) {
-            ui_.ReportWarning(archive.archive_path + " was truncated (the block at offset " +
-                              std::to_string(result.repaired->block_offset) + " lacked " +
-                              std::to_string(result.repaired->missing_bytes) +
-                              " bytes): " + (command_.dry_run ? "packing would repair it" : "it is repaired") +
-                              ", that block as long as its files and a zero final field added");
-        }
-        if (command_.dry_run) {
-            ReportChanges(archive, result);
-            return;
-        }
-        if (command_.quiet) {
-            return;
-        }
-        ui_.Unload();
-        std::fprintf(messages_, "%s: packed, %llu bytes (was %llu); %s\n", archive.archive_path.c_str(),
-                     static_cast<unsigned long long>(result.new_size), static_cast<unsigned long long>(result.old_size),
-                     (result.backup_made ? "the old archive is kept as " + result.backup_path
-                                         : result.backup_path + " from before was kept as it is")
-                         .c_str());
-    }
-
-    void ReportChanges(const ArchiveLocation& archive, const PackResult& result)
-    {
-        for (const BlockChange& change : result.changes) {
-            const std::string files = change.final_field     ? "(the final field)"
-                                      : change.files.empty() ? "(no files)"
-                                                             : JoinNames(change.files, SIZE_MAX);
-            std::fprintf(report_, "%s: block at offset %llu: %llu -> %llu bytes: %s\n", archive.archive_path.c_str(),
-                         static_cast<unsigned long long>(change.offset),
-                         static_cast<unsigned long long>(change.old_size),
-                         static_cast<unsigned long long>(change.new_size), files.c_str());
-        }
-        const auto blocks_changed = std::count_if(result.changes.begin(), result.changes.end(),
-                                                  [](const BlockChange& change) { return !change.final_field; });
-        std::fprintf(report_, "%s: %lld of %llu blocks would change, %llu -> %llu bytes; nothing was written\n",
-                     archive.archive_path.c_str(), static_cast<long long>(blocks_changed),
-                     static_cast<unsigned long long>(result.blocks), static_cast<unsigned long long>(result.old_size),
-                     static_cast<unsigned long long>(result.new_size));
-    }
+    void ReportChanges(const ArchiveLocation& archive, const PackResult& result);
 
     const PackCommand& command_;
-    FileSystem& files_;
-    PackFileSystem& pack_files_;
-    const std::atomic<int>& stop_signal_;
     std::FILE* messages_;
-    std::FILE* report_;
+    StandardOutput& report_;
     TerminalUi ui_;
-    TerminalPackListener listener_;
+    BarHandle bar_;
 };
+
+void TerminalPackReport::Packed(const ArchiveLocation& archive, const PackResult& result)
+{
+    if (!result.ignored.empty()) {
+        const bool one = result.ignored.size() == 1;
+        ui_.ReportWarning(std::to_string(result.ignored.size()) + (one ? " file" : " files") +
+                          " that extraction does not make " +
+                          (command_.dry_run ? "would be"
+                           : one            ? "was"
+                                            : "were") +
+                          " left out: " + JoinNames(result.ignored, kIgnoredNamed));
+    }
+    if (result.repaired) {
+        ui_.ReportWarning(archive.archive_path + " was truncated (the block at offset " +
+                          std::to_string(result.repaired->block_offset) + " lacked " +
+                          std::to_string(result.repaired->missing_bytes) +
+                          " bytes): " + (command_.dry_run ? "packing would repair it" : "it is repaired") +
+                          ", that block as long as its files and a zero final field added");
+    }
+    if (command_.dry_run) {
+        ReportChanges(archive, result);
+        return;
+    }
+    if (command_.quiet) {
+        return;
+    }
+    ui_.Unload();
+    const std::string line = archive.archive_path + ": packed, " + std::to_string(result.new_size) + " bytes (was " +
+                             std::to_string(result.old_size) + "); " +
+                             (result.backup_made ? "the old archive is kept as " + result.backup_path
+                                                 : result.backup_path + " from before was kept as it is") +
+                             "\n";
+    std::fwrite(line.data(), 1, line.size(), messages_);
+}
+
+void TerminalPackReport::ReportChanges(const ArchiveLocation& archive, const PackResult& result)
+{
+    for (const BlockChange& change : result.changes) {
+        const std::string files = change.final_field     ? "(the final field)"
+                                  : change.files.empty() ? "(no files)"
+                                                         : JoinNames(change.files, SIZE_MAX);
+        report_.Write(archive.archive_path + ": block at offset " + std::to_string(change.offset) + ": " +
+                      std::to_string(change.old_size) + " -> " + std::to_string(change.new_size) + " bytes: " + files +
+                      "\n");
+    }
+    const auto blocks_changed = std::count_if(result.changes.begin(), result.changes.end(),
+                                              [](const BlockChange& change) { return !change.final_field; });
+    report_.Write(archive.archive_path + ": " + std::to_string(blocks_changed) + " of " +
+                  std::to_string(result.blocks) + " blocks would change, " + std::to_string(result.old_size) + " -> " +
+                  std::to_string(result.new_size) + " bytes; nothing was written\n");
+    report_.Flush();
+}
 
 }  // namespace
 
 int RunPackCommand(const PackCommand& command, FileSystem& files, PackFileSystem& pack_files,
-                   const std::atomic<int>& stop_signal, std::FILE* messages, std::FILE* report)
+                   const std::atomic<int>& stop_signal, std::FILE* messages, StandardOutput& report)
 {
-    return PackRun(command, files, pack_files, stop_signal, messages, report).Run();
+    TerminalPackReport terminal(command, stop_signal, messages, report);
+    const PackMode mode = command.dry_run ? PackMode::kDryRun : PackMode::kReplace;
+    try {
+        switch (PackRun(files, pack_files, command.places, mode, terminal)) {
+            case RunEnd::kCompleted:
+            case RunEnd::kTruncated:
+                return 0;
+            case RunEnd::kFailed:
+                return 1;
+            case RunEnd::kCancelled:
+                break;
+        }
+    } catch (const ExtractError& error) {  // the report could not be written
+        PrintError(messages, error.failure());
+        return 1;
+    } catch (const Cancelled&) {  // nobody reads the report any more
+    }
+    return 128 + stop_signal.load();
 }
 
 }  // namespace quorvel

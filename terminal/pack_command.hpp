@@ -4,14 +4,15 @@
 #include <cstdio>
 #include <string>
 
+#include "app/places.hpp"
 #include "extract/file_system.hpp"
 #include "pack/pack_file_system.hpp"
+#include "terminal/standard_output.hpp"
 
 namespace quorvel {
 
 struct PackCommand {
-    std::string game_folder;    // empty: the current folder
-    std::string output_folder;  // where sfx and speech are; empty: the game folder
+    Places places;  // the game folder, and where sfx and speech are (empty: the game folder)
     bool dry_run = false;
     bool quiet = false;
     bool draw_bar = false;
@@ -23,6 +24,6 @@ struct PackCommand {
 // 1 when one was refused or failed (it was left as it was), 128 + the
 // signal when stopped.
 int RunPackCommand(const PackCommand& command, FileSystem& files, PackFileSystem& pack_files,
-                   const std::atomic<int>& stop_signal, std::FILE* messages, std::FILE* report);
+                   const std::atomic<int>& stop_signal, std::FILE* messages, StandardOutput& report);
 
 }  // namespace quorvel

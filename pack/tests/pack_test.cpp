@@ -216,7 +216,7 @@ TEST(Pack, ABackupNameHeldByAnythingButAnEarlierArchiveIsRefused)
                 ADD_FAILURE() << "packed";
             } catch (const PackRefused& error) {
                 EXPECT_EQ(error.file(), "sfx.pak.bak");
-                EXPECT_NE(error.reason().find("is " + what + ", not an earlier copy of the archive; move it away"),
+                EXPECT_NE(error.reason().find("is " + what + ", not an earlier copy of the archive: move it away"),
                           std::string::npos)
                     << error.reason();
             }

@@ -538,6 +538,11 @@ def sigterm_at_random_points(game):
     return stopped_by_signal(game, signal.SIGTERM, 143)
 
 
+def sighup_at_random_points(game):
+    """The terminal closed: the run stops as for SIGTERM."""
+    return stopped_by_signal(game, signal.SIGHUP, 129)
+
+
 def valgrind_end_to_end(game):
     """The whole run on a sample game under memcheck: no error, no leak."""
     subprocess.run([game.generator, "--profile", "sample", "--seed", "5", game.folder], check=True,
@@ -609,10 +614,10 @@ def pack_on_a_full_disk(game):
     return 1
 
 
-def pack_stopped_by_sigint(game):
-    """Ctrl-C while the new archive is being written, at random points, each
-    while the program is frozen: exit 130, the archive as it was, and no
-    temporary file or backup left."""
+def pack_stopped_by_signal(game, signal_number, exit_status):
+    """The signal while the new archive is being written, at random points,
+    each while the program is frozen: exit 128 + signal, the archive as it
+    was, and no temporary file or backup left."""
     game.make(sfx=BIG_SFX, speech=SPEECH)
     code, stderr = game.run("-y", timeout=300)
     expect(code == 0, f"the extraction failed ({code}): {stderr!r}")
@@ -634,14 +639,23 @@ def pack_stopped_by_sigint(game):
         written = temporary_size()
         print(f"  frozen with {written} of {size} bytes of the new archive written (waited for {target})")
         expect(0 <= written < size, "the new archive was complete when frozen: too late for a stop mid-write")
-        process.send_signal(signal.SIGINT)
+        process.send_signal(signal_number)
         thaw(process)
         code, stderr = finish(process)
-        expect(code == 130, f"exit status {code}, expected 130; stderr: {stderr!r}")
+        expect(code == exit_status, f"exit status {code}, expected {exit_status}; stderr: {stderr!r}")
         expect("quorvel-extractor: sfx.pak was left as it was: stopped\n" in stderr, f"stderr: {stderr!r}")
         expect_archives_untouched(game, before)
     print(f"{attempts} of {attempts} stops left the archives as they were")
     return attempts
+
+
+def pack_stopped_by_sigint(game):
+    return pack_stopped_by_signal(game, signal.SIGINT, 130)
+
+
+def pack_stopped_by_sighup(game):
+    """The terminal closed mid-pack: stopped as Ctrl-C stops it."""
+    return pack_stopped_by_signal(game, signal.SIGHUP, 129)
 
 
 CASES = {case.__name__: case for case in [
@@ -649,7 +663,8 @@ CASES = {case.__name__: case for case in [
     output_name_taken_by_directory, read_only_folder_by_bind_mount, read_only_folder_for_unprivileged_user,
     planted_link_to_a_file_elsewhere, dangling_link_is_not_followed, archive_is_a_directory, archive_is_a_fifo,
     archive_shrinks_while_read, archive_replaced_while_read, sigint_at_random_points, sigterm_at_random_points,
-    valgrind_end_to_end, pack_in_read_only_game_folder, pack_on_a_full_disk, pack_stopped_by_sigint,
+    sighup_at_random_points, valgrind_end_to_end, pack_in_read_only_game_folder, pack_on_a_full_disk,
+    pack_stopped_by_sigint, pack_stopped_by_sighup,
 ]}
 
 

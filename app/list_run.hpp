@@ -1,0 +1,33 @@
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "app/game_reader.hpp"
+#include "app/places.hpp"
+#include "app/run_end.hpp"
+#include "extract/extract_error.hpp"
+#include "extract/file_system.hpp"
+
+namespace quorvel {
+
+// How a listing tells whoever runs it what it found.
+class ListingReport {
+public:
+    virtual ~ListingReport() = default;
+    // One archive, listed: every file extraction would write, in order.
+    virtual void ArchiveListed(const ListedArchive& archive, std::span<const ListedFile> files) = 0;
+    virtual void ReportError(const Failure& failure) = 0;
+    virtual void ReportWarning(std::string_view text) = 0;
+    // Asked after every block and 64 KiB chunk; false stops the listing.
+    virtual bool KeepGoing() { return true; }
+};
+
+// Lists the archives of a run (sfx, then speech if asked for) as
+// extraction walks them, writing nothing: a missing archive stops it before
+// anything is listed, as it stops an extraction; a truncated one is told
+// once it is listed. Failures of the report itself (ExtractError) end the
+// run as failures of the listing do.
+RunEnd ListRun(FileSystem& files, const Places& places, bool with_speech, ListingReport& report);
+
+}  // namespace quorvel
