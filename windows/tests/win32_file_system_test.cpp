@@ -3,7 +3,11 @@
 
 #include "platform/win32_file_system.hpp"
 
+// winioctl.h needs what windows.h declares.
+// clang-format off
+#include "platform/windows_headers.hpp"
 #include <winioctl.h>
+// clang-format on
 
 #include <cstring>
 #include <functional>
@@ -14,7 +18,6 @@
 
 #include "extract/block_stream.hpp"
 #include "extract/extract_error.hpp"
-#include "platform/windows_headers.hpp"
 
 namespace quorvel {
 namespace {
