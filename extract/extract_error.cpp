@@ -15,6 +15,23 @@ std::string Failure::Describe() const
     return text;
 }
 
+std::string Failure::OneLine() const
+{
+    std::string text;
+    if (!file.empty()) {
+        text = file;
+        if (offset) {
+            text += " (offset " + std::to_string(*offset) + ")";
+        }
+        text += ": ";
+    }
+    text += description;
+    if (kind == FailureKind::kSystem) {
+        text += " (error " + std::to_string(number) + ")";
+    }
+    return text;
+}
+
 void ThrowNotAFile(const std::string& path, std::string description)
 {
     throw ExtractError(Failure{.kind = FailureKind::kNotAFile, .description = std::move(description), .file = path});

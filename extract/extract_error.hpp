@@ -29,8 +29,12 @@ struct Failure {
     bool file_is_a_folder = false;
 
     // "Error 2: No such file or directory" and the file and offset on lines
-    // of their own; a failure the tool raises itself has no number.
+    // of their own, as a message box shows it; a failure the tool raises
+    // itself has no number.
     std::string Describe() const;
+    // The same on one line, in the form command-line tools use:
+    // "sfx.pak: No such file or directory (error 2)".
+    std::string OneLine() const;
 };
 
 class ExtractError : public std::runtime_error {

@@ -17,7 +17,7 @@ void PrintMessage(std::FILE* stream, std::string_view text)
 
 void PrintError(std::FILE* stream, const Failure& failure)
 {
-    PrintMessage(stream, failure.Describe());
+    PrintMessage(stream, failure.OneLine());
 }
 
 void PrintWarning(std::FILE* stream, std::string_view text)

@@ -198,7 +198,7 @@ void TerminalUi::ArchiveFinished(const ArchiveTally& tally)
 void TerminalUi::ReportError(const Failure& failure)
 {
     EndBarLine();
-    Print("quorvel-extractor: " + failure.Describe() + "\n");
+    Print("quorvel-extractor: " + failure.OneLine() + "\n");
 }
 
 void TerminalUi::ReportWarning(std::string_view text)

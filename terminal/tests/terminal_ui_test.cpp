@@ -189,12 +189,12 @@ TEST_F(TerminalSession, SignalStopsTheRunAtTheNextCheck)
     EXPECT_FALSE(ui.ProcessPendingMessages());
 }
 
-TEST_F(TerminalSession, ErrorNamesNumberDescriptionAndFile)
+TEST_F(TerminalSession, ErrorNamesFileDescriptionAndNumberOnOneLine)
 {
     std::istringstream input;
     TerminalUi ui(input, output_, {}, stop_signal_);
     ui.ReportError(Failure{.number = 2, .description = "No such file or directory", .file = "sfx.pak", .offset = {}});
-    EXPECT_EQ(Output(), "quorvel-extractor: Error 2: No such file or directory\nFile: sfx.pak\n");
+    EXPECT_EQ(Output(), "quorvel-extractor: sfx.pak: No such file or directory (error 2)\n");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ QUORVEL_FAULT_SEED fixes the random points of the signal and shrink cases.
 import hashlib
 import json
 import os
+import re
 import random
 import resource
 import shutil
@@ -145,9 +146,13 @@ class Game:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-def expect_failure(code, stderr, error, file, label="File"):
+def expect_failure(code, stderr, error, file):
+    """Exit status 1 and the error on one line: the file, the description
+    and, for the system's own errors ("Error 13: Permission denied"), the
+    number."""
     expect(code == 1, f"exit status {code}, expected 1; stderr: {stderr!r}")
-    report = f"quorvel-extractor: {error}\n{label}: {file}\n"
+    number = re.fullmatch(r"Error (\d+): (.*)", error)
+    report = f"quorvel-extractor: {file}: " + (f"{number[2]} (error {number[1]})" if number else error) + "\n"
     expect(report in stderr, f"stderr lacks {report!r}; it was {stderr!r}")
 
 
@@ -332,7 +337,7 @@ def output_folder_cannot_be_made(game):
     game.small()
     os.chmod(game.folder, 0o555)
     code, stderr = game.run("-y", preexec=unprivileged())
-    expect_failure(code, stderr, "Error 13: Permission denied", "sfx", label="Folder")
+    expect_failure(code, stderr, "Error 13: Permission denied", "sfx")
     expect(not os.path.exists(game.path("sfx")), "the folder was made")
     return 1
 
@@ -471,7 +476,7 @@ def archive_shrinks_while_read(game):
         thaw(process)
         code, stderr = finish(process)
         expect(code == 1, f"exit status {code}, expected 1; stderr: {stderr!r}")
-        expect("ended early" in stderr and "\nFile: sfx.pak\n" in stderr, f"stderr was {stderr!r}")
+        expect("quorvel-extractor: sfx.pak (offset " in stderr and "ended early" in stderr, f"stderr was {stderr!r}")
         # What was finished before the cut is whole.
         kept = expect_first_files_intact(game, expected)
         print(f"  {kept} files kept")
@@ -589,7 +594,7 @@ def pack_in_read_only_game_folder(game):
     os.chmod(game.folder, 0o555)
     code, stderr = game.run("--pack", preexec=unprivileged())
     os.chmod(game.folder, 0o755)
-    expect_failure(code, stderr, "Error 13: Permission denied", ".", label="Folder")
+    expect_failure(code, stderr, "Error 13: Permission denied", ".")
     expect("quorvel-extractor: sfx.pak was left as it was: it could not be packed\n" in stderr,
            f"stderr does not say sfx.pak was left as it was: {stderr!r}")
     expect_archives_untouched(game, before)
@@ -608,7 +613,7 @@ def pack_on_a_full_disk(game):
     game.folder = disk
     code, stderr = game.run("--pack")
     expect(code == 1, f"exit status {code}, expected 1; stderr: {stderr!r}")
-    expect("Error 28: No space left on device\n" in stderr, f"stderr lacks the full disk: {stderr!r}")
+    expect("No space left on device (error 28)\n" in stderr, f"stderr lacks the full disk: {stderr!r}")
     # The small speech.pak still fits, and is packed.
     expect_archives_untouched(game, before, packed=("speech.pak",))
     return 1
