@@ -64,7 +64,9 @@ void Form1::ExtractWherePossible(const std::string& name)
     for (;;) {
         tally_ = {.archive = name, .files = 0, .bytes = 0};
         try {
-            ExtractArchive(Locate(name), files_, *this);
+            const ArchiveLocation location = Locate(name);
+            output_folder_ = location.output_folder;
+            ExtractArchive(location, files_, *this, options_);
             return;
         } catch (const CannotCreateOutput& error) {
             if (!error.first_of_archive()) {
@@ -108,6 +110,12 @@ void Form1::EntryFinished(const Entry& entry)
 {
     ++tally_.files;
     tally_.bytes += entry.size;
+    ui_.FileWritten(files_.Join(output_folder_, entry.file_name));
+}
+
+void Form1::EntryKept(const Entry& /*entry*/)
+{
+    ++tally_.kept;
 }
 
 void Form1::Advance(std::uint64_t bytes)

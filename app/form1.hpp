@@ -19,7 +19,9 @@ inline constexpr std::string_view kWindowTitle = "Quorvel Extractor";
 // extraction of the chosen archives, in that order, on one thread.
 class Form1 : private ExtractionListener {
 public:
-    Form1(UserInterface& ui, FileSystem& files, Places places = {}) : ui_(ui), files_(files), places_(std::move(places))
+    // `options` choose the files written and what becomes of taken names.
+    Form1(UserInterface& ui, FileSystem& files, Places places = {}, ExtractionOptions options = {})
+        : ui_(ui), files_(files), places_(std::move(places)), options_(options)
     {
     }
 
@@ -37,13 +39,16 @@ private:
     void StatusChanged(std::string_view text) override;
     void TruncationFound(const Truncation& truncation) override;
     void EntryFinished(const Entry& entry) override;
+    void EntryKept(const Entry& entry) override;
     void Advance(std::uint64_t bytes) override;
     void Checkpoint() override;
 
     UserInterface& ui_;
     FileSystem& files_;
     Places places_;
+    ExtractionOptions options_;
     UserInterface::ArchiveTally tally_;
+    std::string output_folder_;  // of the archive being extracted
     std::int64_t bytes_done_ = 0;
     std::int64_t bytes_total_ = 0;
     BarHandle progress_bar_ = 0;

@@ -37,6 +37,7 @@ public:
         files_.push_back(
             ListedFile{.path = entry.RelativePath(),
                        .archive = archive_,
+                       .number = entry.number,
                        .kind = entry.kind,
                        .offset = entry.offset,
                        .size = entry.size,

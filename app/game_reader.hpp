@@ -33,6 +33,7 @@ namespace quorvel {
 struct ListedFile {
     std::string path;         // "sfx/sfx_0012.wav": under the output folder, "/"-separated
     std::size_t archive = 0;  // index into GameReader::Archives()
+    std::int64_t number = 0;  // its number in the archive
     EntryKind kind = EntryKind::kData;
     // Archive offset of its first byte; for a file with no bytes, where its
     // block's payload starts.

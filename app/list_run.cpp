@@ -26,7 +26,7 @@ private:
 
 }  // namespace
 
-RunEnd ListRun(FileSystem& files, const Places& places, bool with_speech, ListingReport& report)
+RunEnd ListRun(FileSystem& files, const Places& places, bool with_speech, ListingReport& report, FileChoice* choice)
 {
     bool truncated = false;
     try {
@@ -41,6 +41,11 @@ RunEnd ListRun(FileSystem& files, const Places& places, bool with_speech, Listin
             std::vector<ListedFile> listed;
             const ListedArchive archive = ListOneArchive(locations[i], *archives[i], files, i, listed, &progress);
             archives[i].reset();
+            if (choice != nullptr) {
+                std::erase_if(listed, [&](const ListedFile& file) {
+                    return !choice->Chooses(archive.location.name, file.number, file.path);
+                });
+            }
             report.ArchiveListed(archive, listed);
             if (archive.truncation) {
                 report.ReportWarning(archive.truncation->Describe());

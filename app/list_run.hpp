@@ -27,7 +27,9 @@ public:
 // extraction walks them, writing nothing: a missing archive stops it before
 // anything is listed, as it stops an extraction; a truncated one is told
 // once it is listed. Failures of the report itself (ExtractError) end the
-// run as failures of the listing do.
-RunEnd ListRun(FileSystem& files, const Places& places, bool with_speech, ListingReport& report);
+// run as failures of the listing do. With a `choice`, only the chosen files
+// are told, and the totals count them alone.
+RunEnd ListRun(FileSystem& files, const Places& places, bool with_speech, ListingReport& report,
+               FileChoice* choice = nullptr);
 
 }  // namespace quorvel

@@ -31,8 +31,11 @@ public:
         std::string archive;  // "sfx"
         std::uint64_t files = 0;
         std::uint64_t bytes = 0;
+        std::uint64_t kept = 0;  // files left as they were (their names were taken)
     };
     virtual void ArchiveFinished(const ArchiveTally& /*tally*/) {}
+    // A file was written whole: `path` as the user opens it ("sfx/sfx_0001.wav").
+    virtual void FileWritten(std::string_view /*path*/) {}
 
     // No file of an archive could be made where its folder goes (`failure`
     // says why): the user may choose another folder to hold the folders sfx

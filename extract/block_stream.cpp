@@ -60,9 +60,11 @@ private:
 class BlockStream {
 public:
     BlockStream(const ArchiveLocation& location, FileSystem& files, InputFile& archive,
-                std::optional<Failure> folder_failure, ExtractionListener& listener)
+                std::optional<Failure> folder_failure, ExtractionListener& listener,
+                const ExtractionOptions& options = {})
         : reader_(archive, location.archive_path),
-          output_(files, location.name, location.output_folder, std::move(folder_failure), &listener, &reader_),
+          output_(files, location.name, location.output_folder, std::move(folder_failure), &listener, &reader_,
+                  options),
           listener_(listener)
     {
     }
@@ -207,7 +209,8 @@ ArchiveLocation ArchiveLocation::OfRun(const FileSystem& files, const std::strin
     return Of(files, name, game_folder, output_folder.empty() ? game_folder : output_folder);
 }
 
-void ExtractArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener)
+void ExtractArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener,
+                    const ExtractionOptions& options)
 {
     listener.StatusChanged("Extracting: " + location.name);
     // Opened and closed once before anything else, so that a missing or
@@ -215,7 +218,12 @@ void ExtractArchive(const ArchiveLocation& location, FileSystem& files, Extracti
     // names the wrong game folder leaves nothing behind.
     files.OpenArchive(location.archive_path);
     const auto archive = files.OpenArchive(location.archive_path);
-    BlockStream stream(location, files, *archive, files.MakeFolder(location.output_folder), listener);
+    // A run that chooses files makes the folder for the first one it writes.
+    std::optional<Failure> folder_failure;
+    if (options.choice == nullptr) {
+        folder_failure = files.MakeFolder(location.output_folder);
+    }
+    BlockStream stream(location, files, *archive, std::move(folder_failure), listener, options);
     stream.Run();
 }
 

@@ -29,10 +29,28 @@ struct ArchiveLocation {
                                  const std::string& output_folder);
 };
 
+// Which files of an archive a run writes; the others are passed over (the
+// bytes of blocks written whole unread).
+class FileChoice {
+public:
+    virtual ~FileChoice() = default;
+    // `number`: the file's number in its archive; `path`: "sfx/sfx_0012.wav".
+    virtual bool Chooses(std::string_view archive, std::int64_t number, std::string_view path) = 0;
+};
+
+struct ExtractionOptions {
+    // Every file when nothing; otherwise only the chosen ones, and the
+    // output folder is made for the first of them.
+    FileChoice* choice = nullptr;
+    FileSystem::IfTaken if_taken = FileSystem::IfTaken::kReplace;
+};
+
 // Unpacks the archive into its output folder, one numbered file per block
 // and per carved sound. Throws ExtractError on failure; files finished
-// before then stay, the one being written is removed.
-void ExtractArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener);
+// before then stay, the one being written is thrown away (an older file it
+// was to replace stays as it was).
+void ExtractArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener,
+                    const ExtractionOptions& options = {});
 // The block stream alone, over an archive that is open already, for runs
 // that open it for reasons of their own: makes no folder and checks nothing
 // first.

@@ -25,6 +25,7 @@ std::string_view ExtensionOf(EntryKind kind);
 struct Entry {
     std::string folder;     // the output folder's own name: "sfx"
     std::string file_name;  // "sfx_0001.wav"
+    std::int64_t number = 0;
     EntryKind kind = EntryKind::kData;
     // Archive offset of its first byte; for a file with no bytes, where
     // its block's payload starts.

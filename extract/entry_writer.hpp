@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "extract/archive_reader.hpp"
+#include "extract/block_stream.hpp"
 #include "extract/entry.hpp"
 #include "extract/extraction_listener.hpp"
 #include "extract/file_system.hpp"
@@ -31,9 +32,11 @@ public:
     // first file creation's error.
     // `archive`, if given, is where the written bytes come from: a window's
     // worth of them goes out at a time, and no file is kept once the
-    // archive turns out to have lost bytes under a view.
+    // archive turns out to have lost bytes under a view. `options` choose
+    // the files written (the folder is then made for the first of them) and
+    // what becomes of a taken name.
     EntryWriter(FileSystem& files, std::string name, std::string folder, std::optional<Failure> folder_failure,
-                ExtractionListener* listener, ArchiveReader* archive = nullptr);
+                ExtractionListener* listener, ArchiveReader* archive = nullptr, const ExtractionOptions& options = {});
     // Files in the folder {name}, with nobody listening.
     EntryWriter(FileSystem& files, std::string name);
     ~EntryWriter();
@@ -56,15 +59,20 @@ public:
 
 private:
     void KeepHead(std::span<const std::byte> bytes);
+    // The file is passed over: its bytes go nowhere, and nobody hears of it.
+    void PassOver();
 
     FileSystem& files_;
     std::string name_;
     std::string folder_;
     std::optional<Failure> folder_failure_;
     ExtractionListener* listener_;
+    ExtractionOptions options_;
+    bool folder_pending_;
     WindowWriter window_writer_;
     std::int64_t entry_number_ = 0;
     std::unique_ptr<OutputFile> current_;
+    bool writing_ = false;  // current_ is a file being written, not one passed over
     std::string current_path_;
     bool created_any_ = false;
     Entry entry_;

@@ -46,6 +46,9 @@ public:
     virtual void Checkpoint() = 0;
     // A file was finished: written whole and closed.
     virtual void EntryFinished(const Entry& /*entry*/) {}
+    // A file was not written because its name was taken and the run keeps
+    // what it finds (FileSystem::IfTaken::kKeep).
+    virtual void EntryKept(const Entry& /*entry*/) {}
     // A block was walked; the files made from it were told before.
     virtual void BlockFinished(const BlockExtent& /*block*/) {}
 };

@@ -39,8 +39,8 @@ public:
     virtual bool ViewsIntact() const { return true; }
 };
 
-// One output file, created empty (truncating any old file of that name) and
-// open for writing. Never follows a symbolic link in place of the file.
+// One output file being written. Never follows a symbolic link in place of
+// the file.
 class OutputFile {
 public:
     virtual ~OutputFile() = default;
@@ -57,13 +57,28 @@ public:
     // False for an output that throws its bytes away: whole spans meant for
     // it are then passed over without being read.
     virtual bool KeepsBytes() const { return true; }
-    // Flushes and closes; throws ExtractError if the data did not make it.
+    // Flushes and closes, and only then gives the file its name where it
+    // replaces an older one; throws ExtractError if the data did not make it.
     virtual void Close() = 0;
+    // Throws away what was written, for a run that failed or was stopped
+    // before Close: a new file is removed, and an older file it was to
+    // replace stays as it was. Failures are ignored, because it only runs
+    // while another failure (or a stop) is being reported.
+    virtual void Abandon() noexcept = 0;
 };
 
 // The file services the extraction needs, relative to the working folder.
 class FileSystem {
 public:
+    // What becomes of an output name that is taken already.
+    enum class IfTaken {
+        // A file of an earlier run is replaced: the new one is written under
+        // a temporary name beside it and takes the name only once whole, so
+        // that a run stopped, failed or killed leaves the old file as it was.
+        kReplace,
+        kKeep,  // whatever has the name is left as it is: no output
+    };
+
     virtual ~FileSystem() = default;
     virtual std::unique_ptr<InputFile> OpenArchive(const std::string& path) = 0;
     // Makes an output folder. Returns why it could not be made, or nothing
@@ -71,12 +86,21 @@ public:
     // the folder's way is reported here or by the first file creation,
     // whichever of the two the platform words more clearly.
     virtual std::optional<Failure> MakeFolder(const std::string& path) = 0;
-    virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
-    // Removes a file this program created; failures are ignored because it
-    // only runs while another failure is already being reported.
-    virtual void RemoveOutput(const std::string& path) noexcept = 0;
+    // An output file for `path`: a name nobody has is made at once (one
+    // open); a taken one as `if_taken` says, nullptr where it is kept. Only
+    // a regular file with no other hard links is ever replaced.
+    virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken if_taken) = 0;
     // Joins a folder and a file name with the platform's separator.
     virtual std::string Join(const std::string& folder, const std::string& file) const = 0;
+};
+
+// An output that keeps nothing: for files a run passes over.
+class DiscardingOutput final : public OutputFile {
+public:
+    void Write(std::span<const std::byte> /*bytes*/) override {}
+    bool KeepsBytes() const override { return false; }
+    void Close() override {}
+    void Abandon() noexcept override {}
 };
 
 }  // namespace quorvel

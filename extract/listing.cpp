@@ -3,13 +3,6 @@
 namespace quorvel {
 namespace {
 
-class SkippingOutput final : public OutputFile {
-public:
-    void Write(std::span<const std::byte> /*bytes*/) override {}
-    bool KeepsBytes() const override { return false; }
-    void Close() override {}
-};
-
 // The archives of `files`, and outputs that go nowhere.
 class ListingFileSystem final : public FileSystem {
 public:
@@ -17,11 +10,10 @@ public:
 
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override { return files_.OpenArchive(path); }
     std::optional<Failure> MakeFolder(const std::string& /*path*/) override { return std::nullopt; }
-    std::unique_ptr<OutputFile> CreateOutput(const std::string& /*path*/) override
+    std::unique_ptr<OutputFile> CreateOutput(const std::string& /*path*/, IfTaken /*if_taken*/) override
     {
-        return std::make_unique<SkippingOutput>();
+        return std::make_unique<DiscardingOutput>();
     }
-    void RemoveOutput(const std::string& /*path*/) noexcept override {}
     std::string Join(const std::string& folder, const std::string& file) const override
     {
         return files_.Join(folder, file);

@@ -80,24 +80,29 @@ std::vector<std::string> CheckFolder(const ArchivePlan& plan, PackFileSystem& pa
 class TemporaryArchive {
 public:
     TemporaryArchive(PackFileSystem& pack_files, const std::string& beside)
-        : pack_files_(pack_files), path_(pack_files.MakeTemporaryBeside(beside))
+        : pack_files_(pack_files), temporary_(pack_files.MakeTemporaryBeside(beside))
     {
     }
     ~TemporaryArchive()
     {
-        if (!path_.empty()) {
-            pack_files_.RemoveTemporary(path_);
+        if (!temporary_.path.empty()) {
+            if (temporary_.file) {
+                temporary_.file->Abandon();
+            }
+            pack_files_.RemoveTemporary(temporary_.path);
         }
     }
     TemporaryArchive(const TemporaryArchive&) = delete;
     TemporaryArchive& operator=(const TemporaryArchive&) = delete;
 
-    const std::string& path() const { return path_; }
-    void Renamed() { path_.clear(); }
+    const std::string& path() const { return temporary_.path; }
+    // The file to write it through, once.
+    std::unique_ptr<OutputFile> TakeFile() { return std::move(temporary_.file); }
+    void Renamed() { temporary_.path.clear(); }
 
 private:
     PackFileSystem& pack_files_;
-    std::string path_;
+    PackFileSystem::Temporary temporary_;
 };
 
 // The temporary archive, whose bytes are sent on to the disk every few
@@ -128,6 +133,7 @@ public:
         out_->Close();
         pack_files_.StartFlush(path_, flushed_, 0);
     }
+    void Abandon() noexcept override { out_->Abandon(); }
 
 private:
     void Wrote(std::uint64_t count)
@@ -192,11 +198,16 @@ bool KeepBackup(PackFileSystem& pack_files, const std::string& archive, const st
 }
 
 void WriteTemporary(const NewArchive& layout, InputFile& old_archive, FileSystem& files, PackFileSystem& pack_files,
-                    const std::string& path, PackProgress& progress)
+                    TemporaryArchive& temporary, PackProgress& progress)
 {
-    FlushingOutput out(files.CreateOutput(path), pack_files, path);
-    WriteNewArchive(layout, old_archive, files, out, progress);
-    out.Close();
+    FlushingOutput out(temporary.TakeFile(), pack_files, temporary.path());
+    try {
+        WriteNewArchive(layout, old_archive, files, out, progress);
+        out.Close();
+    } catch (...) {
+        out.Abandon();
+        throw;
+    }
 }
 
 }  // namespace
@@ -232,7 +243,7 @@ PackResult PackArchive(const ArchiveLocation& location, FileSystem& files, PackF
         return result;
     }
     TemporaryArchive temporary(pack_files, location.archive_path);
-    WriteTemporary(layout, *archive, files, pack_files, temporary.path(), progress);
+    WriteTemporary(layout, *archive, files, pack_files, temporary, progress);
     // Checked while the disk still writes it out; the flush then waits for
     // what is left, before anything of the old archive is touched.
     VerifyArchive(plan, *files.OpenArchive(temporary.path()), temporary.path(), files, progress);

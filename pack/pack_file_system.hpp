@@ -22,10 +22,13 @@ public:
     virtual std::vector<std::string> ListFolder(const std::string& folder) = 0;
     virtual bool IsFolder(const std::string& path) = 0;
 
-    // Makes a new empty file beside `path` under a name no other file has
-    // (never replacing one) and returns that name; the caller writes it
-    // through FileSystem::CreateOutput. Throws ExtractError.
-    virtual std::string MakeTemporaryBeside(const std::string& path) = 0;
+    // A new, empty file beside `path` under a name no other file has
+    // (never replacing one), open for writing. Throws ExtractError.
+    struct Temporary {
+        std::string path;
+        std::unique_ptr<OutputFile> file;
+    };
+    virtual Temporary MakeTemporaryBeside(const std::string& path) = 0;
     // Starts writing `length` bytes of a file from `offset` on (all of it
     // for a length of 0) to the disk, waiting for no more than their
     // submission, so that the disk works while the rest is written and the

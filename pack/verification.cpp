@@ -77,6 +77,9 @@ public:
         }
     }
 
+    // Never removes anything: the "outputs" are the user's files.
+    void Abandon() noexcept override {}
+
     void Close() override
     {
         if (compared_ == size_) {
@@ -127,7 +130,7 @@ public:
 
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override { return files_.OpenArchive(path); }
     std::optional<Failure> MakeFolder(const std::string& /*path*/) override { return std::nullopt; }
-    std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override
+    std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken /*if_taken*/) override
     {
         if (expected_.AtEnd()) {
             throw PackRefused(path, "extraction of the new archive would make this file, which the folder lacks");
@@ -142,8 +145,6 @@ public:
         expected_.Next();
         return output;
     }
-    // Never removes anything: the "outputs" are the user's files.
-    void RemoveOutput(const std::string& /*path*/) noexcept override {}
     std::string Join(const std::string& folder, const std::string& file) const override
     {
         return files_.Join(folder, file);

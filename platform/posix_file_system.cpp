@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <utility>
@@ -73,9 +74,14 @@ private:
     std::unique_ptr<MappedWindows> windows_;
 };
 
+// An output written under `path`, and given the name `replaces` once
+// closed whole, if it stands in for an older file.
 class PosixOutputFile final : public OutputFile {
 public:
-    PosixOutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    PosixOutputFile(int fd, std::string path, std::string replaces = {})
+        : fd_(fd), path_(std::move(path)), replaces_(std::move(replaces))
+    {
+    }
 
     void Write(std::span<const std::byte> bytes) override
     {
@@ -85,7 +91,7 @@ public:
                 if (errno == EINTR) {
                     continue;
                 }
-                ThrowPosixError(errno, path_);
+                ThrowPosixError(errno, Shown());
             }
             bytes = bytes.subspan(static_cast<std::size_t>(written));
         }
@@ -115,7 +121,7 @@ public:
                 return moved;
             }
             if (count < 0) {
-                ThrowPosixError(errno, path_);
+                ThrowPosixError(errno, Shown());
             }
             return moved;  // the archive ended early: the caller finds out
         }
@@ -131,14 +137,41 @@ public:
     void Close() override
     {
         if (::close(fd_.release()) != 0 && errno != EINTR) {
-            ThrowPosixError(errno, path_);
+            const int number = errno;
+            Abandon();
+            ThrowPosixError(number, Shown());
+        }
+        if (!replaces_.empty() && ::rename(path_.c_str(), replaces_.c_str()) != 0) {
+            const int number = errno;
+            Abandon();
+            ThrowPosixError(number, replaces_);
+        }
+        closed_ = true;
+    }
+
+    void Abandon() noexcept override
+    {
+        if (!closed_) {
+            if (fd_.get() >= 0) {
+                ::close(fd_.release());
+            }
+            ::unlink(path_.c_str());
+            closed_ = true;
         }
     }
 
 private:
+    // Messages name the file the user asked for, not its temporary name.
+    const std::string& Shown() const
+    {
+        return replaces_.empty() ? path_ : replaces_;
+    }
+
     FileDescriptor fd_;
     std::string path_;
+    std::string replaces_;
     bool copy_in_kernel_ = true;
+    bool closed_ = false;
 };
 
 }  // namespace
@@ -176,7 +209,7 @@ std::optional<Failure> PosixFileSystem::MakeFolder(const std::string& path)
         .number = number, .description = std::strerror(number), .file = path, .offset = {}, .file_is_a_folder = true};
 }
 
-std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& path)
+std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& path, IfTaken if_taken)
 {
     // The usual case, a name not taken yet, in one call: O_EXCL makes a new,
     // empty, regular file or fails, and never follows a link.
@@ -187,48 +220,56 @@ std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& pat
     if (errno != EEXIST) {
         ThrowPosixError(errno, path);
     }
+    if (if_taken == IfTaken::kKeep) {
+        return nullptr;
+    }
     return ReplaceOutput(path);
 }
 
+// What has the name is looked at without following it: only a regular file
+// with no other hard links is replaced. The rename that replaces it never
+// writes through anything either: a link put in its place meanwhile is
+// itself replaced, never what it points to.
 std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& path)
 {
-    // No O_TRUNC yet: what is in the file's place is checked before anything
-    // of it is changed. Non-blocking, so that a FIFO cannot stall the open.
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
-    if (fd.get() < 0) {
-        if (errno == ELOOP) {
-            ThrowNotAFile(path, "the name is a symbolic link; the extractor never writes through links");
-        }
-        // A FIFO nobody reads, a socket or a device without a driver: none
-        // of them can even be opened for writing, and none is a file.
-        if (errno == ENXIO) {
-            ThrowNotAFile(path, kNotARegularFile);
-        }
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) {
         ThrowPosixError(errno, path);
     }
-    struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) {
-        ThrowPosixError(errno, path);
+    if (S_ISLNK(status.st_mode)) {
+        ThrowNotAFile(path, "the name is a symbolic link; the extractor never writes through links");
+    }
+    if (S_ISDIR(status.st_mode)) {
+        ThrowPosixError(EISDIR, path);
     }
     if (!S_ISREG(status.st_mode)) {
         ThrowNotAFile(path, kNotARegularFile);
     }
     if (status.st_nlink > 1) {
-        ThrowNotAFile(path, "the file has other hard links; overwriting it would change them too");
+        ThrowNotAFile(path, "the file has other hard links; replacing it would part it from them");
     }
-    // Truncating an empty file would cost a call and, on ext4, an early
-    // flush when it is closed (the file system takes it for a file being
-    // replaced).
-    if (status.st_size != 0 && ::ftruncate(fd.get(), 0) != 0) {
-        ThrowPosixError(errno, path);
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    for (unsigned attempt = 0;; ++attempt) {
+        // Hidden, and named for what it will become: one left by a killed
+        // run is easy to tell for what it is.
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%ld-%u.part", static_cast<long>(::getpid()), attempt);
+        std::string temporary = folder + "." + name + suffix;
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            return std::make_unique<PosixOutputFile>(fd, std::move(temporary), path);
+        }
+        if (errno != EEXIST || attempt == 100) {
+            ThrowPosixError(errno, path);
+        }
     }
-    ClearNonBlocking(fd.get());
-    return std::make_unique<PosixOutputFile>(fd.release(), path);
 }
 
-void PosixFileSystem::RemoveOutput(const std::string& path) noexcept
+std::unique_ptr<OutputFile> AdoptOutput(int fd, std::string path)
 {
-    ::unlink(path.c_str());
+    return std::make_unique<PosixOutputFile>(fd, std::move(path));
 }
 
 std::string PosixFileSystem::Join(const std::string& folder, const std::string& file) const

@@ -10,8 +10,7 @@ class PosixFileSystem final : public FileSystem {
 public:
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override;
     std::optional<Failure> MakeFolder(const std::string& path) override;
-    std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
-    void RemoveOutput(const std::string& path) noexcept override;
+    std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken if_taken) override;
     std::string Join(const std::string& folder, const std::string& file) const override;
 
 private:
@@ -19,5 +18,9 @@ private:
     // or something planted in its place.
     static std::unique_ptr<OutputFile> ReplaceOutput(const std::string& path);
 };
+
+// An output for a new file already open on `fd`, which it closes; Abandon
+// removes `path`.
+std::unique_ptr<OutputFile> AdoptOutput(int fd, std::string path);
 
 }  // namespace quorvel

@@ -16,6 +16,7 @@
 
 #include "extract/extract_error.hpp"
 #include "platform/posix_descriptor.hpp"
+#include "platform/posix_file_system.hpp"
 
 namespace quorvel {
 namespace {
@@ -165,7 +166,7 @@ bool PosixPackFileSystem::IsFolder(const std::string& path)
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-std::string PosixPackFileSystem::MakeTemporaryBeside(const std::string& path)
+PackFileSystem::Temporary PosixPackFileSystem::MakeTemporaryBeside(const std::string& path)
 {
     std::random_device random;
     for (int attempt = 0;; ++attempt) {
@@ -174,8 +175,7 @@ std::string PosixPackFileSystem::MakeTemporaryBeside(const std::string& path)
         const std::string temporary = path + suffix;
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            ::close(fd);
-            return temporary;
+            return Temporary{.path = temporary, .file = AdoptOutput(fd, temporary)};
         }
         if (errno != EEXIST || attempt == 100) {
             // Most often the game's folder is not writable: name the folder.

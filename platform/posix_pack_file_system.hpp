@@ -11,7 +11,7 @@ public:
     std::vector<std::string> ListFolder(const std::string& folder) override;
     Found LookAt(const std::string& path) override;
     bool IsFolder(const std::string& path) override;
-    std::string MakeTemporaryBeside(const std::string& path) override;
+    Temporary MakeTemporaryBeside(const std::string& path) override;
     void StartFlush(const std::string& path, std::uint64_t offset, std::uint64_t length) override;
     void FlushToDisk(const std::string& path) override;
     bool MakeBackup(const std::string& path, const std::string& backup) override;

@@ -1,6 +1,7 @@
 #include "platform/win32_file_system.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 #include "extract/extract_error.hpp"
@@ -80,16 +81,21 @@ private:
     std::uint64_t size_;
 };
 
+// An output written under `path`, and given the name `replaces` once
+// closed whole, if it stands in for an older file.
 class Win32OutputFile final : public OutputFile {
 public:
-    Win32OutputFile(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+    Win32OutputFile(HANDLE handle, std::string path, std::string replaces = {})
+        : handle_(handle), path_(std::move(path)), replaces_(std::move(replaces))
+    {
+    }
 
     void Write(std::span<const std::byte> bytes) override
     {
         while (!bytes.empty()) {
             DWORD written = 0;
             if (!::WriteFile(handle_.get(), bytes.data(), ClampToDword(bytes.size()), &written, nullptr)) {
-                ThrowLastError(path_);
+                ThrowLastError(Shown());
             }
             bytes = bytes.subspan(written);
         }
@@ -98,13 +104,38 @@ public:
     void Close() override
     {
         if (!::CloseHandle(handle_.release())) {
-            ThrowLastError(path_);
+            const DWORD number = ::GetLastError();
+            Abandon();
+            ThrowError(number, Shown());
+        }
+        if (!replaces_.empty() &&
+            !::MoveFileExW(WidenUtf8(path_).c_str(), WidenUtf8(replaces_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            const DWORD number = ::GetLastError();
+            Abandon();
+            ThrowError(number, replaces_);
+        }
+        closed_ = true;
+    }
+
+    void Abandon() noexcept override
+    {
+        if (!closed_) {
+            if (handle_.valid()) {
+                ::CloseHandle(handle_.release());
+            }
+            ::DeleteFileW(WidenUtf8(path_).c_str());
+            closed_ = true;
         }
     }
 
 private:
+    // Messages name the file the user asked for, not its temporary name.
+    const std::string& Shown() const { return replaces_.empty() ? path_ : replaces_; }
+
     FileHandle handle_;
     std::string path_;
+    std::string replaces_;
+    bool closed_ = false;
 };
 
 // Only a file on disk can be an archive: a console, pipe or device in its
@@ -211,25 +242,61 @@ std::optional<Failure> Win32FileSystem::MakeFolder(const std::string& path)
                    .file_is_a_folder = true};
 }
 
-std::unique_ptr<OutputFile> Win32FileSystem::CreateOutput(const std::string& path)
+std::unique_ptr<OutputFile> Win32FileSystem::CreateOutput(const std::string& path, IfTaken if_taken)
 {
-    // Opened without truncation and without following a link, so that what
-    // is in the file's place can be checked before it is emptied.
-    FileHandle handle(::CreateFileW(WidenUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle.valid()) {
-        ThrowLastError(path);
+    // The usual case, a name not taken yet, in one call.
+    FileHandle handle(::CreateFileW(WidenUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (handle.valid()) {
+        return std::make_unique<Win32OutputFile>(handle.release(), path);
     }
-    RequirePlainFile(handle.get(), path);
-    if (!::SetEndOfFile(handle.get())) {
-        ThrowLastError(path);
+    const DWORD number = ::GetLastError();
+    if (number != ERROR_FILE_EXISTS && number != ERROR_ALREADY_EXISTS && number != ERROR_ACCESS_DENIED) {
+        ThrowError(number, path);
     }
-    return std::make_unique<Win32OutputFile>(handle.release(), path);
+    if (if_taken == IfTaken::kKeep) {
+        return nullptr;
+    }
+    return ReplaceOutput(path);
 }
 
-void Win32FileSystem::RemoveOutput(const std::string& path) noexcept
+// What has the name is opened without following a link, to be checked:
+// only a plain file with no other hard links is replaced. The new file is
+// written beside it and moved over it once whole.
+std::unique_ptr<OutputFile> Win32FileSystem::ReplaceOutput(const std::string& path)
 {
-    ::DeleteFileW(WidenUtf8(path).c_str());
+    {
+        FileHandle existing(::CreateFileW(WidenUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr));
+        if (!existing.valid()) {
+            ThrowLastError(path);
+        }
+        RequirePlainFile(existing.get(), path);
+    }
+    const auto separator = path.find_last_of("\\/");
+    const std::string folder = separator == std::string::npos ? "" : path.substr(0, separator + 1);
+    const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
+    for (unsigned attempt = 0;; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%lu-%u.part", static_cast<unsigned long>(::GetCurrentProcessId()),
+                      attempt);
+        std::string temporary = folder + "." + name + suffix;
+        FileHandle handle(::CreateFileW(WidenUtf8(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (handle.valid()) {
+            return std::make_unique<Win32OutputFile>(handle.release(), std::move(temporary), path);
+        }
+        const DWORD number = ::GetLastError();
+        if (number != ERROR_FILE_EXISTS || attempt == 100) {
+            ThrowError(number, path);
+        }
+    }
+}
+
+std::unique_ptr<OutputFile> AdoptOutput(void* handle, std::string path)
+{
+    return std::make_unique<Win32OutputFile>(static_cast<HANDLE>(handle), std::move(path));
 }
 
 std::string Win32FileSystem::Join(const std::string& folder, const std::string& file) const

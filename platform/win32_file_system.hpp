@@ -12,10 +12,16 @@ class Win32FileSystem final : public FileSystem {
 public:
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override;
     std::optional<Failure> MakeFolder(const std::string& path) override;
-    std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
-    void RemoveOutput(const std::string& path) noexcept override;
+    std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken if_taken) override;
     std::string Join(const std::string& folder, const std::string& file) const override;
+
+private:
+    static std::unique_ptr<OutputFile> ReplaceOutput(const std::string& path);
 };
+
+// An output for a new file already open on `handle` (a HANDLE), which it
+// closes; Abandon removes `path`.
+std::unique_ptr<OutputFile> AdoptOutput(void* handle, std::string path);
 
 // Text for a Windows error number, without the trailing line break
 // ("The system cannot find the file specified.").

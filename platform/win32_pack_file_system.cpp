@@ -33,6 +33,7 @@ public:
     Handle& operator=(const Handle&) = delete;
     HANDLE get() const { return handle_; }
     bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
 
 private:
     HANDLE handle_;
@@ -98,17 +99,17 @@ bool Win32PackFileSystem::IsFolder(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-std::string Win32PackFileSystem::MakeTemporaryBeside(const std::string& path)
+PackFileSystem::Temporary Win32PackFileSystem::MakeTemporaryBeside(const std::string& path)
 {
     for (unsigned attempt = 0;; ++attempt) {
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, ".%08lx%02x.tmp", static_cast<unsigned long>(::GetTickCount()),
                       attempt & 0xff);
         const std::string temporary = path + suffix;
-        Handle handle(::CreateFileW(WidenUtf8(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        Handle handle(::CreateFileW(WidenUtf8(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle.valid()) {
-            return temporary;
+            return Temporary{.path = temporary, .file = AdoptOutput(handle.release(), temporary)};
         }
         const DWORD number = ::GetLastError();
         if (number != ERROR_FILE_EXISTS || attempt == 100) {

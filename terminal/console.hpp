@@ -17,6 +17,14 @@
 
 namespace quorvel {
 
+// Whether "\\" separates folders in the paths users type (Windows), rather
+// than taking the next character as it is in a pattern.
+#ifdef _WIN32
+inline constexpr bool kBackslashSeparatesPaths = true;
+#else
+inline constexpr bool kBackslashSeparatesPaths = false;
+#endif
+
 // The arguments as UTF-8, the form the file systems take paths in.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 

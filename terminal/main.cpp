@@ -1,7 +1,8 @@
 // quorvel-extractor for Linux and macOS, and quorvel-extractor-cli.exe for
 // the Windows console: unpacks sfx.pak (and, on Yes, speech.pak) of a game
-// folder into the folders sfx and speech, or lists what it would write.
-// What differs between the systems is behind terminal/console.hpp.
+// folder into the folders sfx and speech, lists what it would write, packs
+// edited files back, or writes chosen files to standard output. What
+// differs between the systems is behind terminal/console.hpp.
 
 #include <cstdio>
 #include <iostream>
@@ -12,11 +13,14 @@
 
 #include "app/form1.hpp"
 #include "app/list_run.hpp"
+#include "app/selection.hpp"
 #include "terminal/console.hpp"
 #include "terminal/listing_printer.hpp"
 #include "terminal/messages.hpp"
+#include "terminal/options.hpp"
 #include "terminal/pack_command.hpp"
 #include "terminal/standard_output.hpp"
+#include "terminal/stdout_file_system.hpp"
 #include "terminal/terminal_ui.hpp"
 
 #ifndef QUORVEL_VERSION
@@ -25,13 +29,16 @@
 
 namespace {
 
+using quorvel::Options;
+
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitTruncated = 3;
 
 constexpr std::string_view kHelp =
-    "Usage: quorvel-extractor [-y | -n] [-C GAME] [-o DIR] [-q]\n"
-    "       quorvel-extractor -l [-n] [--json] [-C GAME]\n"
+    "Usage: quorvel-extractor [-y | -n] [-C GAME] [-o DIR] [-k] [-v] [-q] [FILE...]\n"
+    "       quorvel-extractor -O [-C GAME] FILE...\n"
+    "       quorvel-extractor -l [-y | -n] [--json] [-C GAME] [FILE...]\n"
     "       quorvel-extractor --pack [--dry-run] [-C GAME] [-o DIR] [-q]\n"
     "Unpacks sfx.pak of the game's folder into the folder sfx and, if the answer\n"
     "to \"Also extract speech files?\" is yes, speech.pak into speech.\n"
@@ -41,121 +48,58 @@ constexpr std::string_view kHelp =
     "  -C, --game GAME    the game's folder, holding the archives (default: here)\n"
     "  -o, --output DIR   make the folders sfx and speech in DIR (made if missing)\n"
     "                     instead of beside the archives\n"
+    "  -k, --keep-old-files  leave files that are there already as they are\n"
+    "  -v, --verbose      write the path of each file written on standard output\n"
+    "  -O, --to-stdout    write the chosen files to standard output, one after the\n"
+    "                     other, and nothing to disk\n"
     "  -l, --list         write nothing: list the files extraction would write,\n"
     "                     with kind, archive offset, size and a sound's format\n"
     "      --json         with --list: one JSON object per line\n"
     "      --pack         put the files of sfx and speech (in DIR with -o) back\n"
     "                     into sfx.pak and speech.pak, keeping the old archives\n"
     "                     as sfx.pak.bak and speech.pak.bak\n"
-    "      --dry-run      with --pack: write nothing, show the blocks that would\n"
-    "                     change, their old and new sizes and their files\n"
+    "      --dry-run      with --pack: make every check, write nothing, show the\n"
+    "                     blocks that would change, their sizes and their files\n"
     "  -q, --quiet        no title, status lines, progress or summary\n"
     "  -h, --help         show this help\n"
     "      --version      show the version\n"
+    "\n"
+    "FILE chooses files: a listed path (sfx/sfx_0012.wav), a shell pattern matched\n"
+    "against the path, or against the file name when it has no / (*.wav,\n"
+    "speech/*, sfx_001?.wav), or numbers of an archive (sfx:12, sfx:12-40,\n"
+    "speech:7-). With FILEs and no -y or -n nothing is asked: both archives are\n"
+    "searched, and speech.pak is needed only when a FILE names speech.\n"
+    "\n"
+    "A short option's value is the next argument, whatever it is: -o -y makes a\n"
+    "folder named -y. -O goes with neither --list nor --pack nor -o, -k, -v;\n"
+    "-k and -v go with an extraction only; --pack takes no FILE, -y or -n.\n"
     "\n"
     "Examples:\n"
     "  quorvel-extractor -y                      everything, here, no question\n"
     "  quorvel-extractor -C ~/games/quorvel -o ~/sounds -n\n"
     "                                            sound effects of an installed game\n"
     "  quorvel-extractor -l -C ~/games/quorvel   see inside first\n"
+    "  quorvel-extractor sfx:12 'speech/*'       only these files\n"
+    "  quorvel-extractor -O sfx/sfx_0012.wav | aplay\n"
+    "                                            hear one sound\n"
     "  quorvel-extractor --pack                  put edited sounds back into the game\n"
     "\n"
     "Exit status: 0 done; 1 failed (the message says why); 2 bad usage;\n"
-    "3 done, but an archive was truncated; 130/143 stopped by SIGINT/SIGTERM.\n";
+    "3 done, but an archive was truncated; 128 + the signal when stopped\n"
+    "(130 Ctrl-C, 143 SIGTERM, 129 the terminal closed).\n";
 
 constexpr std::string_view kNoGameHint =
     "Run it in the game's folder (the one with sfx.pak), or give that folder with -C DIR.\n";
 
-struct Options {
-    std::optional<bool> answer;
-    std::string game_folder;
-    std::string output_folder;
-    bool list = false;
-    bool json = false;
-    bool pack = false;
-    bool dry_run = false;
-    bool quiet = false;
-};
-
 int UsageError(const std::string& message)
 {
-    std::fprintf(stderr, "quorvel-extractor: %s\nTry 'quorvel-extractor --help'.\n", message.c_str());
+    quorvel::PrintMessage(stderr, message);
+    std::fputs("Try 'quorvel-extractor --help'.\n", stderr);
     return kExitUsage;
 }
 
-// Parses the command line; returns an exit status when the run ends here.
-std::optional<int> ParseArguments(int argc, char** argv, Options& options)
-{
-    for (int i = 1; i < argc; ++i) {
-        std::string_view argument = argv[i];
-        std::optional<std::string_view> attached;  // --game=DIR
-        if (const auto equals = argument.find('='); argument.starts_with("--") && equals != std::string_view::npos) {
-            attached = argument.substr(equals + 1);
-            argument = argument.substr(0, equals);
-        }
-        const auto value = [&]() -> std::optional<std::string> {
-            if (attached) {
-                return std::string(*attached);
-            }
-            if (i + 1 < argc) {
-                return std::string(argv[++i]);
-            }
-            return std::nullopt;
-        };
-        if (argument == "-y" || argument == "--yes") {
-            options.answer = true;
-        } else if (argument == "-n" || argument == "--no") {
-            options.answer = false;
-        } else if (argument == "-C" || argument == "--game" || argument == "-o" || argument == "--output") {
-            const auto folder = value();
-            if (!folder || folder->empty()) {
-                return UsageError("option '" + std::string(argument) + "' needs a folder");
-            }
-            (argument == "-C" || argument == "--game" ? options.game_folder : options.output_folder) = *folder;
-            continue;
-        } else if (argument == "-l" || argument == "--list") {
-            options.list = true;
-        } else if (argument == "--json") {
-            options.json = true;
-        } else if (argument == "--pack") {
-            options.pack = true;
-        } else if (argument == "--dry-run") {
-            options.dry_run = true;
-        } else if (argument == "-q" || argument == "--quiet") {
-            options.quiet = true;
-        } else if (argument == "-h" || argument == "--help") {
-            std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
-            return 0;
-        } else if (argument == "--version") {
-            std::puts("quorvel-extractor " QUORVEL_VERSION);
-            return 0;
-        } else {
-            return UsageError("unknown option '" + std::string(argv[i]) + "'");
-        }
-        if (attached) {
-            return UsageError("option '" + std::string(argument) + "' takes no value");
-        }
-    }
-    if (options.json && !options.list) {
-        return UsageError("--json goes with --list");
-    }
-    if (options.list && !options.output_folder.empty()) {
-        return UsageError("--list writes nothing, so it takes no --output");
-    }
-    if (options.dry_run && !options.pack) {
-        return UsageError("--dry-run goes with --pack");
-    }
-    if (options.pack && options.list) {
-        return UsageError("--pack lists nothing: it takes no --list");
-    }
-    if (options.pack && options.answer) {
-        return UsageError("--pack asks nothing: it takes no " + std::string(*options.answer ? "--yes" : "--no"));
-    }
-    return std::nullopt;
-}
-
 // The folders given on the command line: the game folder must be one, the
-// output folder is made with its parents.
+// output folder is made with its parents when the run writes into it.
 std::optional<quorvel::Failure> CheckFolders(const Options& options)
 {
     if (!options.game_folder.empty()) {
@@ -200,29 +144,89 @@ int ExitStatusOf(quorvel::RunEnd end, const quorvel::FileSystem& files, const Op
     return kExitFailed;
 }
 
-int List(quorvel::FileSystem& files, const Options& options, quorvel::StandardOutput& output)
+// The answer to "Also extract speech files?" when files are chosen and no
+// answer was given: speech.pak is searched where it is, and must be there
+// only for an operand that names it.
+std::optional<bool> AnswerFor(const Options& options, const quorvel::Selection& selection,
+                              const quorvel::FileSystem& files)
+{
+    if (options.answer || selection.Empty()) {
+        return options.answer;
+    }
+    const std::string speech = quorvel::Locate(files, PlacesOf(options), quorvel::kSpeech).archive_path;
+    return selection.Names(quorvel::kSpeech) || !quorvel::IsMissing(speech);
+}
+
+// Once the run is done: every operand must have chosen something.
+int CheckEveryOperandChose(const quorvel::Selection& selection, int status)
+{
+    if (status != 0 && status != kExitTruncated) {
+        return status;
+    }
+    for (const std::string& operand : selection.Unmatched()) {
+        quorvel::PrintMessage(stderr, "'" + operand + "' chooses no file of the archives");
+        status = kExitFailed;
+    }
+    return status;
+}
+
+int List(quorvel::FileSystem& files, const Options& options, quorvel::Selection& selection,
+         quorvel::StandardOutput& output)
 {
     const auto style = options.json                  ? quorvel::ListingPrinter::Style::kJson
                        : quorvel::IsTerminal(stdout) ? quorvel::ListingPrinter::Style::kColumns
                                                      : quorvel::ListingPrinter::Style::kTabs;
     quorvel::ListingPrinter printer(output, stderr, style, quorvel::StopSignal());
-    return ExitStatusOf(quorvel::ListRun(files, PlacesOf(options), options.answer != false, printer), files, options);
+    const bool with_speech = AnswerFor(options, selection, files).value_or(true);
+    const quorvel::RunEnd end =
+        quorvel::ListRun(files, PlacesOf(options), with_speech, printer, selection.Empty() ? nullptr : &selection);
+    return CheckEveryOperandChose(selection, ExitStatusOf(end, files, options));
 }
 
-int Extract(quorvel::FileSystem& files, const Options& options)
+int Extract(quorvel::FileSystem& files, const Options& options, quorvel::Selection& selection,
+            quorvel::StandardOutput& output)
 {
     quorvel::TerminalUi::Options ui_options;
-    ui_options.answer = options.answer;
+    ui_options.answer = AnswerFor(options, selection, files);
     ui_options.draw_bar = quorvel::IsTerminal(stderr);
     ui_options.erase_with_escape = ui_options.draw_bar && quorvel::PrepareLineErasing(stderr);
     ui_options.quiet = options.quiet;
+    ui_options.files_written = options.verbose ? &output : nullptr;
     quorvel::TerminalUi ui(std::cin, stderr, ui_options, quorvel::StopSignal());
-    quorvel::Form1 form(ui, files, PlacesOf(options));
-    return ExitStatusOf(form.FormLoad(), files, options);
+    quorvel::StdoutFileSystem to_stdout(files, output);
+    const quorvel::ExtractionOptions extraction{.choice = selection.Empty() ? nullptr : &selection,
+                                                .if_taken = options.keep_old_files
+                                                                ? quorvel::FileSystem::IfTaken::kKeep
+                                                                : quorvel::FileSystem::IfTaken::kReplace};
+    quorvel::Form1 form(ui, options.to_stdout ? static_cast<quorvel::FileSystem&>(to_stdout) : files, PlacesOf(options),
+                        extraction);
+    return CheckEveryOperandChose(selection, ExitStatusOf(form.FormLoad(), files, options));
+}
+
+int Pack(quorvel::FileSystem& files, const Options& options, quorvel::StandardOutput& output)
+{
+    const auto pack_files = quorvel::MakePlatformPackFileSystem();
+    const quorvel::PackCommand command{.places = PlacesOf(options),
+                                       .dry_run = options.dry_run,
+                                       .quiet = options.quiet,
+                                       .draw_bar = quorvel::IsTerminal(stderr)};
+    return quorvel::RunPackCommand(command, files, *pack_files, quorvel::StopSignal(), stderr, output);
 }
 
 int Run(const Options& options)
 {
+    std::optional<quorvel::Selection> selection;
+    try {
+        selection = quorvel::Selection::Parse(options.operands, quorvel::kBackslashSeparatesPaths);
+    } catch (const quorvel::BadOperand& bad) {
+        return UsageError(bad.what());
+    }
+    if (options.to_stdout && quorvel::IsTerminal(stdout)) {
+        quorvel::PrintMessage(stderr,
+                              "standard output is a terminal, and sounds are not written to one: send them to a "
+                              "file or a player (quorvel-extractor -O sfx/sfx_0012.wav | aplay)");
+        return kExitFailed;
+    }
     if (const auto failure = CheckFolders(options)) {
         quorvel::PrintError(stderr, *failure);
         return kExitFailed;
@@ -230,14 +234,9 @@ int Run(const Options& options)
     const auto files = quorvel::MakeFileSystem();
     quorvel::StandardOutput output;
     if (options.pack) {
-        const auto pack_files = quorvel::MakePlatformPackFileSystem();
-        const quorvel::PackCommand command{.places = PlacesOf(options),
-                                           .dry_run = options.dry_run,
-                                           .quiet = options.quiet,
-                                           .draw_bar = quorvel::IsTerminal(stderr)};
-        return quorvel::RunPackCommand(command, *files, *pack_files, quorvel::StopSignal(), stderr, output);
+        return Pack(*files, options, output);
     }
-    return options.list ? List(*files, options, output) : Extract(*files, options);
+    return options.list ? List(*files, options, *selection, output) : Extract(*files, options, *selection, output);
 }
 
 }  // namespace
@@ -246,9 +245,18 @@ int main(int argc, char** argv)
 {
     quorvel::PrepareConsole();
     quorvel::CommandLine command_line(argc, argv);
-    Options options;
-    if (const auto status = ParseArguments(command_line.argc(), command_line.argv(), options)) {
-        return quorvel::FinishStandardOutput(*status);
+    const quorvel::ParsedCommandLine parsed = quorvel::ParseCommandLine(command_line.argc(), command_line.argv());
+    switch (parsed.action) {
+        case quorvel::ParsedCommandLine::Action::kHelp:
+            std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
+            return quorvel::FinishStandardOutput(0);
+        case quorvel::ParsedCommandLine::Action::kVersion:
+            std::fputs("quorvel-extractor " QUORVEL_VERSION "\n", stdout);
+            return quorvel::FinishStandardOutput(0);
+        case quorvel::ParsedCommandLine::Action::kUsageError:
+            return UsageError(parsed.usage_error);
+        case quorvel::ParsedCommandLine::Action::kRun:
+            break;
     }
-    return quorvel::FinishStandardOutput(Run(options));
+    return quorvel::FinishStandardOutput(Run(parsed.options));
 }

@@ -180,10 +180,23 @@ void TerminalUi::Unload()
         Print(line);
     }
     summary_.clear();
+    if (kept_ != 0 && !options_.quiet) {
+        Print("quorvel-extractor: " + std::to_string(kept_) + (kept_ == 1 ? " file was" : " files were") +
+              " there already and kept as " + (kept_ == 1 ? "it was" : "they were") + "\n");
+    }
+    kept_ = 0;
+}
+
+void TerminalUi::FileWritten(std::string_view path)
+{
+    if (options_.files_written != nullptr) {
+        options_.files_written->Write(std::string(path) + "\n");
+    }
 }
 
 void TerminalUi::ArchiveFinished(const ArchiveTally& tally)
 {
+    kept_ += tally.kept;
     if (!ShowsProgress()) {
         return;
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/user_interface.hpp"
+#include "terminal/standard_output.hpp"
 
 namespace quorvel {
 
@@ -26,6 +27,8 @@ public:
         // takes no escape sequences gets the bar padded with spaces instead.
         bool erase_with_escape = true;
         bool quiet = false;  // -q: no title, status lines, bar or summary
+        // -v: the path of each file written, on standard output.
+        StandardOutput* files_written = nullptr;
         // The bar is redrawn at most this often; a change in between is
         // drawn with the next one, or before the bar's line ends.
         std::chrono::milliseconds redraw_interval{50};
@@ -46,6 +49,7 @@ public:
     void ReportError(const Failure& failure) override;
     void ReportWarning(std::string_view text) override;
     void ArchiveFinished(const ArchiveTally& tally) override;
+    void FileWritten(std::string_view path) override;
 
 private:
     void Print(std::string_view text);
@@ -70,6 +74,7 @@ private:
     // The archive being extracted since when, and the lines for the end.
     std::chrono::steady_clock::time_point archive_started_;
     std::vector<std::string> summary_;
+    std::uint64_t kept_ = 0;  // files left as they were, over all archives
 };
 
 // The answer to the question, or nothing for a line that is neither:

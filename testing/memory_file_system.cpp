@@ -17,12 +17,14 @@ namespace {
 
 class BuiltInputFile final : public InputFile {
 public:
-    BuiltInputFile(const Archive& archive, std::size_t read_limit, std::optional<std::size_t> view_size)
+    BuiltInputFile(const Archive& archive, std::size_t read_limit, std::optional<std::size_t> view_size,
+                   std::uint64_t& bytes_read)
         : archive_(archive),
           size_(archive_.Size()),
           source_(archive_.Open()),
           read_limit_(read_limit),
-          view_size_(view_size)
+          view_size_(view_size),
+          bytes_read_(bytes_read)
     {
     }
 
@@ -46,6 +48,7 @@ public:
         }
         const std::size_t got = source_->Read(buffer.first(std::min(buffer.size(), read_limit_)));
         made_ += got;
+        bytes_read_ += got;
         return got;
     }
 
@@ -83,14 +86,19 @@ private:
     std::uint64_t made_ = 0;  // where source_ stands
     std::size_t read_limit_;
     std::optional<std::size_t> view_size_;
+    std::uint64_t& bytes_read_;
     Bytes whole_;
 };
 
 }  // namespace
 
+// A new output's bytes go straight into its file; those of an output that
+// replaces an older file are kept aside and take its place when it is
+// closed, as the real file systems do it.
 class MemoryOutputFile final : public OutputFile {
 public:
-    MemoryOutputFile(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path))
+    MemoryOutputFile(MemoryFileSystem& files, std::string path, bool replaces)
+        : files_(files), path_(std::move(path)), replaces_(replaces)
     {
         ++files_.open_outputs_;
     }
@@ -105,19 +113,42 @@ public:
             *files_.write_budget_ -= bytes.size();
         }
         files_.bytes_written_ += bytes.size();
+        size_ += bytes.size();
         if (files_.mode_ == OutputMode::kKeep) {
-            Bytes& file = files_.outputs_.at(path_);
+            Bytes& file = replaces_ ? pending_ : files_.outputs_.at(path_);
             file.insert(file.end(), bytes.begin(), bytes.end());
-        } else if (files_.mode_ == OutputMode::kSizesOnly && !bytes.empty()) {
-            files_.sizes_[path_] += bytes.size();
         }
     }
 
-    void Close() override {}
+    void Close() override
+    {
+        if (files_.mode_ == OutputMode::kKeep && replaces_) {
+            files_.outputs_.insert_or_assign(path_, std::move(pending_));
+        }
+        if (files_.mode_ == OutputMode::kSizesOnly) {
+            files_.sizes_.erase(path_);
+            if (size_ != 0) {
+                files_.sizes_[path_] = size_;
+            }
+        }
+        closed_ = true;
+    }
+
+    void Abandon() noexcept override
+    {
+        if (!closed_ && !replaces_) {
+            files_.outputs_.erase(path_);
+        }
+        closed_ = true;
+    }
 
 private:
     MemoryFileSystem& files_;
     std::string path_;
+    bool replaces_;
+    Bytes pending_;
+    std::uint64_t size_ = 0;
+    bool closed_ = false;
 };
 
 std::unique_ptr<InputFile> MemoryFileSystem::OpenArchive(const std::string& path)
@@ -129,9 +160,9 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenArchive(const std::string& path
             Throw(ENOENT, path);
         }
         // Read from a copy, so that the file may be rewritten while it is read.
-        return std::make_unique<BuiltInputFile>(Archive().Raw(output->second), read_limit_, view_size_);
+        return std::make_unique<BuiltInputFile>(Archive().Raw(output->second), read_limit_, view_size_, bytes_read_);
     }
-    return std::make_unique<BuiltInputFile>(found->second, read_limit_, view_size_);
+    return std::make_unique<BuiltInputFile>(found->second, read_limit_, view_size_, bytes_read_);
 }
 
 std::optional<Failure> MemoryFileSystem::MakeFolder(const std::string& path)
@@ -147,25 +178,24 @@ std::optional<Failure> MemoryFileSystem::MakeFolder(const std::string& path)
     return std::nullopt;
 }
 
-std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path)
+std::unique_ptr<OutputFile> MemoryFileSystem::CreateOutput(const std::string& path, IfTaken if_taken)
 {
     const auto slash = path.rfind('/');
     if (slash != std::string::npos && !folders_.contains(path.substr(0, slash))) {
         Throw(ENOENT, path);
     }
-    if (mode_ == OutputMode::kKeep) {
-        outputs_[path].clear();
+    // Names are remembered only where bytes are kept: a rerun over outputs
+    // of a run that kept only sizes writes them as new.
+    const bool taken = outputs_.contains(path);
+    if (taken && if_taken == IfTaken::kKeep) {
+        return nullptr;
     }
-    sizes_.erase(path);
+    if (!taken && mode_ == OutputMode::kKeep) {
+        outputs_[path];
+    }
     ++files_created_;
     last_created_ = path;
-    return std::make_unique<MemoryOutputFile>(*this, path);
-}
-
-void MemoryFileSystem::RemoveOutput(const std::string& path) noexcept
-{
-    outputs_.erase(path);
-    sizes_.erase(path);
+    return std::make_unique<MemoryOutputFile>(*this, path, taken);
 }
 
 std::string MemoryFileSystem::Join(const std::string& folder, const std::string& file) const
@@ -207,7 +237,7 @@ PackFileSystem::Found MemoryFileSystem::LookAt(const std::string& path)
     return Found::kNothing;
 }
 
-std::string MemoryFileSystem::MakeTemporaryBeside(const std::string& path)
+PackFileSystem::Temporary MemoryFileSystem::MakeTemporaryBeside(const std::string& path)
 {
     const std::string folder = path.find('/') == std::string::npos ? "" : path.substr(0, path.rfind('/'));
     if (blocked_folders_.contains(folder)) {
@@ -218,7 +248,7 @@ std::string MemoryFileSystem::MakeTemporaryBeside(const std::string& path)
         temporary += "~";
     }
     outputs_[temporary];
-    return temporary;
+    return Temporary{.path = temporary, .file = std::make_unique<MemoryOutputFile>(*this, temporary, false)};
 }
 
 bool MemoryFileSystem::MakeBackup(const std::string& path, const std::string& backup)

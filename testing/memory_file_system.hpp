@@ -54,23 +54,24 @@ public:
     std::uint64_t FilesCreated() const { return files_created_; }
     const std::string& LastCreated() const { return last_created_; }
     std::uint64_t BytesWritten() const { return bytes_written_; }
+    // Bytes that reads of archives returned (views are not counted).
+    std::uint64_t BytesRead() const { return bytes_read_; }
     int OpenOutputs() const { return open_outputs_; }
 
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override;
     std::optional<Failure> MakeFolder(const std::string& path) override;
-    std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
-    void RemoveOutput(const std::string& path) noexcept override;
+    std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken if_taken) override;
     std::string Join(const std::string& folder, const std::string& file) const override;
 
     std::vector<std::string> ListFolder(const std::string& folder) override;
     bool Exists(const std::string& path) const;
     Found LookAt(const std::string& path) override;
     bool IsFolder(const std::string& path) override { return folders_.contains(path); }
-    std::string MakeTemporaryBeside(const std::string& path) override;
+    Temporary MakeTemporaryBeside(const std::string& path) override;
     void FlushToDisk(const std::string& /*path*/) override {}
     bool MakeBackup(const std::string& path, const std::string& backup) override;
     void ReplaceWith(const std::string& temporary, const std::string& path) override;
-    void RemoveTemporary(const std::string& path) noexcept override { RemoveOutput(path); }
+    void RemoveTemporary(const std::string& path) noexcept override { outputs_.erase(path); }
 
     // An output's bytes (kKeep), as an archive: what a pack reads back.
     Bytes ArchiveBytes(const std::string& path) const { return archives_.at(path).Make(); }
@@ -89,6 +90,7 @@ private:
     std::uint64_t files_created_ = 0;
     std::string last_created_;
     std::uint64_t bytes_written_ = 0;
+    std::uint64_t bytes_read_ = 0;
     std::size_t read_limit_ = SIZE_MAX;
     std::optional<std::size_t> view_size_;
     std::optional<std::uint64_t> write_budget_;

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "extract/entry_writer.hpp"
 #include "testing/archive_builder.hpp"
 #include "testing/extraction_run.hpp"
 #include "testing/layout.hpp"
@@ -65,6 +66,7 @@ TEST(GameReader, ReadsEveryFileAsExtractionWritesIt)
             for (const ListedFile& file : game.Files()) {
                 read[file.path] = ReadWhole(game, file);
                 EXPECT_EQ(game.Find(file.path), &file);
+                EXPECT_EQ(file.path.substr(file.path.find('_') + 1, 4), EntryFileName("", file.number, "").substr(1));
             }
             EXPECT_EQ(read, extracted.Outputs());
             EXPECT_TRUE(files.Outputs().empty()) << "the reader wrote something";

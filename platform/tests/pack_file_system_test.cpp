@@ -55,13 +55,16 @@ protected:
 
 TEST_F(PackFileSystemTest, TemporaryBackupAndRenameKeepTheArchiveWholeAtEveryStep)
 {
-    const std::string temporary = files_.MakeTemporaryBeside(Path("sfx.pak"));
-    const std::string another = files_.MakeTemporaryBeside(Path("sfx.pak"));
+    auto made = files_.MakeTemporaryBeside(Path("sfx.pak"));
+    const std::string temporary = made.path;
+    const std::string another = files_.MakeTemporaryBeside(Path("sfx.pak")).path;
     EXPECT_NE(temporary, another);
     EXPECT_EQ(fs::path(temporary).parent_path(), folder_);
     files_.RemoveTemporary(another);
     EXPECT_EQ(files_.LookAt(another), PackFileSystem::Found::kNothing);
-    std::ofstream(temporary, std::ios::binary) << "new archive";
+    const std::string text = "new archive";
+    made.file->Write(std::as_bytes(std::span(text)));
+    made.file->Close();
     files_.FlushToDisk(temporary);
 
 #ifndef _WIN32

@@ -47,7 +47,7 @@ protected:
     Failure FailureOfCreating(const std::string& path)
     {
         try {
-            files_.CreateOutput(path);
+            files_.CreateOutput(path, FileSystem::IfTaken::kReplace);
         } catch (const ExtractError& error) {
             return error.failure();
         }
@@ -97,14 +97,33 @@ TEST_F(PosixFileSystemTest, AFifoOrSocketAtAnOutputNameIsNotARegularFile)
     }
 }
 
-TEST_F(PosixFileSystemTest, AFileOfAnEarlierRunIsEmptiedAndRewritten)
+// An earlier run's file stays whole until the new one is: a run stopped
+// or failed while writing it leaves it as it was, one that closes it
+// replaces it, and a run that keeps old files leaves it alone.
+TEST_F(PosixFileSystemTest, AFileOfAnEarlierRunIsReplacedOnlyByAWholeNewOne)
 {
     std::ofstream("sfx/sfx_0001") << "an earlier, longer run";
-    auto output = files_.CreateOutput("sfx/sfx_0001");
     const std::string text = "new";
+    auto stopped = files_.CreateOutput("sfx/sfx_0001", FileSystem::IfTaken::kReplace);
+    stopped->Write(std::as_bytes(std::span(text)));
+    EXPECT_EQ(Read("sfx/sfx_0001"), "an earlier, longer run");
+    stopped->Abandon();
+    EXPECT_EQ(Read("sfx/sfx_0001"), "an earlier, longer run");
+
+    auto output = files_.CreateOutput("sfx/sfx_0001", FileSystem::IfTaken::kReplace);
     output->Write(std::as_bytes(std::span(text)));
     output->Close();
     EXPECT_EQ(Read("sfx/sfx_0001"), "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator("sfx"), fs::directory_iterator()), 1) << "a temporary file is left";
+
+    EXPECT_EQ(files_.CreateOutput("sfx/sfx_0001", FileSystem::IfTaken::kKeep), nullptr);
+    EXPECT_EQ(Read("sfx/sfx_0001"), "new");
+    // A new name is made at once and removed if abandoned.
+    auto fresh = files_.CreateOutput("sfx/sfx_0002", FileSystem::IfTaken::kKeep);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_TRUE(fs::exists("sfx/sfx_0002"));
+    fresh->Abandon();
+    EXPECT_FALSE(fs::exists("sfx/sfx_0002"));
 }
 
 TEST_F(PosixFileSystemTest, AFolderThatCannotBeMadeIsNamedAsAFolder)

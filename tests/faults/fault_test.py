@@ -548,6 +548,58 @@ def sighup_at_random_points(game):
     return stopped_by_signal(game, signal.SIGHUP, 129)
 
 
+def rerun_stopped_keeps_every_old_file(game):
+    """A rerun over an earlier extraction, stopped by Ctrl-C or killed at
+    random points while frozen mid-run: every old file is still there,
+    either as it was or wholly replaced, never removed or cut; Ctrl-C
+    leaves no temporary file behind."""
+    game.make(sfx=BIG_SFX)
+    expected = reference_run(game)
+    chance = seeded_random()
+
+    def marker(name):
+        return b"old file " + name.encode()
+
+    def replaced():
+        return sum(1 for name in expected if os.path.getsize(game.path(os.path.join("sfx", name))) != len(marker(name)))
+
+    attempts = 0
+    for signal_number, exit_status in ((signal.SIGINT, 130), (signal.SIGKILL, -signal.SIGKILL)) * 2:
+        shutil.rmtree(game.path("sfx"), ignore_errors=True)
+        code, stderr = game.run("-n", timeout=300)
+        expect(code == 0, f"the first run failed ({code}): {stderr!r}")
+        for name in expected:
+            with open(game.path(os.path.join("sfx", name)), "wb") as file:
+                file.write(marker(name))
+        process = game.start("-n")
+        target = chance.randint(1, len(expected) // 2)
+        expect(wait_for(lambda: replaced() >= target, process),
+               f"the rerun ended (status {process.returncode}) before it replaced {target} files")
+        freeze(process)
+        process.send_signal(signal_number)
+        thaw(process)
+        code, stderr = finish(process)
+        expect(code == exit_status, f"exit status {code}, expected {exit_status}; stderr: {stderr!r}")
+        names = sorted(name for name in os.listdir(game.path("sfx")) if not name.startswith("."))
+        expect(names == sorted(expected), f"old files are missing: {sorted(set(expected) - set(names))}")
+        old = 0
+        for name in expected:
+            with open(game.path(os.path.join("sfx", name)), "rb") as file:
+                data = file.read()
+            if data == marker(name):
+                old += 1
+            else:
+                expect(hashlib.sha256(data).hexdigest() == expected[name], f"{name} is neither old nor new")
+        left = [name for name in os.listdir(game.path("sfx")) if name.startswith(".")]
+        if signal_number == signal.SIGINT:
+            expect(not left, f"temporary files are left: {left}")
+        print(f"  {signal.Signals(signal_number).name}: {len(expected) - old} files replaced, {old} as they were,"
+              f" {len(left)} temporary left")
+        expect(0 < old < len(expected), "the run was not stopped mid-way")
+        attempts += 1
+    return attempts
+
+
 def valgrind_end_to_end(game):
     """The whole run on a sample game under memcheck: no error, no leak."""
     subprocess.run([game.generator, "--profile", "sample", "--seed", "5", game.folder], check=True,
@@ -668,7 +720,7 @@ CASES = {case.__name__: case for case in [
     output_name_taken_by_directory, read_only_folder_by_bind_mount, read_only_folder_for_unprivileged_user,
     planted_link_to_a_file_elsewhere, dangling_link_is_not_followed, archive_is_a_directory, archive_is_a_fifo,
     archive_shrinks_while_read, archive_replaced_while_read, sigint_at_random_points, sigterm_at_random_points,
-    sighup_at_random_points, valgrind_end_to_end, pack_in_read_only_game_folder, pack_on_a_full_disk,
+    sighup_at_random_points, rerun_stopped_keeps_every_old_file, valgrind_end_to_end, pack_in_read_only_game_folder, pack_on_a_full_disk,
     pack_stopped_by_sigint, pack_stopped_by_sighup,
 ]}
 

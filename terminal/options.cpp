@@ -1,0 +1,248 @@
+#include "terminal/options.hpp"
+
+#include <getopt.h>
+
+#include <charconv>
+#include <string_view>
+
+namespace quorvel {
+namespace {
+
+// Long options without a short one.
+enum LongOnly : int {
+    kJson = 256,
+    kPack,
+    kDryRun,
+    kVersion,
+    kStudio,
+    kLabels,
+    kPort,
+    kNoOpen,
+};
+
+// A leading ':' makes a missing value tell itself apart from an unknown option.
+constexpr char kShortOptions[] = ":ynC:o:lqOkvh";
+
+const option kLongOptions[] = {
+    {"yes", no_argument, nullptr, 'y'},
+    {"no", no_argument, nullptr, 'n'},
+    {"game", required_argument, nullptr, 'C'},
+    {"output", required_argument, nullptr, 'o'},
+    {"list", no_argument, nullptr, 'l'},
+    {"json", no_argument, nullptr, kJson},
+    {"pack", no_argument, nullptr, kPack},
+    {"dry-run", no_argument, nullptr, kDryRun},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"to-stdout", no_argument, nullptr, 'O'},
+    {"keep-old-files", no_argument, nullptr, 'k'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {"studio", no_argument, nullptr, kStudio},
+    {"labels", required_argument, nullptr, kLabels},
+    {"port", required_argument, nullptr, kPort},
+    {"no-open", no_argument, nullptr, kNoOpen},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The option as it was written: "--game" (without any "=value") or "-C".
+std::string AsWritten(const char* argument, int short_option)
+{
+    const std::string_view text = argument != nullptr ? argument : "";
+    if (text.starts_with("--")) {
+        return std::string(text.substr(0, text.find('=')));
+    }
+    return short_option > 0 && short_option < 256 ? std::string("-") + static_cast<char>(short_option)
+                                                  : std::string(text);
+}
+
+std::string WhatItNeeds(int option)
+{
+    switch (option) {
+        case kLabels:
+            return "a file";
+        case kPort:
+            return "a port number";
+        default:
+            return "a folder";
+    }
+}
+
+std::optional<unsigned> ParsePort(std::string_view text)
+{
+    unsigned port = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (error != std::errc{} || end != text.data() + text.size() || port > 65535) {
+        return std::nullopt;
+    }
+    return port;
+}
+
+// Options that cannot go together, named as the user would look them up.
+std::optional<std::string> Conflict(const Options& options)
+{
+    const bool extraction = !options.list && !options.pack && !options.studio;
+    if (options.json && !options.list) {
+        return "--json goes with --list";
+    }
+    if (options.dry_run && !options.pack) {
+        return "--dry-run goes with --pack";
+    }
+    if (options.list && !options.output_folder.empty()) {
+        return "--list writes nothing, so it takes no --output";
+    }
+    if (options.pack && options.list) {
+        return "--pack lists nothing: it takes no --list";
+    }
+    if (options.pack && options.answer) {
+        return "--pack asks nothing: it takes no " + std::string(*options.answer ? "--yes" : "--no");
+    }
+    if (options.pack && !options.operands.empty()) {
+        return "--pack packs whole archives: it takes no files to choose ('" + options.operands.front() + "')";
+    }
+    if (options.to_stdout) {
+        if (options.list || options.pack || options.studio) {
+            return std::string("-O writes the chosen files to standard output: it takes no ") + (options.list ? "--list"
+                                                                                                 : options.pack
+                                                                                                     ? "--pack"
+                                                                                                     : "--studio");
+        }
+        if (options.operands.empty()) {
+            return "-O writes the chosen files to standard output: name them after the options";
+        }
+        if (!options.output_folder.empty() || options.keep_old_files || options.verbose) {
+            return std::string("-O writes nothing to disk, so it takes no ") + (!options.output_folder.empty()
+                                                                                    ? "--output"
+                                                                                : options.keep_old_files ? "-k"
+                                                                                                         : "-v");
+        }
+    }
+    if ((options.keep_old_files || options.verbose) && !extraction) {
+        return std::string(options.keep_old_files ? "-k" : "-v") + " goes with an extraction: it takes no " +
+               (options.list   ? "--list"
+                : options.pack ? "--pack"
+                               : "--studio");
+    }
+    if (options.studio && (options.answer || !options.operands.empty())) {
+        return "--studio shows every file of both archives: it takes no " +
+               std::string(options.answer ? (*options.answer ? "--yes" : "--no") : "files to choose");
+    }
+    if (!options.studio && (options.port || options.no_open)) {
+        return std::string(options.port ? "--port" : "--no-open") + " goes with --studio";
+    }
+    if (!options.labels_file.empty() && !options.studio && !options.list) {
+        return "--labels goes with --studio or --list";
+    }
+    return std::nullopt;
+}
+
+ParsedCommandLine UsageError(std::string message)
+{
+    return ParsedCommandLine{
+        .action = ParsedCommandLine::Action::kUsageError, .options = {}, .usage_error = std::move(message)};
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(int argc, char** argv)
+{
+    ParsedCommandLine parsed;
+    Options& options = parsed.options;
+    opterr = 0;
+    optind = 0;  // from the start, whatever an earlier parse left
+    for (;;) {
+        int long_index = -1;
+        const int option = getopt_long(argc, argv, kShortOptions, kLongOptions, &long_index);
+        if (option == -1) {
+            break;
+        }
+        // What the option was written as: for a value it took, "--game" or
+        // "-C"; for an error, the argument it stopped at.
+        const std::string named = long_index >= 0 ? std::string("--") + kLongOptions[long_index].name
+                                                  : std::string("-") + static_cast<char>(option);
+        const char* written = argv[optind - 1];
+        switch (option) {
+            case 'y':
+            case 'n':
+                options.answer = option == 'y';
+                break;
+            case 'C':
+            case 'o':
+                if (*optarg == '\0') {
+                    return UsageError("option '" + named + "' needs a folder");
+                }
+                (option == 'C' ? options.game_folder : options.output_folder) = optarg;
+                break;
+            case 'l':
+                options.list = true;
+                break;
+            case kJson:
+                options.json = true;
+                break;
+            case kPack:
+                options.pack = true;
+                break;
+            case kDryRun:
+                options.dry_run = true;
+                break;
+            case 'q':
+                options.quiet = true;
+                break;
+            case 'O':
+                options.to_stdout = true;
+                break;
+            case 'k':
+                options.keep_old_files = true;
+                break;
+            case 'v':
+                options.verbose = true;
+                break;
+            case kStudio:
+                options.studio = true;
+                break;
+            case kLabels:
+                if (*optarg == '\0') {
+                    return UsageError("option '--labels' needs a file");
+                }
+                options.labels_file = optarg;
+                break;
+            case kPort:
+                options.port = ParsePort(optarg);
+                if (!options.port) {
+                    return UsageError("option '--port' needs a port number (0 to 65535), not '" + std::string(optarg) +
+                                      "'");
+                }
+                break;
+            case kNoOpen:
+                options.no_open = true;
+                break;
+            case 'h':
+                parsed.action = ParsedCommandLine::Action::kHelp;
+                return parsed;
+            case kVersion:
+                parsed.action = ParsedCommandLine::Action::kVersion;
+                return parsed;
+            case ':':
+                return UsageError("option '" + AsWritten(written, optopt) + "' needs " + WhatItNeeds(optopt));
+            default: {
+                // A known long option given a value it does not take.
+                const std::string name = AsWritten(written, optopt);
+                for (const ::option* known = kLongOptions; known->name != nullptr; ++known) {
+                    if (name == std::string("--") + known->name) {
+                        return UsageError("option '" + name + "' takes no value");
+                    }
+                }
+                return UsageError("unknown option '" + name + "'");
+            }
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        options.operands.emplace_back(argv[i]);
+    }
+    if (auto conflict = Conflict(options)) {
+        return UsageError(std::move(*conflict));
+    }
+    return parsed;
+}
+
+}  // namespace quorvel
