@@ -43,6 +43,13 @@ LISTING_SOUND_LIMIT = 1.00
 # Packing the extracted folder back: walk, write, verify and flush to disk,
 # against extracting the same archive.
 PACK_LIMIT = 1.50
+# A rerun over an earlier extraction, each old file replaced only once its
+# new one is whole, against tar -xf over its own earlier output.
+RERUN_LIMIT = 1.00
+# Choosing one file reads what the listing reads and that file: from a cold
+# cache, the archive's pages brought in, beyond the listing's and the file's
+# own, stay within the read-ahead of a few windows.
+CHOSEN_READ_SLACK = 16 * MIB
 
 
 @dataclass
@@ -56,6 +63,8 @@ class Case:
     progress: bool = False  # also compare drawing the bar to a terminal
     pack: float = 0  # also time --pack of the extracted folder, whose time may be this many times extracting
     listing: float = 0  # also time --list, whose time may be this share of extracting
+    rerun: bool = False  # also time the tool and tar -xf over their own earlier outputs
+    choose_one: bool = False  # also extract one file of the middle, and count the archive's pages it reads
     layout: str = ""  # sfx.pak from this layout instead of a profile
     cold_too: bool = False  # also run the tool and cp with the page cache dropped, where allowed
     warm_limit: float = LARGE_ENTRY_LIMIT
@@ -75,6 +84,8 @@ class Result:
     input_bytes: int
     output_files: int
     runs: dict = field(default_factory=dict)  # variant -> [Run]
+    pages_read: dict = field(default_factory=dict)  # variant -> bytes of the archives read from a cold cache
+    chosen_file_bytes: int = 0
 
     def median(self, variant, attribute="wall"):
         return statistics.median(getattr(run, attribute) for run in self.runs[variant])
@@ -102,12 +113,13 @@ def cases(quick):
     return [
         Case("a", f"realistic game, {game[1]}", "game", game[0], True, "large", progress=True),
         Case("b", f"one sound of {huge[1]} and 5/12 more", "huge-sound", huge[0], False, "large", pack=PACK_LIMIT),
-        Case("c", f"{tiny[1]} tiny blocks", "tiny-blocks", tiny[0], False, "small", progress=True),
+        Case("c", f"{tiny[1]} tiny blocks", "tiny-blocks", tiny[0], False, "small", progress=True, rerun=True),
         Case("d", f"search worst case, {worst[1]}", "search-worst", worst[0], False, "large"),
     ] + [Case("e", f"one sound of {mib} MiB", "sound", f"{mib}M", False, "large",
               listing=LISTING_SOUND_LIMIT if mib == sounds[-1] else 0) for mib in sounds] + [
         Case("f", f"{data_blocks * 4} MiB of data blocks", "layout", f"{data_blocks * 4}M", False, "large",
-             listing=LISTING_DATA_LIMIT, layout=f'repeat {data_blocks} {{ block "DATA" noise(4M) }}; final'),
+             listing=LISTING_DATA_LIMIT, choose_one=True,
+             layout=f'repeat {data_blocks} {{ block "DATA" noise(4M) }}; final'),
         Case("g", f"large sounds, {large_sounds[1]}", "layout", large_sounds[0], False, "large", cold_too=True,
              warm_limit=LARGE_SOUNDS_WARM_LIMIT, pack=PACK_LIMIT, layout=large_sounds_layout(quick))]
 
@@ -260,6 +272,9 @@ class Harness:
             variants["tool, bar on a terminal"] = lambda: self.timed(tool_argv, folder, answer, True)
         if case.listing:
             variants["tool --list"] = lambda: self.timed(tool_argv + ["--list", "-y" if case.speech else "-n"], folder)
+        middle = f"sfx:{max(output_files // 2, 1)}"
+        if case.choose_one:
+            variants["tool, one file"] = lambda: self.timed(tool_argv + ["-n", "-q", middle], folder)
         if case.pack:
             # Runs after "tool" in each round, on the folder it extracted;
             # the backup a pack keeps is removed before the next.
@@ -268,12 +283,18 @@ class Harness:
             # before it may replace the old one: a copy that is flushed.
             variants["dd, flushed"] = lambda: self.timed(
                 ["dd", f"if={archives[0].name}", "of=dd-out/copy", "bs=4M", "conv=fsync", "status=none"], folder)
+        if case.rerun:
+            # Each after its first run in the round, over what that run wrote.
+            variants["tool, rerun"] = variants["tool"]
+            variants["tar -xf, rerun"] = variants["tar -xf"]
         scratch = {"tool": self.outputs(case), "tool, bar on a terminal": self.outputs(case), "tool --list": [],
+                   "tool, one file": self.outputs(case), "tool, rerun": [], "tar -xf, rerun": [],
                    "cp": ["cp-out"], "tar -xf": ["tar-out"], "tool --pack": [f"{a.name}.bak" for a in archives],
                    "dd, flushed": ["dd-out"]}
         inputs = {"tool": archives, "tool --pack": archives, "tool, bar on a terminal": archives,
-                  "tool --list": archives, "cp": archives, "dd, flushed": archives,
-                  "tar -xf": [folder / "reference.tar"]}
+                  "tool --list": archives, "cp": archives, "dd, flushed": archives, "tool, one file": archives,
+                  "tool, rerun": archives, "tar -xf": [folder / "reference.tar"],
+                  "tar -xf, rerun": [folder / "reference.tar"]}
         rounds = self.args.repetitions
         if case.cold_too and self.may_drop_caches and not self.cold:
             for name in ("tool", "cp"):
@@ -287,16 +308,34 @@ class Harness:
         for repetition in range(rounds):
             for variant, run in variants.items():
                 self.clear(folder, scratch[variant])
-                if variant.startswith(("cp", "tar -xf", "dd")):
+                if variant.startswith(("cp", "tar -xf", "dd")) and scratch[variant]:
                     (folder / scratch[variant][0]).mkdir()
                 self.settle(inputs[variant], cold=variant.endswith("cold cache"))
                 result.runs.setdefault(variant, []).append(run())
             print(f"  round {repetition + 1}: " + ", ".join(
                 f"{v} {r[-1].wall:.3f} s" for v, r in result.runs.items()), flush=True)
+        if case.choose_one and self.may_drop_caches:
+            result.pages_read = {
+                "tool --list": self.archive_bytes_read(tool_argv + ["--list", "-n"], folder, archives, []),
+                "tool, one file": self.archive_bytes_read(tool_argv + ["-n", "-q", middle], folder, archives,
+                                                          self.outputs(case)),
+            }
+            chosen = folder / "sfx"
+            result.chosen_file_bytes = sum(f.stat().st_size for f in chosen.iterdir()) if chosen.exists() else 0
         self.note_noise(result)
         if not self.args.keep_inputs:
             shutil.rmtree(folder)
         return result
+
+    def archive_bytes_read(self, argv, folder, archives, outputs):
+        """Runs argv from a cold cache and returns how many bytes of the
+        archives it brought into the page cache (util-linux's fincore)."""
+        self.clear(folder, outputs)
+        self.settle(archives, cold=True)
+        self.timed(argv, folder)
+        resident = subprocess.run(["fincore", "--bytes", "--noheadings", "--output", "RES", *map(str, archives)],
+                                  capture_output=True, text=True, check=True).stdout.split()
+        return sum(int(value) for value in resident)
 
     @staticmethod
     def holds_many_files(folder):
@@ -394,6 +433,18 @@ def write_report(results, harness, out, micro):
             share = result.median("tool --list") / tool
             checks.append((f"({case.key}) {case.name}: --list / extracting", f"{share:.3f} (limit {case.listing:.2f})",
                            share <= case.listing))
+        if case.rerun:
+            ratio = result.median("tool, rerun") / result.median("tar -xf, rerun")
+            checks.append((f"({case.key}) {case.name}: rerun over the earlier outputs / tar -xf's rerun",
+                           f"{ratio:.2f} (limit {RERUN_LIMIT:.2f}; {result.median('tool, rerun'):.3f} s against "
+                           f"{result.median('tar -xf, rerun'):.3f} s)", ratio <= RERUN_LIMIT))
+        if result.pages_read:
+            listing, chosen = result.pages_read["tool --list"], result.pages_read["tool, one file"]
+            allowed = listing + result.chosen_file_bytes + CHOSEN_READ_SLACK
+            checks.append((f"({case.key}) {case.name}: one file of the middle, archive bytes read from a cold cache",
+                           f"{chosen / MIB:.1f} MiB; the listing {listing / MIB:.1f} MiB + the file "
+                           f"{result.chosen_file_bytes / MIB:.1f} MiB (warm: {result.median('tool, one file'):.3f} s, "
+                           f"the listing {result.median('tool --list'):.3f} s, all {tool:.3f} s)", chosen <= allowed))
         if case.pack:
             ratio = result.median("tool --pack") / tool
             floor = result.median("tool --pack") / result.median("dd, flushed")
@@ -532,7 +583,8 @@ def main():
         "cache": "cold" if harness.cold else "warm",
         "minutes": round((time.time() - started) / 60, 1),
         "results": [{"case": r.case.__dict__, "input_bytes": r.input_bytes, "output_files": r.output_files,
-                     "runs": {v: [run.__dict__ for run in runs] for v, runs in r.runs.items()}} for r in results],
+                     "runs": {v: [run.__dict__ for run in runs] for v, runs in r.runs.items()},
+                     "pages_read": r.pages_read} for r in results],
     }
     (out / "results.json").write_text(json.dumps(raw, indent=1) + "\n")
     print(f"\nMachine: {raw['machine']}\n\n{report}")

@@ -30,7 +30,7 @@ void ArchiveReader::Refill()
     }
     RequireIntact();
     if (source_ == Source::kUndecided) {
-        if (const auto view = file_.View(Position())) {
+        if (const auto view = file_.View(Position(), InputFile::ViewUse::kMost)) {
             source_ = Source::kViews;
             UseView(Position(), *view);
             return;
@@ -68,8 +68,12 @@ void ArchiveReader::ReadMore()
 void ArchiveReader::ViewMore()
 {
     const std::uint64_t from = Position();
+    // After bytes passed over comes a block's length field, and often
+    // another block to pass over: its bytes are not read in for nothing.
+    const auto use = passed_over_ ? InputFile::ViewUse::kPeek : InputFile::ViewUse::kMost;
+    passed_over_ = false;
     // Only a file that gave the first view is asked for more.
-    UseView(from, file_.View(from).value_or(std::span<const std::byte>{}));
+    UseView(from, file_.View(from, use).value_or(std::span<const std::byte>{}));
 }
 
 void ArchiveReader::UseView(std::uint64_t from, std::span<const std::byte> view)
@@ -110,6 +114,7 @@ void ArchiveReader::Skip(std::uint64_t count)
     count -= in_window;
     // The next view or read simply starts after them.
     window_end_ += count;
+    passed_over_ = passed_over_ || count != 0;
 }
 
 InputFile* ArchiveReader::DirectSource()

@@ -89,6 +89,7 @@ private:
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     std::uint64_t window_end_ = 0;
+    bool passed_over_ = false;  // bytes after the window were skipped, unseen
     WindowListener* listener_ = nullptr;
 };
 

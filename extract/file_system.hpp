@@ -26,13 +26,20 @@ public:
 
     // The fewest bytes a view holds when the file has that many more.
     static constexpr std::size_t kMinimumView = 256;
+    // How much of a view its reader means to look at.
+    enum class ViewUse {
+        kMost,  // all of it, front to back: its bytes are best read at once
+        kPeek,  // a few bytes first (the fields after bytes passed over)
+    };
     // The file's bytes from `offset` on where they already lie (a mapping),
     // so that they need not be copied to be looked at: at least kMinimumView
     // of them, or all that remain; empty when the file now ends before
     // `offset`. Valid until the next View or the end of the file object.
-    // Views leave the position alone. Nothing (asked first, at offset 0):
-    // this file is read, not viewed.
-    virtual std::optional<std::span<const std::byte>> View(std::uint64_t /*offset*/) { return std::nullopt; }
+    // Nothing (asked first, at offset 0): this file is read, not viewed.
+    virtual std::optional<std::span<const std::byte>> View(std::uint64_t /*offset*/, ViewUse /*use*/)
+    {
+        return std::nullopt;
+    }
     // False once a view turned out to hold bytes the file no longer has
     // (it shrank while viewed): those read as zeros, and nothing made from
     // them may be kept.

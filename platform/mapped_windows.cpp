@@ -120,7 +120,7 @@ std::unique_ptr<MappedWindows> MappedWindows::Open(int fd, const std::string& pa
     return std::unique_ptr<MappedWindows>(new MappedWindows(fd, path, size, *slot));
 }
 
-std::span<const std::byte> MappedWindows::From(std::uint64_t offset)
+std::span<const std::byte> MappedWindows::From(std::uint64_t offset, bool whole)
 {
     Unmap();
     // Pages past the end of a file that shrank since it was opened would
@@ -136,12 +136,14 @@ std::span<const std::byte> MappedWindows::From(std::uint64_t offset)
     const std::uint64_t start = offset - offset % g_page_size;
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - start));
     // Populated at once: one read of the window where the cache is cold,
-    // and no page faults while it is searched.
-    void* window = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | kPopulate, fd_, static_cast<off_t>(start));
+    // and no page faults while it is searched. A window that may only be
+    // peeked at is read in where it is touched.
+    void* window =
+        ::mmap(nullptr, length, PROT_READ, MAP_SHARED | (whole ? kPopulate : 0), fd_, static_cast<off_t>(start));
     if (window == MAP_FAILED) {
         ThrowPosixError(errno, path_);
     }
-    ::madvise(window, length, MADV_SEQUENTIAL);
+    ::madvise(window, length, whole ? MADV_SEQUENTIAL : MADV_NORMAL);
     window_ = window;
     window_size_ = length;
     slot_.begin.store(reinterpret_cast<std::uintptr_t>(window));

@@ -30,9 +30,10 @@ public:
     static std::unique_ptr<MappedWindows> Open(int fd, const std::string& path, std::uint64_t size);
 
     // The bytes from `offset` on, to the end of the window that holds them;
-    // empty if the file now ends before `offset`. Throws ExtractError when
-    // the mapping fails.
-    std::span<const std::byte> From(std::uint64_t offset);
+    // empty if the file now ends before `offset`. `whole`: they will all be
+    // looked at, so the window is read in at once rather than page by page
+    // as it is touched. Throws ExtractError when the mapping fails.
+    std::span<const std::byte> From(std::uint64_t offset, bool whole);
     bool Intact() const;
 
 private:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include "extract/file_system.hpp"
 
 namespace quorvel {
@@ -14,9 +16,11 @@ public:
     std::string Join(const std::string& folder, const std::string& file) const override;
 
 private:
-    // The careful path for a name that is taken: a file of an earlier run,
-    // or something planted in its place.
-    static std::unique_ptr<OutputFile> ReplaceOutput(const std::string& path);
+    // The careful path for a name that is taken (`status`, not following
+    // links): a file of an earlier run, or something planted in its place.
+    static std::unique_ptr<OutputFile> ReplaceOutput(const std::string& path, const struct stat& status);
+
+    bool last_name_was_taken_ = false;
 };
 
 // An output for a new file already open on `fd`, which it closes; Abandon

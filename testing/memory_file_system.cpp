@@ -53,7 +53,7 @@ public:
     }
 
     // Views are windows onto the whole archive, made at the first of them.
-    std::optional<std::span<const std::byte>> View(std::uint64_t offset) override
+    std::optional<std::span<const std::byte>> View(std::uint64_t offset, ViewUse /*use*/) override
     {
         if (!view_size_) {
             return std::nullopt;

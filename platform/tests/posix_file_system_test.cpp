@@ -143,7 +143,7 @@ TEST_F(PosixFileSystemTest, AnArchiveCutShortUnderAViewReadsAsZerosAndSaysSo)
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     std::ofstream("sfx.pak") << std::string(3 * page, 'x');
     const auto archive = files_.OpenArchive("sfx.pak");
-    const auto view = archive->View(0);
+    const auto view = archive->View(0, InputFile::ViewUse::kMost);
     ASSERT_TRUE(view.has_value());
     ASSERT_EQ(view->size(), 3 * page);
     EXPECT_TRUE(archive->ViewsIntact());
@@ -154,7 +154,7 @@ TEST_F(PosixFileSystemTest, AnArchiveCutShortUnderAViewReadsAsZerosAndSaysSo)
     EXPECT_EQ(lost, 0);
     EXPECT_FALSE(archive->ViewsIntact());
     EXPECT_EQ(static_cast<char>((*view)[7]), 'x');
-    EXPECT_TRUE(archive->View(2 * page)->empty());
+    EXPECT_TRUE(archive->View(2 * page, InputFile::ViewUse::kPeek)->empty());
 }
 
 }  // namespace

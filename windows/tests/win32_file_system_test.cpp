@@ -191,7 +191,7 @@ TEST_F(Win32FileSystemTest, AnOpenArchiveCanBeReadButNotWrittenByOthers)
 
 TEST_F(Win32FileSystemTest, AnOutputBeingWrittenCanBeReadButNotWrittenByOthers)
 {
-    auto output = files_.CreateOutput("sfx_0001");
+    auto output = files_.CreateOutput("sfx_0001", FileSystem::IfTaken::kReplace);
     const std::string text = "abc";
     output->Write(std::as_bytes(std::span(text)));
 
@@ -239,21 +239,37 @@ TEST_F(Win32FileSystemTest, AFolderIsNoArchive)
 
 TEST_F(Win32FileSystemTest, AnOutputInAMissingFolderReportsThePath)
 {
-    const Failure failure = FailureOf([&] { files_.CreateOutput("sfx\\sfx_0001.wav"); });
+    const Failure failure = FailureOf([&] { files_.CreateOutput("sfx\\sfx_0001.wav", FileSystem::IfTaken::kReplace); });
 
     EXPECT_EQ(failure.number, ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(failure.file, "sfx\\sfx_0001.wav");
 }
 
-TEST_F(Win32FileSystemTest, AnOldOutputIsEmptiedBeforeItIsWritten)
+// An earlier run's file stays whole until the new one is: abandoned, it is
+// as it was; closed, the new one has taken its name; kept, it is left alone.
+TEST_F(Win32FileSystemTest, AnOldOutputIsReplacedOnlyByAWholeNewOne)
 {
     WriteWholeFile("sfx_0001", "an older, longer content");
-
-    auto output = files_.CreateOutput("sfx_0001");
     const std::string text = "new";
+
+    auto stopped = files_.CreateOutput("sfx_0001", FileSystem::IfTaken::kReplace);
+    stopped->Write(std::as_bytes(std::span(text)));
+    EXPECT_EQ(ReadWholeFile("sfx_0001"), "an older, longer content");
+    stopped->Abandon();
+    EXPECT_EQ(ReadWholeFile("sfx_0001"), "an older, longer content");
+
+    auto output = files_.CreateOutput("sfx_0001", FileSystem::IfTaken::kReplace);
     output->Write(std::as_bytes(std::span(text)));
     output->Close();
+    EXPECT_EQ(ReadWholeFile("sfx_0001"), "new");
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = ::FindFirstFileA(".sfx_0001*", &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file is left";
+    if (search != INVALID_HANDLE_VALUE) {
+        ::FindClose(search);
+    }
 
+    EXPECT_EQ(files_.CreateOutput("sfx_0001", FileSystem::IfTaken::kKeep), nullptr);
     EXPECT_EQ(ReadWholeFile("sfx_0001"), "new");
 }
 
@@ -262,9 +278,9 @@ TEST_F(Win32FileSystemTest, AFileWithOtherHardLinksIsNotOverwritten)
     WriteWholeFile("elsewhere", "keep me");
     ASSERT_TRUE(::CreateHardLinkA("sfx_0001", "elsewhere", nullptr));
 
-    const Failure failure = FailureOf([&] { files_.CreateOutput("sfx_0001"); });
+    const Failure failure = FailureOf([&] { files_.CreateOutput("sfx_0001", FileSystem::IfTaken::kReplace); });
 
-    EXPECT_EQ(failure.number, ERROR_TOO_MANY_LINKS);
+    EXPECT_EQ(failure.kind, FailureKind::kNotAFile);
     EXPECT_EQ(ReadWholeFile("elsewhere"), "keep me");
 }
 
@@ -279,14 +295,14 @@ TEST_F(Win32FileSystemTest, ASymbolicLinkIsNotWrittenThrough)
         GTEST_SKIP() << "symbolic links cannot be made here";
     }
 
-    EXPECT_NE(FailureOf([&] { files_.CreateOutput("sfx_0001"); }).number, 0);
+    EXPECT_EQ(FailureOf([&] { files_.CreateOutput("sfx_0001", FileSystem::IfTaken::kReplace); }).kind,
+              FailureKind::kNotAFile);
     EXPECT_EQ(ReadWholeFile("elsewhere"), "keep me");
 }
 
-TEST_F(Win32FileSystemTest, RemovingAnOutputDeletesIt)
+TEST_F(Win32FileSystemTest, AnAbandonedNewOutputIsRemoved)
 {
-    files_.CreateOutput("sfx_0001")->Close();
-    files_.RemoveOutput("sfx_0001");
+    files_.CreateOutput("sfx_0001", FileSystem::IfTaken::kReplace)->Abandon();
 
     EXPECT_EQ(::GetFileAttributesA("sfx_0001"), INVALID_FILE_ATTRIBUTES);
 }
@@ -301,7 +317,7 @@ TEST_F(Win32FileSystemTest, MakingAnExistingFolderIsNoFailure)
 
 TEST_F(Win32FileSystemTest, AFileInTheWayOfTheFolderIsNamedAsTheFolder)
 {
-    files_.CreateOutput("sfx")->Close();
+    files_.CreateOutput("sfx", FileSystem::IfTaken::kReplace)->Close();
 
     const auto failure = files_.MakeFolder("sfx");
 
