@@ -220,7 +220,7 @@ PackResult PackArchive(const ArchiveLocation& location, FileSystem& files, PackF
     CheckBackupName(pack_files, backup);
     // Opened once: walked for its blocks, then read again for the bytes
     // the new archive keeps (and, on a dry run, compares with).
-    const auto archive = files.OpenArchive(location.archive_path);
+    auto archive = files.OpenArchive(location.archive_path);
     const std::uint64_t old_size = archive->Size();
     // Walk, write and verify: about three times the archive; a dry run
     // does not write.
@@ -248,6 +248,9 @@ PackResult PackArchive(const ArchiveLocation& location, FileSystem& files, PackF
     // what is left, before anything of the old archive is touched.
     VerifyArchive(plan, *files.OpenArchive(temporary.path()), temporary.path(), files, progress);
     pack_files.FlushToDisk(temporary.path());
+    // Closed before its name is given away: Windows keeps the name of a
+    // file open without shared deletion.
+    archive.reset();
     result.backup_made = KeepBackup(pack_files, location.archive_path, backup);
     pack_files.ReplaceWith(temporary.path(), location.archive_path);
     temporary.Renamed();

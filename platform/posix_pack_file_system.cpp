@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "extract/archive_format.hpp"
 #include "extract/extract_error.hpp"
 #include "platform/posix_descriptor.hpp"
 #include "platform/posix_file_system.hpp"
@@ -92,7 +93,7 @@ bool CopyFile(const std::string& path, const std::string& backup, mode_t mode)
         ThrowPosixError(errno, partial);
     }
     try {
-        std::vector<std::byte> buffer(0x10000);
+        std::vector<std::byte> buffer(format::kChunkSize);
         for (;;) {
             const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
             if (got < 0 && errno == EINTR) {

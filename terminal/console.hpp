@@ -60,6 +60,10 @@ const std::atomic<int>& StopSignal();
 // reader went away).
 void RequestStop(int signal_number);
 
+// Standard output takes bytes as they are, not text whose line ends the
+// system may change: for files written to it (-O).
+void UseBinaryStandardOutput();
+
 // Whether a person reads `stream` on a terminal (not a file or a pipe).
 bool IsTerminal(std::FILE* stream);
 

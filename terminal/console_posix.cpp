@@ -53,6 +53,8 @@ void PrepareConsole()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+void UseBinaryStandardOutput() {}
+
 bool IsTerminal(std::FILE* stream)
 {
     return ::isatty(::fileno(stream)) != 0;

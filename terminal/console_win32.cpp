@@ -5,6 +5,7 @@
 
 // shellapi.h needs what windows.h declares.
 // clang-format off
+#include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
 // clang-format on
@@ -111,6 +112,12 @@ void PrepareConsole()
         g_original_output_code_page = code_page;
     }
     std::atexit(RestoreConsole);
+}
+
+void UseBinaryStandardOutput()
+{
+    std::fflush(stdout);
+    ::_setmode(::_fileno(stdout), _O_BINARY);
 }
 
 bool IsTerminal(std::FILE* stream)

@@ -227,6 +227,9 @@ int Run(const Options& options)
                               "file or a player (quorvel-extractor -O sfx/sfx_0012.wav | aplay)");
         return kExitFailed;
     }
+    if (options.to_stdout) {
+        quorvel::UseBinaryStandardOutput();
+    }
     if (const auto failure = CheckFolders(options)) {
         quorvel::PrintError(stderr, *failure);
         return kExitFailed;

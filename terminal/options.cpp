@@ -56,6 +56,17 @@ std::string AsWritten(const char* argument, int short_option)
                                                   : std::string(text);
 }
 
+// A long option that takes no value, as written ("--list").
+bool TakesNoValue(const std::string& written)
+{
+    for (const ::option* known = kLongOptions; known->name != nullptr; ++known) {
+        if (known->has_arg == no_argument && written == std::string("--") + known->name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string WhatItNeeds(int option)
 {
     switch (option) {
@@ -223,14 +234,17 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv)
                 parsed.action = ParsedCommandLine::Action::kVersion;
                 return parsed;
             case ':':
+                // MinGW-w64's getopt_long says so of a value given to an
+                // option that takes none, too.
+                if (const std::string name = AsWritten(written, optopt);
+                    TakesNoValue(name) && std::string_view(written).find('=') != std::string_view::npos) {
+                    return UsageError("option '" + name + "' takes no value");
+                }
                 return UsageError("option '" + AsWritten(written, optopt) + "' needs " + WhatItNeeds(optopt));
             default: {
-                // A known long option given a value it does not take.
                 const std::string name = AsWritten(written, optopt);
-                for (const ::option* known = kLongOptions; known->name != nullptr; ++known) {
-                    if (name == std::string("--") + known->name) {
-                        return UsageError("option '" + name + "' takes no value");
-                    }
+                if (TakesNoValue(name)) {  // glibc's getopt_long for "--list=yes"
+                    return UsageError("option '" + name + "' takes no value");
                 }
                 return UsageError("unknown option '" + name + "'");
             }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/form1.hpp"
+#include "app/places.hpp"
 #include "extract/block_stream.hpp"
 #include "platform/win32_file_system.hpp"
 #include "windows/folder_picker.hpp"
@@ -88,7 +89,7 @@ std::string OnOneLine(const Failure& failure)
 bool HoldsGame(const std::string& folder)
 {
     const std::string archive =
-        folder.empty() ? ArchivePath("sfx") : Win32FileSystem().Join(folder, ArchivePath("sfx"));
+        Locate(Win32FileSystem(), Places{.game_folder = folder, .output_folder = {}}, kSoundEffects).archive_path;
     const DWORD attributes = ::GetFileAttributesW(WidenUtf8(archive).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }

@@ -362,10 +362,15 @@ cli_cases=(
     "no-speech-yes|-l"
     "sample|--version"
     "sample|-n --output"
+    "sample|-yq sfx:1-3 speech/*_000? *.AVQF nothing"
+    "sample|-nqk -v -Cnowhere"
+    "sample|-l --json sfx_000?.wav speech:2-"
+    "sample|-O"
+    "sample|--frobnicate"
 )
 
 mask_error_text() {
-    tr -d '\r' | sed -E 's/^(quorvel-extractor: (warning: )?Error [0-9]+): .*/\1: (as the system words it)/'
+    tr -d '\r' | sed -E 's/^(quorvel-extractor: [^:]*): .* \(error ([0-9]+)\)$/\1: (as the system words it) (error \2)/'
 }
 
 # same_as_terminal FOLDER ARGUMENTS: one case; says what differs.
@@ -408,6 +413,17 @@ for cli_case in "${cli_cases[@]}"; do
         fail "console, $arguments in $(basename "$folder")"
     fi
 done
+
+# -O: the chosen files' bytes on standard output exactly, with no line end
+# made into another.
+echo "== console: -O sfx:1-9 speech:1 in sample"
+if (cd "$work/sample" && wine "$cli" -O sfx:1-9 speech:1 >"$work/o-windows.bin" 2>/dev/null) &&
+    (cd "$work/sample" && "$native/terminal/quorvel-extractor" -O sfx:1-9 speech:1 >"$work/o-linux.bin") &&
+    cmp "$work/o-linux.bin" "$work/o-windows.bin"; then
+    pass "console, -O: the same bytes as the terminal program's, byte for byte"
+else
+    fail "console, -O: other bytes than the terminal program's"
+fi
 
 # The console program from the zip, as a user gets it.
 if [[ -n ${QUORVEL_PACKAGED_CLI:-} ]]; then
