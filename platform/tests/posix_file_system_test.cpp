@@ -104,16 +104,20 @@ TEST_F(PosixFileSystemTest, AFileOfAnEarlierRunIsReplacedOnlyByAWholeNewOne)
 {
     std::ofstream("sfx/sfx_0001") << "an earlier, longer run";
     const std::string text = "new";
-    auto stopped = files_.CreateOutput("sfx/sfx_0001", FileSystem::IfTaken::kReplace);
-    stopped->Write(std::as_bytes(std::span(text)));
-    EXPECT_EQ(Read("sfx/sfx_0001"), "an earlier, longer run");
-    stopped->Abandon();
-    EXPECT_EQ(Read("sfx/sfx_0001"), "an earlier, longer run");
+    {
+        PosixFileSystem files;
+        auto stopped = files.CreateOutput("sfx/sfx_0001", FileSystem::IfTaken::kReplace);
+        stopped->Write(std::as_bytes(std::span(text)));
+        EXPECT_EQ(Read("sfx/sfx_0001"), "an earlier, longer run");
+        stopped->Abandon();
+        EXPECT_EQ(Read("sfx/sfx_0001"), "an earlier, longer run");
 
-    auto output = files_.CreateOutput("sfx/sfx_0001", FileSystem::IfTaken::kReplace);
-    output->Write(std::as_bytes(std::span(text)));
-    output->Close();
-    EXPECT_EQ(Read("sfx/sfx_0001"), "new");
+        auto output = files.CreateOutput("sfx/sfx_0001", FileSystem::IfTaken::kReplace);
+        output->Write(std::as_bytes(std::span(text)));
+        output->Close();
+        EXPECT_EQ(Read("sfx/sfx_0001"), "new");
+    }
+    // The folder the new files were written in goes with the run.
     EXPECT_EQ(std::distance(fs::directory_iterator("sfx"), fs::directory_iterator()), 1) << "a temporary file is left";
 
     EXPECT_EQ(files_.CreateOutput("sfx/sfx_0001", FileSystem::IfTaken::kKeep), nullptr);
@@ -124,6 +128,26 @@ TEST_F(PosixFileSystemTest, AFileOfAnEarlierRunIsReplacedOnlyByAWholeNewOne)
     EXPECT_TRUE(fs::exists("sfx/sfx_0002"));
     fresh->Abandon();
     EXPECT_FALSE(fs::exists("sfx/sfx_0002"));
+}
+
+// A link planted where the new files of taken names are written is never
+// written through: they are written beside the old files instead.
+TEST_F(PosixFileSystemTest, ALinkInPlaceOfTheReplacementFolderIsNotFollowed)
+{
+    fs::create_directory("elsewhere");
+    fs::create_directory_symlink("../elsewhere", fs::path("sfx") / PosixFileSystem::kReplacementFolder);
+    std::ofstream("sfx/sfx_0001") << "old";
+    {
+        PosixFileSystem files;
+        auto output = files.CreateOutput("sfx/sfx_0001", FileSystem::IfTaken::kReplace);
+        const std::string text = "new";
+        output->Write(std::as_bytes(std::span(text)));
+        EXPECT_TRUE(fs::is_empty("elsewhere"));
+        output->Close();
+    }
+    EXPECT_EQ(Read("sfx/sfx_0001"), "new");
+    EXPECT_TRUE(fs::is_empty("elsewhere"));
+    EXPECT_TRUE(fs::is_symlink(fs::path("sfx") / PosixFileSystem::kReplacementFolder));
 }
 
 TEST_F(PosixFileSystemTest, AFolderThatCannotBeMadeIsNamedAsAFolder)
