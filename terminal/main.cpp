@@ -16,6 +16,9 @@
 #include "terminal/listing_printer.hpp"
 #include "terminal/pack_command.hpp"
 #include "terminal/terminal_ui.hpp"
+#ifdef QUORVEL_WITH_STUDIO
+#include "studio/studio_command.hpp"
+#endif
 
 #ifndef QUORVEL_VERSION
 #define QUORVEL_VERSION "unknown"
@@ -31,6 +34,7 @@ constexpr std::string_view kHelp =
     "Usage: quorvel-extractor [-y | -n] [-C GAME] [-o DIR] [-q]\n"
     "       quorvel-extractor -l [-n] [--json] [-C GAME]\n"
     "       quorvel-extractor --pack [--dry-run] [-C GAME] [-o DIR] [-q]\n"
+    "       quorvel-extractor --studio [-C GAME] [-o DIR] [--labels FILE] [--port N] [--no-open]\n"
     "Unpacks sfx.pak of the game's folder into the folder sfx and, if the answer\n"
     "to \"Also extract speech files?\" is yes, speech.pak into speech.\n"
     "\n"
@@ -47,6 +51,11 @@ constexpr std::string_view kHelp =
     "                     as sfx.pak.bak and speech.pak.bak\n"
     "      --dry-run      with --pack: write nothing, show the blocks that would\n"
     "                     change, their old and new sizes and their files\n"
+    "      --studio       hear, find, name and swap the sounds in the browser: a\n"
+    "                     page served on 127.0.0.1, its address on stderr\n"
+    "      --labels FILE  with --studio: attach the labels of a shared list\n"
+    "      --port N       with --studio: serve on port N (default: a free one)\n"
+    "      --no-open      with --studio: print the address, open no browser\n"
     "  -q, --quiet        no title, status lines, progress or summary\n"
     "  -h, --help         show this help\n"
     "      --version      show the version\n"
@@ -73,6 +82,10 @@ struct Options {
     bool pack = false;
     bool dry_run = false;
     bool quiet = false;
+    bool studio = false;
+    std::optional<std::string> labels;
+    std::optional<std::string> port;
+    bool no_open = false;
 };
 
 int UsageError(const std::string& message)
@@ -119,6 +132,15 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options)
             options.pack = true;
         } else if (argument == "--dry-run") {
             options.dry_run = true;
+        } else if (argument == "--labels" || argument == "--port") {
+            const auto text = value();
+            if (!text || text->empty()) {
+                return UsageError("option '" + std::string(argument) + "' needs a value");
+            }
+            (argument == "--labels" ? options.labels : options.port) = *text;
+            continue;
+        } else if (argument == "--studio" || argument == "--no-open") {
+            (argument == "--studio" ? options.studio : options.no_open) = true;
         } else if (argument == "-q" || argument == "--quiet") {
             options.quiet = true;
         } else if (argument == "-h" || argument == "--help") {
@@ -148,6 +170,16 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options)
     }
     if (options.pack && options.answer) {
         return UsageError("--pack asks nothing: it takes no " + std::string(*options.answer ? "--yes" : "--no"));
+    }
+    if ((options.labels || options.port || options.no_open) && !options.studio) {
+        return UsageError("--labels, --port and --no-open go with --studio");
+    }
+    if (options.studio && (options.list || options.pack || options.answer)) {
+        return UsageError("--studio takes no --list, --pack, --yes or --no: the page offers them");
+    }
+    if (options.port && (options.port->size() > 5 || options.port->find_first_not_of("0123456789") != std::string::npos ||
+                         std::stoul(*options.port) > 65535)) {
+        return UsageError("--port takes a number from 0 to 65535");
     }
     return std::nullopt;
 }
@@ -253,6 +285,20 @@ int main(int argc, char** argv)
         return kExitFailed;
     }
     const auto files = quorvel::MakeFileSystem();
+    if (options.studio) {
+#ifdef QUORVEL_WITH_STUDIO
+        const auto pack_files = quorvel::MakePlatformPackFileSystem();
+        const quorvel::studio::StudioCommand command{
+            .game_folder = options.game_folder,
+            .output_folder = options.output_folder,
+            .labels_file = options.labels,
+            .port = static_cast<std::uint16_t>(options.port ? std::stoul(*options.port) : 0),
+            .open_browser = !options.no_open};
+        return quorvel::studio::RunStudio(command, *files, *pack_files, quorvel::StopSignal(), stderr);
+#else
+        return UsageError("this build has no studio (it needs Boost.Beast, nlohmann-json and xxhash)");
+#endif
+    }
     if (options.pack) {
         const auto pack_files = quorvel::MakePlatformPackFileSystem();
         const quorvel::PackCommand command{.game_folder = options.game_folder,
