@@ -11,6 +11,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -80,7 +81,9 @@ private:
     {
         parser_.emplace();
         parser_->header_limit(limits_.header_bytes);
-        parser_->body_limit(0);
+        // The limit is the route's, set once the head is known; the parser
+        // would otherwise refuse a Content-Length before the route is seen.
+        parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
         body_.clear();
         upload_.reset();
         stream_.expires_after(limits_.idle);
