@@ -535,15 +535,17 @@ void Studio::StartRun(std::string name, Work work, Reply reply)
             response = Refusal(500, error.what());
         }
         {
+            // Ended before it answers, so that whoever reads the answer may
+            // start the next run at once; the studio waits for the answer
+            // to be handed over before it ends.
             const std::lock_guard run_lock(run_mutex_);
             run_.outcome = outcome;
             run_.message = message;
+            run_.running = false;
+            ++answers_pending_;
         }
-        // Answered before the run counts as ended, so that the studio never
-        // ends with an answer still to hand over.
         reply(std::move(response));
-        const std::lock_guard run_lock(run_mutex_);
-        run_.running = false;
+        --answers_pending_;
     });
 }
 
@@ -560,7 +562,7 @@ void Studio::RequestStop()
 bool Studio::Finished() const
 {
     const std::lock_guard lock(run_mutex_);
-    return quit_ && !run_.running;
+    return quit_ && !run_.running && answers_pending_ == 0;
 }
 
 Response Studio::ServePage(std::string_view path) const

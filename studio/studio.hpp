@@ -124,6 +124,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> quit_{false};
     std::atomic<bool> stopped_a_run_{false};
+    std::atomic<int> answers_pending_{0};
 };
 
 }  // namespace quorvel::studio
