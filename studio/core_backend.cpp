@@ -5,6 +5,7 @@
 #include "studio/core_backend.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +16,9 @@
 #include "app/form1.hpp"
 #include "extract/listing.hpp"
 #include "pack/pack.hpp"
+#include "studio/labels.hpp"
 #include "studio/random_token.hpp"
+#include "studio/studio.hpp"
 #include "studio/text_file.hpp"
 #include "terminal/listing_printer.hpp"
 
@@ -23,6 +26,9 @@ namespace quorvel::studio {
 namespace {
 
 constexpr const char* kArchiveNames[] = {"sfx", "speech"};
+static_assert(static_cast<int>(ListingStyle::kColumns) == static_cast<int>(ListingPrinter::Style::kColumns) &&
+              static_cast<int>(ListingStyle::kTabs) == static_cast<int>(ListingPrinter::Style::kTabs) &&
+              static_cast<int>(ListingStyle::kJson) == static_cast<int>(ListingPrinter::Style::kJson));
 constexpr std::size_t kPieceSize = 1 << 16;
 
 // Stand-in: the listing's JSON records come from the terminal's
@@ -306,6 +312,27 @@ public:
     {
     }
 
+    // The listing in one of the printer's styles (and what it found
+    // truncated), for --list --labels.
+    Listing ListIn(bool speech, ListingPrinter::Style style)
+    {
+        Listing listing;
+        listing.speech = speech;
+        truncations_.clear();
+        try {
+            for (const ArchiveLocation& location : ListedArchives(speech)) {
+                files_.OpenArchive(location.archive_path);
+            }
+            for (const ArchiveLocation& location : ListedArchives(speech)) {
+                ListOne(location, listing, style);
+            }
+        } catch (const ExtractError& error) {
+            throw RunFailed(error.failure().Describe());
+        }
+        return listing;
+    }
+    const std::vector<std::string>& truncations() const { return truncations_; }
+
     Listing List() override
     {
         Listing listing;
@@ -473,13 +500,17 @@ private:
         return archives;
     }
 
-    void ListOne(const ArchiveLocation& location, Listing& listing)
+    void ListOne(const ArchiveLocation& location, Listing& listing,
+                 ListingPrinter::Style style = ListingPrinter::Style::kJson)
     {
         MemoryStream stream;
-        ListingPrinter printer(stream.file(), ListingPrinter::Style::kJson);
+        ListingPrinter printer(stream.file(), style);
         ListingTee tee(printer);
         ListArchive(location, files_, tee);
         printer.FinishArchive(location.archive_path, ArchivePath(location.name));
+        if (printer.truncation()) {
+            truncations_.push_back(printer.truncation()->Describe());
+        }
         const std::string text = stream.Text();
         std::size_t at = 0;
         for (std::size_t i = 0; i <= tee.entries.size(); ++i) {
@@ -606,9 +637,61 @@ private:
     PackFileSystem& pack_files_;
     bool speech_ = true;
     std::vector<ListedFile> known_;
+    std::vector<std::string> truncations_;
 };
 
 }  // namespace
+
+int ListWithLabels(const CorePlaces& places, bool speech, ListingStyle style, const std::string& labels_file,
+                   FileSystem& files, PackFileSystem& pack_files, std::FILE* out, std::FILE* messages)
+{
+    constexpr std::uintmax_t kLargestList = 64 << 20;
+    const auto printer_style = style == ListingStyle::kJson   ? ListingPrinter::Style::kJson
+                               : style == ListingStyle::kTabs ? ListingPrinter::Style::kTabs
+                                                              : ListingPrinter::Style::kColumns;
+    CoreBackend backend(places, files, pack_files);
+    errno = 0;
+    try {
+        const auto text = ReadTextFile(PathFromUtf8(labels_file), kLargestList);
+        if (!text) {
+            throw RunFailed(labels_file + ": No such file");
+        }
+        const Listing listing = backend.ListIn(speech, printer_style);
+        std::vector<LabelTarget> targets;
+        for (const ListedFile& file : listing.files) {
+            targets.push_back(LabelTarget{.path = file.path, .hash = HashListed(backend, file)});
+        }
+        const LabelMatch match = MatchLabels(ParseLabels(*text).lines, targets);
+        for (const Listing::Line& line : listing.lines) {
+            std::string printed = line.json;
+            if (line.file) {
+                const auto found = match.labels.find(listing.files[*line.file].path);
+                const std::string* label = found == match.labels.end() ? nullptr : &found->second;
+                if (style == ListingStyle::kJson) {
+                    printed = WithLabel(printed, label);
+                } else if (label != nullptr) {
+                    printed += (style == ListingStyle::kTabs ? "\t" : "  ") + *label;
+                }
+            }
+            if (std::fprintf(out, "%s\n", printed.c_str()) < 0) {
+                throw RunFailed("standard output cannot be written");
+            }
+        }
+        if (std::fflush(out) != 0) {
+            throw RunFailed("standard output cannot be written");
+        }
+    } catch (const std::exception& error) {
+        // A reader that went away (`| head`) ends the listing quietly.
+        if (errno != EPIPE) {
+            std::fprintf(messages, "quorvel-extractor: %s\n", error.what());
+        }
+        return 1;
+    }
+    for (const std::string& truncation : backend.truncations()) {
+        std::fprintf(messages, "quorvel-extractor: warning: %s\n", truncation.c_str());
+    }
+    return backend.truncations().empty() ? 0 : 3;
+}
 
 std::unique_ptr<StudioBackend> MakeCoreBackend(CorePlaces places, FileSystem& files, PackFileSystem& pack_files)
 {

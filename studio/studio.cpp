@@ -121,6 +121,8 @@ json ReportJson(const PackReport& report)
     return json{{"dry_run", report.dry_run}, {"archives", std::move(archives)}};
 }
 
+}  // namespace
+
 // The label key added to a file's record: `{..., "label": "door creak"}`.
 std::string WithLabel(std::string_view record, const std::string* label)
 {
@@ -130,8 +132,6 @@ std::string WithLabel(std::string_view record, const std::string* label)
     const std::string value = label ? Dump(json(*label)) : "null";
     return std::string(record.substr(0, record.size() - 1)) + ", \"label\": " + value + "}";
 }
-
-}  // namespace
 
 Response TextResponse(int status, std::string text)
 {
@@ -680,15 +680,9 @@ Response Studio::ServePeaks(const ListedFile& file, const std::map<std::string, 
     return JsonResponse(200, Dump(PeaksJson(*peaks)));
 }
 
-std::string Studio::HashOf(const ListedFile& file)
+std::string HashListed(StudioBackend& backend, const ListedFile& file)
 {
-    {
-        const std::lock_guard lock(state_mutex_);
-        if (const auto found = hashes_.find(file.path); found != hashes_.end()) {
-            return found->second;
-        }
-    }
-    const auto source = backend_.OpenListed(file, 0);
+    const auto source = backend.OpenListed(file, 0);
     XXH64_state_t state;
     XXH64_reset(&state, 0);
     std::vector<std::byte> piece(kHashPiece);
@@ -700,7 +694,18 @@ std::string Studio::HashOf(const ListedFile& file)
         XXH64_update(&state, piece.data(), got);
         left -= got;
     }
-    std::string hash = HashText(XXH64_digest(&state));
+    return HashText(XXH64_digest(&state));
+}
+
+std::string Studio::HashOf(const ListedFile& file)
+{
+    {
+        const std::lock_guard lock(state_mutex_);
+        if (const auto found = hashes_.find(file.path); found != hashes_.end()) {
+            return found->second;
+        }
+    }
+    std::string hash = HashListed(backend_, file);
     const std::lock_guard lock(state_mutex_);
     hashes_[file.path] = hash;
     return hash;

@@ -26,6 +26,14 @@ struct PageAsset {
 };
 std::span<const PageAsset> PageAssets();
 
+// XXH64 (seed 0) of a listed file's bytes, read from the archive, in the
+// labels file's spelling. Throws RunFailed.
+std::string HashListed(StudioBackend& backend, const ListedFile& file);
+
+// A file's JSON record with its label added: `{..., "label": "door creak"}`,
+// or `"label": null` for none.
+std::string WithLabel(std::string_view record, const std::string* label);
+
 struct StudioOptions {
     std::string token;
     // The text of a shared labels list given on the command line

@@ -17,6 +17,7 @@
 #include "terminal/pack_command.hpp"
 #include "terminal/terminal_ui.hpp"
 #ifdef QUORVEL_WITH_STUDIO
+#include "studio/core_backend.hpp"
 #include "studio/studio_command.hpp"
 #endif
 
@@ -32,7 +33,7 @@ constexpr int kExitTruncated = 3;
 
 constexpr std::string_view kHelp =
     "Usage: quorvel-extractor [-y | -n] [-C GAME] [-o DIR] [-q]\n"
-    "       quorvel-extractor -l [-n] [--json] [-C GAME]\n"
+    "       quorvel-extractor -l [-n] [--json] [-C GAME] [--labels FILE]\n"
     "       quorvel-extractor --pack [--dry-run] [-C GAME] [-o DIR] [-q]\n"
     "       quorvel-extractor --studio [-C GAME] [-o DIR] [--labels FILE] [--port N] [--no-open]\n"
     "Unpacks sfx.pak of the game's folder into the folder sfx and, if the answer\n"
@@ -53,7 +54,8 @@ constexpr std::string_view kHelp =
     "                     change, their old and new sizes and their files\n"
     "      --studio       hear, find, name and swap the sounds in the browser: a\n"
     "                     page served on 127.0.0.1, its address on stderr\n"
-    "      --labels FILE  with --studio: attach the labels of a shared list\n"
+    "      --labels FILE  with --studio: attach the labels of a shared list;\n"
+    "                     with --list: show them\n"
     "      --port N       with --studio: serve on port N (default: a free one)\n"
     "      --no-open      with --studio: print the address, open no browser\n"
     "  -q, --quiet        no title, status lines, progress or summary\n"
@@ -171,14 +173,18 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options)
     if (options.pack && options.answer) {
         return UsageError("--pack asks nothing: it takes no " + std::string(*options.answer ? "--yes" : "--no"));
     }
-    if ((options.labels || options.port || options.no_open) && !options.studio) {
-        return UsageError("--labels, --port and --no-open go with --studio");
+    if ((options.port || options.no_open) && !options.studio) {
+        return UsageError("--port and --no-open go with --studio");
+    }
+    if (options.labels && !options.studio && !options.list) {
+        return UsageError("--labels goes with --studio or --list");
     }
     if (options.studio && (options.list || options.pack || options.answer)) {
         return UsageError("--studio takes no --list, --pack, --yes or --no: the page offers them");
     }
-    if (options.port && (options.port->size() > 5 || options.port->find_first_not_of("0123456789") != std::string::npos ||
-                         std::stoul(*options.port) > 65535)) {
+    if (options.port &&
+        (options.port->size() > 5 || options.port->find_first_not_of("0123456789") != std::string::npos ||
+         std::stoul(*options.port) > 65535)) {
         return UsageError("--port takes a number from 0 to 65535");
     }
     return std::nullopt;
@@ -223,6 +229,15 @@ int List(quorvel::FileSystem& files, const Options& options)
     const auto style = options.json                  ? quorvel::ListingPrinter::Style::kJson
                        : quorvel::IsTerminal(stdout) ? quorvel::ListingPrinter::Style::kColumns
                                                      : quorvel::ListingPrinter::Style::kTabs;
+#ifdef QUORVEL_WITH_STUDIO
+    if (options.labels) {
+        namespace studio = quorvel::studio;
+        const auto pack_files = quorvel::MakePlatformPackFileSystem();
+        return studio::ListWithLabels({.game_folder = options.game_folder, .output_folder = {}},
+                                      options.answer != false, static_cast<studio::ListingStyle>(style),
+                                      *options.labels, files, *pack_files, stdout, stderr);
+    }
+#endif
     bool truncated = false;
     try {
         // As in an extraction, a missing archive stops the run before anything is listed.

@@ -22,8 +22,8 @@ class RangeDecisions : public ::testing::TestWithParam<RangeCase> {};
 TEST_P(RangeDecisions, AnswerAsTheStandardSays)
 {
     const RangeCase& c = GetParam();
-    const RangeDecision decision = DecideRange(c.header ? std::optional<std::string_view>(c.header) : std::nullopt,
-                                               c.size);
+    const RangeDecision decision =
+        DecideRange(c.header ? std::optional<std::string_view>(c.header) : std::nullopt, c.size);
     EXPECT_EQ(decision.Status(), c.status);
     if (c.status == 206) {
         EXPECT_EQ(decision.first, c.first);

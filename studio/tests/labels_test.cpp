@@ -3,10 +3,9 @@
 
 #include "studio/labels.hpp"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "studio/text_file.hpp"
 
@@ -27,26 +26,26 @@ TEST(ParseLabels, KeepsGoodLinesAndCountsTheHostileOnes)
         }
         return text;
     }();
-    const std::string text = std::string("\xEF\xBB\xBF") +           // a byte order mark
-                             "# a comment\r\n"                        // CRLF
-                             "\r\n"                                    // blank
-                             "   \n"                                   // blank but for spaces
-                             "sfx/sfx_0001.wav\t" + kHashA + "\tdoor creak\r\n" +
-                             "sfx/sfx_0002.wav\t\tno hash, by path\n" +
-                             "sfx/sfx_0003.wav\t" + "0123456789ABCDEF" + "\tupper-case hash\n" +
-                             "sfx/sfx_0004.wav\t" + kHashA + "\t" + long_label + "\n" +
-                             "sfx/sfx_0005.wav\t" + kHashA + "\t" + two_hundred_letters_of_two_bytes + "\n" +
+    const std::string text = std::string("\xEF\xBB\xBF") +  // a byte order mark
+                             "# a comment\r\n"              // CRLF
+                             "\r\n"                         // blank
+                             "   \n"                        // blank but for spaces
+                             "sfx/sfx_0001.wav\t" +
+                             kHashA + "\tdoor creak\r\n" + "sfx/sfx_0002.wav\t\tno hash, by path\n" +
+                             "sfx/sfx_0003.wav\t" + "0123456789ABCDEF" + "\tupper-case hash\n" + "sfx/sfx_0004.wav\t" +
+                             kHashA + "\t" + long_label + "\n" + "sfx/sfx_0005.wav\t" + kHashA + "\t" +
+                             two_hundred_letters_of_two_bytes + "\n" +
                              // The hostile ones:
-                             "sfx/sfx_0006.wav\t" + kHashA + "\ttab\tinside\n" +        // a fourth field
-                             "sfx/sfx_0007.wav\t" + kHashA + "\t" + too_long + "\n" +   // 201 characters
-                             "sfx/sfx_0008.wav\t0123456789abcdeg\tbad digit\n" +        // not hex
+                             "sfx/sfx_0006.wav\t" + kHashA + "\ttab\tinside\n" +         // a fourth field
+                             "sfx/sfx_0007.wav\t" + kHashA + "\t" + too_long + "\n" +    // 201 characters
+                             "sfx/sfx_0008.wav\t0123456789abcdeg\tbad digit\n" +         // not hex
                              "sfx/sfx_0009.wav\t0123\tshort hash\n" +                    // too short
-                             "sfx/sfx_0010.wav\t" + kHashA + "\tbad \xC3\x28 utf-8\n" + // invalid UTF-8
-                             "sfx/sfx_0011.wav\t" + kHashA + "\t\xED\xA0\x80 surrogate\n" +
-                             "sfx/sfx_0012.wav\t" + kHashA + "\t\n" +                    // no label
-                             "../sfx.pak\t" + kHashA + "\tescape\n" +                      // not a listed path
-                             "sfx/sfx_0013.wav no tabs at all\n" +
-                             "sfx/sfx_0014.wav\t" + kHashA + "\tbell \x07 char";         // control, no final LF
+                             "sfx/sfx_0010.wav\t" + kHashA + "\tbad \xC3\x28 utf-8\n" +  // invalid UTF-8
+                             "sfx/sfx_0011.wav\t" + kHashA + "\t\xED\xA0\x80 surrogate\n" + "sfx/sfx_0012.wav\t" +
+                             kHashA + "\t\n" +                         // no label
+                             "../sfx.pak\t" + kHashA + "\tescape\n" +  // not a listed path
+                             "sfx/sfx_0013.wav no tabs at all\n" + "sfx/sfx_0014.wav\t" + kHashA +
+                             "\tbell \x07 char";  // control, no final LF
     const ParsedLabels parsed = ParseLabels(text);
     ASSERT_EQ(parsed.lines.size(), 5U);
     EXPECT_EQ(parsed.rejected, 10U);
@@ -114,8 +113,7 @@ TEST(MatchLabels, ByHashFirstThenByPathOnlyWhereNoFileHasTheHash)
 
 TEST(MatchLabels, FilesOfTheSameBytesShareALabelUnlessNamedThemselves)
 {
-    const std::vector<LabelTarget> files = {
-        {"sfx/a.wav", kHashA}, {"sfx/b.wav", kHashA}, {"sfx/c.wav", kHashA}};
+    const std::vector<LabelTarget> files = {{"sfx/a.wav", kHashA}, {"sfx/b.wav", kHashA}, {"sfx/c.wav", kHashA}};
     const LabelMatch shared = MatchLabels({{"sfx/x.wav", kHashA, "click"}}, files);
     EXPECT_EQ(shared.labels.size(), 3U);
     const LabelMatch own = MatchLabels({{"sfx/x.wav", kHashA, "click"}, {"sfx/b.wav", kHashA, "the b one"}}, files);

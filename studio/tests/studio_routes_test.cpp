@@ -1,12 +1,11 @@
 // The studio's routes over a fake backend: the rules of access, the
 // listing, a file's bytes, labels and the runs (one at a time, stoppable).
 
-#include <gtest/gtest.h>
-
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <gtest/gtest.h>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -207,8 +206,9 @@ class Routes : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("quorvel-routes-test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        folder_ =
+            std::filesystem::temp_directory_path() /
+            ("quorvel-routes-test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         backend_ = std::make_unique<FakeBackend>(folder_);
@@ -361,11 +361,14 @@ TEST_F(Routes, ASharedListMatchesByHashFirst)
 {
     Start();
     const std::string hash = json::parse(Get("/api/hashes").body).at("sfx/sfx_0002");
-    const std::string list = "# from an earlier release\n"
-                             "sfx/sfx_0777\t" + hash + "\tmoved stray bytes\n"
-                             "speech/speech_0001.wav\t1111111111111111\tby path\n"
-                             "sfx/gone.wav\t2222222222222222\tnowhere\n"
-                             "bad line\n";
+    const std::string list =
+        "# from an earlier release\n"
+        "sfx/sfx_0777\t" +
+        hash +
+        "\tmoved stray bytes\n"
+        "speech/speech_0001.wav\t1111111111111111\tby path\n"
+        "sfx/gone.wav\t2222222222222222\tnowhere\n"
+        "bad line\n";
     Response imported = Post("/api/labels/import", list);
     ASSERT_EQ(imported.status, 200) << imported.body;
     EXPECT_EQ(json::parse(imported.body),

@@ -3,11 +3,10 @@
 
 #include "studio/wav_peaks.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -37,7 +36,7 @@ struct Wav {
     bool extensible = false;
     std::uint16_t sub_format = 1;
     std::optional<std::uint32_t> declared_data;  // as the header says; default: the samples' size
-    Bytes chunk_before_data;                      // a "LIST" chunk, say
+    Bytes chunk_before_data;                     // a "LIST" chunk, say
 };
 
 Wav WavOf(std::uint16_t tag, std::uint16_t bits)
@@ -166,7 +165,8 @@ TEST_P(EveryFormat, GivesEachBucketsLowestAndHighestSamplePerChannel)
     // More than a 64 KiB piece of samples, in frames that do not divide it.
     constexpr std::uint32_t kBuckets = 7;
     constexpr std::uint64_t kPerBucket = 10007;
-    const Bytes bytes = MakeWav(wav, kBuckets * kPerBucket, [](std::uint64_t i, int ch) { return Ramp(i, ch, kPerBucket); });
+    const Bytes bytes =
+        MakeWav(wav, kBuckets * kPerBucket, [](std::uint64_t i, int ch) { return Ramp(i, ch, kPerBucket); });
     ASSERT_GT(bytes.size(), 2U * 65536);
     const auto peaks = PeaksOf(bytes, kBuckets);
     ASSERT_TRUE(peaks) << c.name;
@@ -180,25 +180,22 @@ TEST_P(EveryFormat, GivesEachBucketsLowestAndHighestSamplePerChannel)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, EveryFormat,
-    ::testing::Values(FormatCase{"8-bit", WavOf(1, 8), 0.02F},
-                      FormatCase{"16-bit", WavOf(1, 16), 0.001F},
-                      FormatCase{"24-bit", WavOf(1, 24), 0.0001F},
-                      FormatCase{"32-bit", WavOf(1, 32), 0.0001F},
-                      FormatCase{"float", WavOf(3, 32), 0.0001F},
-                      FormatCase{"extensible 24-bit", Extensible(24, 1), 0.0001F},
-                      FormatCase{"extensible float", Extensible(32, 3), 0.0001F},
-                      FormatCase{"a chunk before the data",
-                                 WithListChunk(),
-                                 0.001F}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        for (char& ch : name) {
-            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-        }
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
+                         ::testing::Values(FormatCase{"8-bit", WavOf(1, 8), 0.02F},
+                                           FormatCase{"16-bit", WavOf(1, 16), 0.001F},
+                                           FormatCase{"24-bit", WavOf(1, 24), 0.0001F},
+                                           FormatCase{"32-bit", WavOf(1, 32), 0.0001F},
+                                           FormatCase{"float", WavOf(3, 32), 0.0001F},
+                                           FormatCase{"extensible 24-bit", Extensible(24, 1), 0.0001F},
+                                           FormatCase{"extensible float", Extensible(32, 3), 0.0001F},
+                                           FormatCase{"a chunk before the data", WithListChunk(), 0.001F}),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             for (char& ch : name) {
+                                 ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             }
+                             return name;
+                         });
 
 TEST(Peaks, SignsAndFullScaleAreExact)
 {
@@ -242,9 +239,9 @@ TEST(Peaks, OtherFormatsAndBrokenFilesGiveNone)
 {
     const auto none = [](const Bytes& bytes, std::uint32_t buckets = 10) { return !PeaksOf(bytes, buckets); };
     const auto silence = [](std::uint64_t, int) { return 0.0; };
-    EXPECT_TRUE(none(MakeWav(WavOf(2, 4), 100, silence)));    // ADPCM
-    EXPECT_TRUE(none(MakeWav(WavOf(1, 12), 100, silence)));   // 12-bit
-    EXPECT_TRUE(none(MakeWav(WavOf(3, 64), 100, silence)));   // double
+    EXPECT_TRUE(none(MakeWav(WavOf(2, 4), 100, silence)));   // ADPCM
+    EXPECT_TRUE(none(MakeWav(WavOf(1, 12), 100, silence)));  // 12-bit
+    EXPECT_TRUE(none(MakeWav(WavOf(3, 64), 100, silence)));  // double
     EXPECT_TRUE(none(MakeWav(Extensible(16, 2), 100, silence)));
     Bytes not_wave = MakeWav(Wav{}, 100, silence);
     std::memcpy(not_wave.data() + 8, "AVI ", 4);
