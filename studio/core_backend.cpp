@@ -4,6 +4,10 @@
 
 #include "studio/core_backend.hpp"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -38,7 +42,14 @@ public:
     MemoryStream()
     {
 #ifdef _WIN32
-        file_ = std::tmpfile();
+        // tmpfile() would make its file in the root of the drive, where a
+        // user may not write: a file of the user's temporary folder instead,
+        // deleted when closed.
+        wchar_t folder[MAX_PATH + 1];
+        wchar_t name[MAX_PATH + 1];
+        if (::GetTempPathW(MAX_PATH + 1, folder) != 0 && ::GetTempFileNameW(folder, L"qvl", 0, name) != 0) {
+            file_ = ::_wfopen(name, L"w+bTD");
+        }
 #else
         file_ = ::open_memstream(&data_, &size_);
 #endif

@@ -19,9 +19,14 @@ class Studio:
         command = ([wine] if wine else []) + [program, "--studio", "--no-open", "-C", game, *arguments]
         self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.PIPE, text=True)
-        # The line is the studio's own sign that it listens: nothing is sent before it.
-        line = self.process.stderr.readline().rstrip("\r\n")
-        match = STUDIO_LINE.match(line)
+        # The line is the studio's own sign that it listens: nothing is sent
+        # before it. (Wine may say something of its own first.)
+        match = None
+        for _ in range(20):
+            line = self.process.stderr.readline().rstrip("\r\n")
+            match = STUDIO_LINE.match(line)
+            if match or not line:
+                break
         if not match:
             rest = self.process.stderr.read() if self.process.poll() is not None else ""
             self.process.kill()
