@@ -15,10 +15,11 @@ STUDIO_LINE = re.compile(r"^Studio: http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{
 class Studio:
     """quorvel-extractor --studio --no-open, read up to its Studio line."""
 
-    def __init__(self, program, game, *arguments, wine=None):
-        command = ([wine] if wine else []) + [program, "--studio", "--no-open", "-C", game, *arguments]
+    def __init__(self, program, game, *arguments, wine=None, command=None, env=None):
+        if command is None:
+            command = ([wine] if wine else []) + [program, "--studio", "--no-open", "-C", game, *arguments]
         self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.PIPE, text=True)
+                                        stderr=subprocess.PIPE, text=True, env=env)
         # The line is the studio's own sign that it listens: nothing is sent
         # before it. (Wine may say something of its own first.)
         match = None

@@ -3,7 +3,11 @@
 interface as the Linux program's: the entries, a file's bytes and a range,
 the peaks, and the token refused; then Quit through the page's endpoint.
 
-    wine_studio_check.py WINDOWS_EXE LINUX_PROGRAM GAME_FOLDER
+    wine_studio_check.py WINDOWS_EXE LINUX_PROGRAM GAME_FOLDER [LAUNCHER]
+
+With LAUNCHER (the zip's "Quorvel Studio.cmd", beside the exe it starts), the
+studio is also started as a double-click would, with the game's folder
+dropped on it, and must list the game the same way.
 
 GAME_FOLDER must be a copy of the game of its own: the Linux program's
 extraction of it goes into a folder beside it."""
@@ -18,6 +22,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from studio_process import Studio, listing  # noqa: E402
 
 windows_exe, linux_program, game = sys.argv[1:4]
+launcher = sys.argv[4] if len(sys.argv) > 4 else None
 failures = []
 
 
@@ -71,4 +76,16 @@ finally:
     exit_status = studio.quit()
     linux.quit()
 check(exit_status == 0, f"Quit through the page: exit status {exit_status}")
+
+if launcher:
+    # As a double-click on the launcher with the game's folder dropped on it;
+    # the variable keeps a test from opening a browser.
+    environment = dict(os.environ, QUORVEL_STUDIO_OPTIONS="--no-open")
+    started = Studio(None, None, command=["wine", "cmd", "/c", wine_path(launcher), wine_path(game)], env=environment)
+    try:
+        status, _, body = started.request("GET", "/api/entries")
+        check(status == 200 and body.replace(b"\r\n", b"\n") == expected, "the launcher starts the studio on the game")
+    finally:
+        launcher_status = started.quit()
+    check(launcher_status == 0, f"the launcher's studio quits with exit status {launcher_status}")
 sys.exit(1 if failures else 0)

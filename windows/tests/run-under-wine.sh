@@ -443,8 +443,12 @@ if [[ -f $QUORVEL_ROOT/studio/tests/wine_studio_check.py ]]; then
     echo "== console: quorvel-extractor-cli.exe --studio in a copy of sample"
     rm -rf "$work/studio-game"
     cp -r "$work/sample" "$work/studio-game"
+    launcher=()
+    if [[ -n ${QUORVEL_PACKAGED_CLI:-} ]]; then
+        launcher=("$(dirname "$QUORVEL_PACKAGED_CLI")/Quorvel Studio.cmd")
+    fi
     if /usr/bin/python3 "$QUORVEL_ROOT/studio/tests/wine_studio_check.py" "$cli" "$native/terminal/quorvel-extractor" \
-        "$work/studio-game" >"$work/studio.log" 2>&1; then
+        "$work/studio-game" "${launcher[@]}" >"$work/studio.log" 2>&1; then
         grep -v '^ok: ' "$work/studio.log" || true
         pass "console, --studio: the same entries, bytes, range and peaks as the Linux program's; token refused; Quit"
     else
