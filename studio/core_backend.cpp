@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -446,6 +447,9 @@ public:
     SwapOutcome Swap(const ListedFile& file, UploadFile& upload, RunReporter& reporter) override
     {
         auto& incoming = dynamic_cast<CoreUpload&>(upload);
+        if (!IsWav(incoming.path())) {
+            return SwapOutcome{.accepted = false, .refusal = "it is not a WAV file (one starts with RIFF and WAVE)"};
+        }
         ExtractMissing(file.archive, reporter);
         const auto target = PathFromUtf8(OutputPath(file));
         const auto kept = InOutputFolder(".quorvel-keep-" + MakeToken().substr(0, 16));
@@ -556,6 +560,14 @@ private:
     {
         const std::string folder = OutputFolder();
         return PathFromUtf8(folder.empty() ? name : files_.Join(folder, name));
+    }
+
+    static bool IsWav(const std::filesystem::path& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        char header[12] = {};
+        return in.read(header, sizeof header) && std::memcmp(header, "RIFF", 4) == 0 &&
+               std::memcmp(header + 8, "WAVE", 4) == 0;
     }
 
     static void Rename(const std::filesystem::path& from, const std::filesystem::path& to)

@@ -402,9 +402,9 @@ Response Studio::Route(const RequestHead& head, const Target& target, std::strin
     if (path == "/api/extract") {
         std::vector<const ListedFile*> chosen;
         if (options.contains("paths")) {
-            if (!options["paths"].is_array()) {
+            if (!options["paths"].is_array() || options["paths"].empty()) {
                 deferred = false;
-                return Refusal(400, "paths must be a list of listed paths");
+                return Refusal(400, "paths must be a list of listed paths (leave it out for all of them)");
             }
             for (const auto& item : options["paths"]) {
                 const ListedFile* file = item.is_string() ? Find(*snapshot, item.get<std::string>()) : nullptr;

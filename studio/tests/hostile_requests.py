@@ -172,6 +172,9 @@ try:
         wait_until(lambda: glob.glob(os.path.join(game, ".quorvel-upload-*")), "the upload's temporary file")
     wait_until(lambda: not glob.glob(os.path.join(game, ".quorvel-upload-*")), "the upload to be dropped")
     check(open(target, "rb").read() == before, "an upload broken off mid-body leaves the old file")
+    status, _, body = studio.request("POST", "/api/swap/" + records[0]["path"], b"ID3\x04 an mp3, say" + b"\0" * 100)
+    check(status == 422 and b"not a WAV" in body and open(target, "rb").read() == before,
+          "an upload that is not a WAV: 422, the old file stays")
     line = raw(studio, f"POST /api/swap/{records[0]['path']}?token={studio.token} HTTP/1.1\r\n"
                        f"Host: 127.0.0.1:{port}\r\nOrigin: {studio.origin}\r\nContent-Length: {3 << 30}\r\n\r\n"
                        .encode() + b"RIFF")

@@ -421,6 +421,7 @@ TEST_F(Routes, ARunThatEndsAnswersAndTheNextMayStart)
     EXPECT_EQ(parsed["archives"][0]["changes"][0]["files"][0], "sfx/sfx_0001.wav");
     EXPECT_EQ(Post("/api/pack", R"({"dry_run": "yes"})").status, 400);
     EXPECT_EQ(Post("/api/extract", R"({"paths": ["../sfx.pak"]})").status, 404);
+    EXPECT_EQ(Post("/api/extract", R"({"paths": []})").status, 400);  // not "all": that is no paths at all
     EXPECT_FALSE(studio_->StoppedARun());
 }
 
