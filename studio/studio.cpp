@@ -199,6 +199,13 @@ void Studio::Start()
     }
     if (options_.shared_labels) {
         shared_match_ = AttachLabels(ParseLabels(*options_.shared_labels).lines);
+        // Given on the command line, the list is the user's to keep: it goes
+        // into the labels file at once, as one dropped on the page does.
+        try {
+            SaveLabelsFile();
+        } catch (const std::exception& error) {
+            start_warning_ = std::string("the labels were not saved: ") + error.what();
+        }
     }
 }
 
@@ -750,7 +757,8 @@ Response Studio::ServeStatus() const
                                        {"output_folder", backend_.OutputFolder()},
                                        {"labels_file", LabelsPath()},
                                        {"changed", std::move(changed)},
-                                       {"shared_labels", std::move(shared)}}));
+                                       {"shared_labels", std::move(shared)},
+                                       {"warning", start_warning_}}));
 }
 
 Response Studio::ServeLabels() const

@@ -71,6 +71,8 @@ public:
     bool StoppedARun() const { return stopped_a_run_; }
     // What the shared list given at the start matched; nothing without one.
     std::optional<LabelMatch> shared_match() const { return shared_match_; }
+    // What went wrong at the start without stopping it, or empty.
+    const std::string& start_warning() const { return start_warning_; }
 
 private:
     struct Snapshot {
@@ -125,6 +127,7 @@ private:
     std::unordered_map<std::string, std::string> hashes_;  // path -> hash, of the current listing
     std::map<std::string, std::string> labels_;            // path -> label
     std::optional<LabelMatch> shared_match_;
+    std::string start_warning_;
 
     mutable std::mutex run_mutex_;
     RunState run_;

@@ -49,6 +49,9 @@ int RunStudio(const StudioCommand& command, FileSystem& files, PackFileSystem& p
     studio.SetPort(server->port());
     const std::string address =
         "http://127.0.0.1:" + std::to_string(server->port()) + "/?token=" + std::string(studio.token());
+    if (!studio.start_warning().empty()) {
+        std::fprintf(messages, "quorvel-extractor: warning: %s\n", studio.start_warning().c_str());
+    }
     std::fprintf(messages, "Studio: %s\n", address.c_str());
     std::fflush(messages);
     if (command.open_browser) {

@@ -84,7 +84,9 @@
     if (!status.speech) {
       notice("There is no speech.pak: the sound effects alone are listed.");
     }
-    if (status.shared_labels) {
+    if (status.warning) {
+      notice(status.warning, true);
+    } else if (status.shared_labels) {
       const m = status.shared_labels;
       notice(`Shared labels: ${m.by_hash} lines matched by hash, ${m.by_path} by path only, ${m.unmatched} not at all.`);
     }
@@ -561,7 +563,7 @@
       if (row && event.target.closest(".label")) startEditing(row);
     });
     $("table").addEventListener("keydown", (event) => {
-      if (state.editing) return;
+      if (state.editing || event.target.closest("input")) return;
       const autoplay = $("autoplay").checked;
       if (event.key === "ArrowDown" || event.key === "ArrowUp") {
         event.preventDefault();

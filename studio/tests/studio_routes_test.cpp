@@ -313,6 +313,11 @@ TEST_F(Routes, TheEntriesAreTheListingsRecordsWithLabelsOnlyForASharedList)
     EXPECT_NE(body.find("{\"archive\": \"sfx.pak\"}\n"), std::string::npos);
     ASSERT_TRUE(studio_->shared_match());
     EXPECT_EQ(studio_->shared_match()->by_path, 1U);
+    // The list given at the start is kept in the labels file at once.
+    const auto saved = ReadTextFile(folder_ / std::string(kLabelsFileName), 1 << 20);
+    ASSERT_TRUE(saved);
+    EXPECT_NE(saved->find("sfx/sfx_0002\t"), std::string::npos);
+    EXPECT_NE(saved->find("\tstray <b>bytes</b>\n"), std::string::npos);
 }
 
 TEST_F(Routes, AFilesBytesWholeOrARangeOnlyForListedPaths)
