@@ -17,7 +17,6 @@ import shutil
 import struct
 import subprocess
 import sys
-import time
 import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -96,10 +95,18 @@ try:
     # are drawn, so the table is scrolled through.
     seen = set()
     height = js("return document.getElementById('rows').scrollHeight")
+    # Whether the rows drawn cover every row in view, after a scroll.
+    covered = """
+        const r = document.getElementById('rows');
+        const drawn = new Set([...document.querySelectorAll('.row:not([hidden])')].map(x => Number(x.dataset.position)));
+        const total = Number(document.getElementById('spacer').style.height.replace('px', '')) / 24;
+        const last = Math.min(total, Math.ceil((r.scrollTop + r.clientHeight) / 24));
+        for (let p = Math.floor(r.scrollTop / 24); p < last; p++) if (!drawn.has(p)) return false;
+        return true;"""
     for top in range(0, height + 1, 200):
         js("const r = document.getElementById('rows'); r.scrollTop = arguments[0]; r.dispatchEvent(new Event('scroll'));",
            top)
-        time.sleep(0.02)  # the page draws on the next frame; what is read is checked, not timed
+        wait_until(lambda: js(covered), f"the rows in view at {top}px", timeout=10)
         seen.update(js("return [...document.querySelectorAll('.row:not([hidden])')].map(r => r.dataset.path)"))
     check(seen == set(listed), f"a row per listed file: {len(seen)} rows for {len(listed)} files")
     drawn = js("return document.querySelectorAll('.row').length")
@@ -175,7 +182,8 @@ try:
     wait_until(lambda: js("return document.getElementById('player').currentTime > 0"), "the audio again", 20)
     if screenshot:
         wait_until(lambda: js("return document.getElementById('detail-path').textContent") == sounds[2], "detail")
-        time.sleep(0.3)  # a moment of playing, so that the picture shows the play position
+        # Some way into the sound, so that the picture shows the play position.
+        wait_until(lambda: js("return document.getElementById('player').currentTime > 0.25"), "the play position", 20)
         driver.save_screenshot(screenshot)
         check(os.path.getsize(screenshot) > 10000, f"screenshot {screenshot}")
 
