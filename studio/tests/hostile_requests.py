@@ -224,16 +224,26 @@ while True:
     shutil.rmtree(slow, ignore_errors=True)
     make_sample(generator, slow, "--sfx", f'block wav(30K); block "DATA" bytes({size}M, 0); final')
     studio = Studio(program, slow)
-    answer = []
-    runner = threading.Thread(target=lambda: answer.append(studio.post_json("/api/extract", {})))
+
+    def extract():
+        try:
+            studio.post_json("/api/extract", {})
+        except (OSError, ValueError):
+            pass  # the studio ended before it answered: what counts is its exit status
+
+    runner = threading.Thread(target=extract)
     runner.start()
-    wait_until(lambda: studio.get_json("/api/run")["running"], "the run to start")
-    studio.process.send_signal(signal.SIGINT)
+    run = wait_until(lambda: (lambda r: r if r["running"] or r["outcome"] else None)(studio.get_json("/api/run")),
+                     "the run to start")
+    if run["running"]:
+        studio.process.send_signal(signal.SIGINT)
+    else:
+        studio.quit()
     status = studio.process.wait(timeout=60)
     runner.join()
     big_out = os.path.join(slow, "sfx", "sfx_0002")
     finished = os.path.exists(big_out) and os.path.getsize(big_out) == size << 20
-    if status == 0 and finished and size < 4096:
+    if (not run["running"] or (status == 0 and finished)) and size < 4096:
         size *= 2  # the run ended before the signal came: no verdict, try a longer one
         continue
     check(status == 130, f"Ctrl-C during a run: exit status 130 (got {status})")
