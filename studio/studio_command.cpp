@@ -1,5 +1,7 @@
 #include "studio/studio_command.hpp"
 
+#include <filesystem>
+
 #include "studio/core_backend.hpp"
 #include "studio/http_server.hpp"
 #include "studio/random_token.hpp"
@@ -44,7 +46,15 @@ int RunStudio(const StudioCommand& command, FileSystem& files, PackFileSystem& p
         studio.Start();
         server.emplace(studio, command.port);
     } catch (const std::exception& error) {
-        return Fail(messages, std::string("the studio cannot start: ") + error.what());
+        Fail(messages, std::string("the studio cannot start: ") + error.what());
+        // A missing sfx.pak most often means the wrong folder, as for the other runs.
+        const std::string sfx = command.game_folder.empty() ? "sfx.pak" : command.game_folder + "/sfx.pak";
+        std::error_code ignored;
+        if (!std::filesystem::exists(PathFromUtf8(sfx), ignored)) {
+            std::fputs("Run it in the game's folder (the one with sfx.pak), or give that folder with -C DIR.\n",
+                       messages);
+        }
+        return kExitFailed;
     }
     studio.SetPort(server->port());
     const std::string address =

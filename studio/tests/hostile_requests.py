@@ -214,6 +214,9 @@ try:
 finally:
     status = studio.quit()
 check(status == 0, f"Quit with no run under way: exit status 0 (got {status})")
+nowhere = subprocess.run([program, "--studio", "--no-open", "-C", work], capture_output=True, text=True, timeout=60)
+check(nowhere.returncode == 1 and "sfx.pak" in nowhere.stderr and "-C DIR" in nowhere.stderr,
+      "no sfx.pak: the studio does not start (exit 1), naming it, with the hint")
 
 # Ctrl-C while a run is under way: the run stops and the exit status is 130.
 # The run must be seen under way before the signal; if it ends first, the
