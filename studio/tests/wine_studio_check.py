@@ -66,6 +66,16 @@ try:
     check(status == 416, "a range past the end: 416")
     peaks_path = f"/api/peaks/{sound['path']}?n=64"
     check(studio.get_json(peaks_path) == linux.get_json(peaks_path), "peaks: the same as the Linux program's")
+    # A swap and its undo: the Windows file operations (renames over files).
+    other = next(r for r in records if r["kind"] == "sound" and r["size"] != sound["size"])
+    with open(os.path.join(reference, other["path"]), "rb") as f:
+        replacement = f.read()
+    status, _, body = studio.request("POST", "/api/swap/" + sound["path"], replacement, timeout=300)
+    with open(os.path.join(game, sound["path"]), "rb") as f:
+        check(status == 200 and f.read() == replacement, f"a swap puts the WAV in the output folder ({status} {body!r})")
+    status, _, body = studio.request("POST", "/api/undo/" + sound["path"], b"", timeout=300)
+    with open(os.path.join(game, sound["path"]), "rb") as f:
+        check(status == 200 and f.read() == want, f"undo puts the archive's sound back ({status})")
     status, _, body = studio.request("GET", "/api/entries", token=False)
     check(status == 403 and body == b"Forbidden\n", "no token: 403")
     status, _, _ = studio.request("GET", "/api/entries", headers={"Host": f"evil.example:{studio.port}"})
