@@ -40,12 +40,12 @@ std::optional<std::uint64_t> Number(std::string_view text)
     return value;
 }
 
-struct Spec {
+struct ByteRange {
     std::optional<std::uint64_t> first;  // nothing: a suffix range "-N"
     std::optional<std::uint64_t> last;
 };
 
-std::optional<Spec> ParseSpec(std::string_view text)
+std::optional<ByteRange> ParseByteRange(std::string_view text)
 {
     text = Trim(text);
     const auto dash = text.find('-');
@@ -54,7 +54,7 @@ std::optional<Spec> ParseSpec(std::string_view text)
     }
     const std::string_view first_text = Trim(text.substr(0, dash));
     const std::string_view last_text = Trim(text.substr(dash + 1));
-    Spec spec;
+    ByteRange spec;
     if (!first_text.empty()) {
         spec.first = Number(first_text);
         if (!spec.first) {
@@ -130,7 +130,7 @@ RangeDecision DecideRange(std::optional<std::string_view> header, std::uint64_t 
         return whole;
     }
     text.remove_prefix(kUnit.size());
-    std::vector<Spec> specs;
+    std::vector<ByteRange> specs;
     while (!text.empty() || specs.empty()) {
         const auto comma = text.find(',');
         const std::string_view item = text.substr(0, comma);
@@ -138,7 +138,7 @@ RangeDecision DecideRange(std::optional<std::string_view> header, std::uint64_t 
         if (Trim(item).empty() && comma != std::string_view::npos) {
             continue;  // empty list elements are allowed
         }
-        const auto spec = ParseSpec(item);
+        const auto spec = ParseByteRange(item);
         if (!spec || specs.size() == kMostRanges) {
             return whole;
         }
@@ -150,7 +150,7 @@ RangeDecision DecideRange(std::optional<std::string_view> header, std::uint64_t 
     bool any = false;
     std::uint64_t first = 0;
     std::uint64_t last = 0;
-    for (const Spec& spec : specs) {
+    for (const ByteRange& spec : specs) {
         std::uint64_t from = 0;
         std::uint64_t to = 0;
         if (!spec.first) {
