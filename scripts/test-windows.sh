@@ -47,7 +47,8 @@ cmake --build --preset default -j2 --target quorvel-extractor quorvel-make-sampl
 # The Windows programs. Only these targets: they are what runs under Wine.
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j2 --target quorvel-extractor quorvel-extractor-cli quorvel-gui-driver \
-    quorvel_progress_tests quorvel_extract_tests quorvel_app_tests quorvel_win32_tests quorvel_terminal_tests
+    quorvel_progress_tests quorvel_extract_tests quorvel_app_tests quorvel_win32_tests quorvel_terminal_tests \
+    $(cmake --build --preset windows --target help | grep -q '^quorvel_studio_tests:' && echo quorvel_studio_tests)
 
 # The zip as a user gets it, unpacked into a fresh folder: its exes are run
 # under Wine too, and must carry the project's version.

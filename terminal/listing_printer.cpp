@@ -38,9 +38,13 @@ std::string Summary(const ListedArchive& archive, const ListingTotals& totals)
 void ListingPrinter::ArchiveListed(const ListedArchive& archive, std::span<const ListedFile> files)
 {
     const ListingTotals totals = TotalsOf(files);
+    const auto label_of = [this](const ListedFile& file) -> const std::string* {
+        const auto found = labels_->find(file.path);
+        return found == labels_->end() ? nullptr : &found->second;
+    };
     if (style_ == Style::kJson) {
         for (const ListedFile& file : files) {
-            output_.Write(FileRecord(file) + "\n");
+            output_.Write((labels_ != nullptr ? FileRecord(file, label_of(file)) : FileRecord(file)) + "\n");
         }
         output_.Write(ArchiveRecord(archive, totals) + "\n");
     } else {
@@ -48,6 +52,11 @@ void ListingPrinter::ArchiveListed(const ListedArchive& archive, std::span<const
         rows.reserve(files.size());
         for (const ListedFile& file : files) {
             rows.push_back(Row(file));
+            if (labels_ != nullptr) {
+                if (const std::string* label = label_of(file)) {
+                    rows.back().push_back(*label);
+                }
+            }
         }
         PrintRows(rows);
         output_.Write(Summary(archive, totals));

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,6 +25,10 @@ public:
     {
     }
 
+    // Labels to show, by listed path: a last column, or in JSON a "label"
+    // key on every file's record (null where there is none).
+    void ShowLabels(const std::map<std::string, std::string>* labels) { labels_ = labels; }
+
     void ArchiveListed(const ListedArchive& archive, std::span<const ListedFile> files) override;
     void ReportError(const Failure& failure) override;
     void ReportWarning(std::string_view text) override;
@@ -36,6 +41,7 @@ private:
     std::FILE* messages_;
     Style style_;
     const std::atomic<int>& stop_signal_;
+    const std::map<std::string, std::string>* labels_ = nullptr;
 };
 
 }  // namespace quorvel

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,10 @@
 #include "terminal/standard_output.hpp"
 #include "terminal/stdout_file_system.hpp"
 #include "terminal/terminal_ui.hpp"
+#ifdef QUORVEL_WITH_STUDIO
+#include "studio/core_backend.hpp"
+#include "studio/studio_command.hpp"
+#endif
 
 #ifndef QUORVEL_VERSION
 #define QUORVEL_VERSION "unknown"
@@ -38,8 +43,9 @@ constexpr int kExitTruncated = 3;
 constexpr std::string_view kHelp =
     "Usage: quorvel-extractor [-y | -n] [-C GAME] [-o DIR] [-k] [-v] [-q] [FILE...]\n"
     "       quorvel-extractor -O [-C GAME] FILE...\n"
-    "       quorvel-extractor -l [-y | -n] [--json] [-C GAME] [FILE...]\n"
+    "       quorvel-extractor -l [-y | -n] [--json] [-C GAME] [--labels FILE] [FILE...]\n"
     "       quorvel-extractor --pack [--dry-run] [-C GAME] [-o DIR] [-q]\n"
+    "       quorvel-extractor --studio [-C GAME] [-o DIR] [--labels FILE] [--port N] [--no-open]\n"
     "Unpacks sfx.pak of the game's folder into the folder sfx and, if the answer\n"
     "to \"Also extract speech files?\" is yes, speech.pak into speech.\n"
     "\n"
@@ -60,6 +66,12 @@ constexpr std::string_view kHelp =
     "                     as sfx.pak.bak and speech.pak.bak\n"
     "      --dry-run      with --pack: make every check, write nothing, show the\n"
     "                     blocks that would change, their sizes and their files\n"
+    "      --studio       hear, find, name and swap the sounds in the browser: a\n"
+    "                     page served on 127.0.0.1, its address on stderr\n"
+    "      --labels FILE  with --studio: attach the labels of a shared list;\n"
+    "                     with --list: show them\n"
+    "      --port N       with --studio: serve on port N (default: a free one)\n"
+    "      --no-open      with --studio: print the address, open no browser\n"
     "  -q, --quiet        no title, status lines, progress or summary\n"
     "  -h, --help         show this help\n"
     "      --version      show the version\n"
@@ -176,8 +188,25 @@ int List(quorvel::FileSystem& files, const Options& options, quorvel::Selection&
     const auto style = options.json                  ? quorvel::ListingPrinter::Style::kJson
                        : quorvel::IsTerminal(stdout) ? quorvel::ListingPrinter::Style::kColumns
                                                      : quorvel::ListingPrinter::Style::kTabs;
-    quorvel::ListingPrinter printer(output, stderr, style, quorvel::StopSignal());
     const bool with_speech = AnswerFor(options, selection, files).value_or(true);
+    quorvel::ListingPrinter printer(output, stderr, style, quorvel::StopSignal());
+    std::map<std::string, std::string> labels;
+    if (!options.labels_file.empty()) {
+#ifdef QUORVEL_WITH_STUDIO
+        try {
+            const auto pack_files = quorvel::MakePlatformPackFileSystem();
+            labels = quorvel::studio::LabelsFromList({.game_folder = options.game_folder, .output_folder = {}},
+                                                     with_speech, options.labels_file, files, *pack_files);
+        } catch (const quorvel::studio::RunFailed& failure) {
+            quorvel::PrintMessage(stderr, failure.what());
+            HintIfNoGameHere(files, options);
+            return kExitFailed;
+        }
+        printer.ShowLabels(&labels);
+#else
+        return UsageError("this build has no studio, whose labels --labels reads");
+#endif
+    }
     const quorvel::RunEnd end =
         quorvel::ListRun(files, PlacesOf(options), with_speech, printer, selection.Empty() ? nullptr : &selection);
     return CheckEveryOperandChose(selection, ExitStatusOf(end, files, options));
@@ -236,6 +265,20 @@ int Run(const Options& options)
     }
     const auto files = quorvel::MakeFileSystem();
     quorvel::StandardOutput output;
+    if (options.studio) {
+#ifdef QUORVEL_WITH_STUDIO
+        const auto pack_files = quorvel::MakePlatformPackFileSystem();
+        const quorvel::studio::StudioCommand command{
+            .game_folder = options.game_folder,
+            .output_folder = options.output_folder,
+            .labels_file = options.labels_file.empty() ? std::nullopt : std::optional<std::string>(options.labels_file),
+            .port = static_cast<std::uint16_t>(options.port.value_or(0)),
+            .open_browser = !options.no_open};
+        return quorvel::studio::RunStudio(command, *files, *pack_files, quorvel::StopSignal(), stderr);
+#else
+        return UsageError("this build has no studio (it needs Boost.Beast, nlohmann-json and xxhash)");
+#endif
+    }
     if (options.pack) {
         return Pack(*files, options, output);
     }

@@ -134,6 +134,9 @@ std::optional<std::string> Conflict(const Options& options)
                 : options.pack ? "--pack"
                                : "--studio");
     }
+    if (options.studio && (options.list || options.pack)) {
+        return std::string("--studio takes no ") + (options.list ? "--list" : "--pack") + ": the page offers it";
+    }
     if (options.studio && (options.answer || !options.operands.empty())) {
         return "--studio shows every file of both archives: it takes no " +
                std::string(options.answer ? (*options.answer ? "--yes" : "--no") : "files to choose");

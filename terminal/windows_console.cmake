@@ -11,6 +11,10 @@ set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/quorvel-extractor-cli.rc
 add_executable(quorvel-extractor-cli main.cpp console_win32.cpp ${CMAKE_CURRENT_BINARY_DIR}/quorvel-extractor-cli.rc)
 # shell32: CommandLineToArgvW.
 target_link_libraries(quorvel-extractor-cli PRIVATE quorvel_terminal_ui quorvel_win32 shell32)
+if(TARGET quorvel_studio)
+  # --studio: ws2_32, mswsock and bcrypt come with it.
+  target_link_libraries(quorvel-extractor-cli PRIVATE quorvel_studio)
+endif()
 target_compile_definitions(quorvel-extractor-cli PRIVATE QUORVEL_VERSION="${PROJECT_VERSION}")
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT MSVC)
   # One self-contained exe, and a console program: no -mwindows.

@@ -71,6 +71,9 @@ for core in progress extract app; do
 done
 unit_tests quorvel_win32_tests "$build/windows/tests/quorvel_win32_tests.exe"
 unit_tests quorvel_terminal_tests "$build/terminal/quorvel_terminal_tests.exe"
+if [[ -x $build/studio/tests/quorvel_studio_tests.exe ]]; then
+    unit_tests quorvel_studio_tests "$build/studio/tests/quorvel_studio_tests.exe"
+fi
 
 exe=$(windows_path "$build/windows/quorvel-extractor.exe")
 driver=$build/windows/tests/quorvel-gui-driver.exe
@@ -448,6 +451,27 @@ if LC_ALL=C.UTF-8 timeout 120 wine "$cli" -n -q -C "$(windows_path "$game")" -o 
 else
     tr -d '\r' <"$work/cli-unicode.log"
     fail "console, -C and -o with letters outside the ANSI code page"
+fi
+
+# The console program's studio answers the same interface as the Linux
+# program's, checked from the Linux side (Wine's sockets are the host's).
+if [[ -f $QUORVEL_ROOT/studio/tests/wine_studio_check.py ]]; then
+    echo "== console: quorvel-extractor-cli.exe --studio in a copy of sample"
+    rm -rf "$work/studio-game"
+    cp -r "$work/sample" "$work/studio-game"
+    launcher=()
+    if [[ -n ${QUORVEL_PACKAGED_CLI:-} ]]; then
+        launcher=("$(dirname "$QUORVEL_PACKAGED_CLI")/Quorvel Studio.cmd")
+    fi
+    if /usr/bin/python3 "$QUORVEL_ROOT/studio/tests/wine_studio_check.py" "$cli" "$native/terminal/quorvel-extractor" \
+        "$work/studio-game" "${launcher[@]}" >"$work/studio.log" 2>&1; then
+        grep -v '^ok: ' "$work/studio.log" || true
+        pass "console, --studio: the same entries, bytes, range and peaks as the Linux program's; a swap and its" \
+            "undo; token refused; Quit"
+    else
+        cat "$work/studio.log"
+        fail "console, --studio"
+    fi
 fi
 
 # The exe from the zip, unpacked into a fresh folder, as a user runs it.

@@ -1,0 +1,704 @@
+// The studio's page: the table of every file of the archives, the player
+// and its waveform, labels, swaps, the pack and extraction. Everything that
+// comes from the archives, the labels or the user is put on the page as
+// text (textContent), never as markup.
+"use strict";
+
+(() => {
+  const ROW_HEIGHT = 24;
+  const OVERSCAN = 8;
+
+  // The token arrives in the address once; it then leaves the address bar
+  // (and so the history and any shared screenshot) and rides on each request.
+  const token = new URLSearchParams(location.search).get("token") || "";
+  history.replaceState(null, "", "/");
+
+  const $ = (id) => document.getElementById(id);
+  const withToken = (url) => url + (url.includes("?") ? "&" : "?") + "token=" + encodeURIComponent(token);
+  const fileUrl = (path, from) =>
+    withToken((from === "output" ? "/api/output/" : "/api/file/") + path.split("/").map(encodeURIComponent).join("/"));
+
+  const state = {
+    files: [],           // {path, kind, size, channels, rate, bits, seconds, index}
+    byPath: new Map(),
+    labels: new Map(),
+    changed: new Set(),
+    hashes: null,        // Map path -> hash, once asked for
+    shown: [],           // indices into files, filtered and sorted
+    selected: -1,        // position in shown
+    chosen: new Set(),   // paths to extract
+    sort: { key: null, up: true },
+    peaks: null,
+    pool: [],
+    editing: null,
+  };
+
+  async function api(path, options = {}) {
+    const response = await fetch(withToken(path), options);
+    const type = response.headers.get("Content-Type") || "";
+    const isJson = type.split(";")[0].trim() === "application/json";
+    const body = isJson ? await response.json() : await response.text();
+    if (!response.ok) {
+      const message = typeof body === "object" && body && body.error ? body.error : String(body).trim();
+      throw new Error(message || "HTTP " + response.status);
+    }
+    return body;
+  }
+
+  function notice(text, error = false) {
+    const box = $("notice");
+    box.textContent = text;
+    box.classList.toggle("error", error);
+    box.hidden = !text;
+  }
+
+  // ---- the listing ----
+
+  function formatOf(file) {
+    if (file.channels == null) return file.kind === "sound" ? "-" : "";
+    return `${file.channels} ch, ${file.rate} Hz, ${file.bits} bit`;
+  }
+
+  function sizeText(bytes) {
+    return bytes.toLocaleString("en-US");
+  }
+
+  async function loadEntries() {
+    const text = await api("/api/entries");
+    const files = [];
+    for (const line of text.split("\n")) {
+      if (!line) continue;
+      const record = JSON.parse(line);
+      if (record.path === undefined) continue;  // an archive's summary
+      record.index = files.length;
+      files.push(record);
+    }
+    state.files = files;
+    state.byPath = new Map(files.map((file) => [file.path, file]));
+    state.hashes = null;
+  }
+
+  async function loadStatus() {
+    const status = await api("/api/status");
+    state.changed = new Set(status.changed);
+    if (!status.speech) {
+      notice("There is no speech.pak: the sound effects alone are listed.");
+    }
+    if (status.warning) {
+      notice(status.warning, true);
+    } else if (status.shared_labels) {
+      const m = status.shared_labels;
+      notice(`Shared labels: ${m.by_hash} lines matched by hash, ${m.by_path} by path only, ${m.unmatched} not at all.`);
+    }
+    return status;
+  }
+
+  async function loadLabels() {
+    const labels = await api("/api/labels");
+    state.labels = new Map(Object.entries(labels));
+  }
+
+  // ---- filter and sort ----
+
+  function keyOf(file, key) {
+    switch (key) {
+      case "label": return state.labels.get(file.path) || "";
+      case "format": return formatOf(file);
+      case "seconds": return file.seconds == null ? -1 : file.seconds;
+      default: return file[key];
+    }
+  }
+
+  function refilter() {
+    const text = $("filter").value.trim().toLowerCase();
+    const kind = $("kind").value;
+    const min = parseFloat($("min-seconds").value);
+    const max = parseFloat($("max-seconds").value);
+    const selectedPath = currentFile() ? currentFile().path : null;
+    let shown = [];
+    for (const file of state.files) {
+      if (kind && file.kind !== kind) continue;
+      if (!isNaN(min) && !(file.seconds != null && file.seconds >= min)) continue;
+      if (!isNaN(max) && !(file.seconds != null && file.seconds <= max)) continue;
+      if (text) {
+        const label = (state.labels.get(file.path) || "").toLowerCase();
+        if (!file.path.toLowerCase().includes(text) && !label.includes(text)) continue;
+      }
+      shown.push(file.index);
+    }
+    const { key, up } = state.sort;
+    if ($("identical").checked && state.hashes) {
+      // Files of the same bytes next to each other, groups in listing order.
+      const first = new Map();
+      for (const index of shown) {
+        const hash = state.hashes.get(state.files[index].path);
+        if (!first.has(hash)) first.set(hash, index);
+      }
+      shown.sort((a, b) => {
+        const ga = first.get(state.hashes.get(state.files[a].path));
+        const gb = first.get(state.hashes.get(state.files[b].path));
+        return ga - gb || a - b;
+      });
+    } else if (key) {
+      shown.sort((a, b) => {
+        const x = keyOf(state.files[a], key);
+        const y = keyOf(state.files[b], key);
+        const order = typeof x === "number" ? x - y : String(x).localeCompare(String(y));
+        return (up ? order : -order) || a - b;
+      });
+    }
+    state.shown = shown;
+    state.selected = selectedPath ? shown.findIndex((i) => state.files[i].path === selectedPath) : -1;
+    $("count").textContent = `${shown.length.toLocaleString("en-US")} of ${state.files.length.toLocaleString("en-US")} files`;
+    $("spacer").style.height = shown.length * ROW_HEIGHT + "px";
+    render();
+  }
+
+  // ---- the rows: only those in view are drawn ----
+
+  function makeRow() {
+    const row = document.createElement("div");
+    row.className = "row";
+    row.setAttribute("role", "row");
+    const cells = {};
+    for (const name of ["choose", "path", "kind", "size", "format", "seconds", "label"]) {
+      const cell = document.createElement("span");
+      cell.className = "cell " + name;
+      row.appendChild(cell);
+      cells[name] = cell;
+    }
+    const box = document.createElement("input");
+    box.type = "checkbox";
+    box.setAttribute("aria-label", "Choose for extraction");
+    cells.choose.appendChild(box);
+    row.cells_ = cells;
+    row.box_ = box;
+    return row;
+  }
+
+  function render() {
+    const rows = $("rows");
+    const top = rows.scrollTop;
+    const first = Math.max(0, Math.floor(top / ROW_HEIGHT) - OVERSCAN);
+    const last = Math.min(state.shown.length, Math.ceil((top + rows.clientHeight) / ROW_HEIGHT) + OVERSCAN);
+    const needed = last - first;
+    while (state.pool.length < needed) {
+      const row = makeRow();
+      rows.appendChild(row);
+      state.pool.push(row);
+    }
+    for (let k = 0; k < state.pool.length; k++) {
+      const row = state.pool[k];
+      const position = first + k;
+      if (k >= needed) {
+        row.hidden = true;
+        row.removeAttribute("data-path");
+        continue;
+      }
+      const file = state.files[state.shown[position]];
+      if (state.editing && state.editing.row === row && state.editing.path !== file.path) finishEditing(false);
+      row.hidden = false;
+      row.style.transform = `translateY(${position * ROW_HEIGHT}px)`;
+      row.dataset.path = file.path;
+      row.dataset.position = position;
+      row.classList.toggle("selected", position === state.selected);
+      const c = row.cells_;
+      c.path.textContent = file.path;
+      c.path.title = file.path;
+      c.kind.textContent = file.kind;
+      if (state.changed.has(file.path)) {
+        const badge = document.createElement("span");
+        badge.className = "badge";
+        badge.textContent = "changed";
+        c.kind.appendChild(badge);
+      }
+      if (state.hashes && $("identical").checked) {
+        const same = sameCount(file);
+        if (same > 1) {
+          const mark = document.createElement("span");
+          mark.className = "same";
+          mark.textContent = `= ${same}`;
+          c.kind.appendChild(mark);
+        }
+      }
+      c.size.textContent = sizeText(file.size);
+      c.format.textContent = formatOf(file);
+      c.seconds.textContent = file.seconds == null ? "" : file.seconds.toFixed(2) + " s";
+      if (!(state.editing && state.editing.row === row)) {
+        c.label.textContent = state.labels.get(file.path) || "";
+      }
+      row.box_.checked = state.chosen.has(file.path);
+    }
+  }
+
+  let hashCounts = null;
+  function sameCount(file) {
+    if (!hashCounts) {
+      hashCounts = new Map();
+      for (const hash of state.hashes.values()) hashCounts.set(hash, (hashCounts.get(hash) || 0) + 1);
+    }
+    return hashCounts.get(state.hashes.get(file.path)) || 0;
+  }
+
+  function currentFile() {
+    return state.selected >= 0 && state.selected < state.shown.length ? state.files[state.shown[state.selected]] : null;
+  }
+
+  function rowOfEvent(event) {
+    const row = event.target.closest(".row");
+    return row && row.dataset.path ? row : null;
+  }
+
+  // ---- selection, playing and the waveform ----
+
+  function select(position, play) {
+    if (position < 0 || position >= state.shown.length) return;
+    state.selected = position;
+    const rows = $("rows");
+    const y = position * ROW_HEIGHT;
+    if (y < rows.scrollTop) rows.scrollTop = y;
+    else if (y + ROW_HEIGHT > rows.scrollTop + rows.clientHeight) rows.scrollTop = y + ROW_HEIGHT - rows.clientHeight;
+    render();
+    showDetail(play);
+  }
+
+  function showDetail(play) {
+    const file = currentFile();
+    if (!file) return;
+    $("detail-path").textContent = file.path;
+    const label = state.labels.get(file.path);
+    const facts = [file.kind, sizeText(file.size) + " bytes", formatOf(file),
+      file.seconds == null ? "" : file.seconds.toFixed(2) + " s", label ? "“" + label + "”" : ""];
+    $("detail-facts").textContent = facts.filter(Boolean).join(" · ");
+    const sound = file.kind === "sound";
+    const changed = state.changed.has(file.path);
+    $("play-original").disabled = !sound;
+    $("play-new").disabled = !sound || !changed;
+    $("undo").disabled = !changed;
+    $("swap-label").hidden = !sound;
+    $("download").href = fileUrl(file.path) + "&download=1";
+    const player = $("player");
+    if (sound) {
+      player.hidden = false;
+      loadSound(file, "archive", play);
+    } else {
+      player.pause();
+      player.removeAttribute("src");
+      player.hidden = true;
+      state.peaks = null;
+      drawWave();
+    }
+  }
+
+  function loadSound(file, from, play) {
+    const player = $("player");
+    const src = fileUrl(file.path, from);
+    player.dataset.path = file.path;
+    player.dataset.from = from;
+    if (player.getAttribute("src") !== src) player.src = src;
+    if (play) player.play().catch(() => {});
+    loadPeaks(file, from);
+  }
+
+  async function loadPeaks(file, from) {
+    const canvas = $("wave");
+    const n = Math.max(64, Math.min(4096, canvas.width));
+    const query = `?n=${n}` + (from === "output" ? "&from=output" : "");
+    state.peaks = null;
+    drawWave();
+    try {
+      const peaks = await api("/api/peaks/" + file.path.split("/").map(encodeURIComponent).join("/") + query);
+      if (currentFile() === file) {
+        state.peaks = peaks.peaks ? peaks : null;
+        drawWave();
+      }
+    } catch (error) {
+      notice("The waveform could not be made: " + error.message, true);
+    }
+  }
+
+  function drawWave() {
+    const canvas = $("wave");
+    const g = canvas.getContext("2d");
+    g.clearRect(0, 0, canvas.width, canvas.height);
+    const peaks = state.peaks;
+    if (!peaks) {
+      g.fillStyle = "#8a93a6";
+      g.font = "13px system-ui, sans-serif";
+      const file = currentFile();
+      g.fillText(file && file.kind === "sound" ? "no waveform for this format" : "", 12, canvas.height / 2);
+      return;
+    }
+    const lanes = peaks.peaks.length;
+    const lane = canvas.height / lanes;
+    g.fillStyle = "#7fb2ff";
+    peaks.peaks.forEach((pairs, channel) => {
+      const middle = lane * channel + lane / 2;
+      const scale = lane / 2 - 2;
+      const step = canvas.width / pairs.length;
+      pairs.forEach(([low, high], i) => {
+        const y1 = middle - high * scale;
+        const y2 = middle - low * scale;
+        g.fillRect(i * step, y1, Math.max(1, step), Math.max(1, y2 - y1));
+      });
+    });
+    const player = $("player");
+    if (player.duration > 0) {
+      const x = (player.currentTime / player.duration) * canvas.width;
+      g.fillStyle = "#ffcf4a";
+      g.fillRect(x, 0, 2, canvas.height);
+    }
+  }
+
+  function playFrom(from) {
+    const file = currentFile();
+    if (!file) return;
+    loadSound(file, from, true);
+  }
+
+  // ---- labels ----
+
+  function startEditing(row) {
+    if (!row) return;
+    const path = row.dataset.path;
+    finishEditing(true);
+    const input = document.createElement("input");
+    input.type = "text";
+    input.maxLength = 200;
+    input.value = state.labels.get(path) || "";
+    input.setAttribute("aria-label", "Label of " + path);
+    const cell = row.cells_.label;
+    cell.textContent = "";
+    cell.appendChild(input);
+    state.editing = { row, path, input };
+    input.focus();
+    input.addEventListener("keydown", (event) => {
+      event.stopPropagation();
+      if (event.key === "Enter") finishEditing(true);
+      if (event.key === "Escape") finishEditing(false);
+    });
+    input.addEventListener("blur", () => finishEditing(true));
+  }
+
+  async function finishEditing(save) {
+    const editing = state.editing;
+    if (!editing) return;
+    state.editing = null;
+    const label = editing.input.value;
+    editing.input.remove();
+    $("table").focus();
+    if (save && label !== (state.labels.get(editing.path) || "")) {
+      try {
+        await api("/api/labels", { method: "POST", headers: { "Content-Type": "application/json" },
+          body: JSON.stringify({ path: editing.path, label }) });
+        if (label) state.labels.set(editing.path, label);
+        else state.labels.delete(editing.path);
+        notice("");
+      } catch (error) {
+        notice("The label was not saved: " + error.message, true);
+      }
+    }
+    render();
+    if (currentFile() && currentFile().path === editing.path) showDetail(false);
+  }
+
+  async function importLabels(file) {
+    try {
+      const text = await file.text();
+      const m = await api("/api/labels/import", { method: "POST", headers: { "Content-Type": "text/plain" }, body: text });
+      await loadLabels();
+      notice(`${file.name}: ${m.by_hash} lines matched by hash, ${m.by_path} by path only, ${m.unmatched} not at all` +
+        (m.rejected ? `; ${m.rejected} lines were not understood` : "") + ".");
+      refilter();
+    } catch (error) {
+      notice("The labels were not imported: " + error.message, true);
+    }
+  }
+
+  // ---- runs: one at a time, with the bar ----
+
+  let polling = null;
+  function watchRun(on) {
+    $("run").hidden = !on;
+    for (const id of ["extract-all", "extract-chosen", "pack"]) $(id).disabled = on || (id === "extract-chosen" && !state.chosen.size);
+    if (polling) clearInterval(polling);
+    polling = null;
+    if (!on) return;
+    $("run-progress").value = 0;
+    $("run-status").textContent = "Starting…";
+    polling = setInterval(async () => {
+      try {
+        const run = await api("/api/run");
+        $("run-status").textContent = run.status || run.name;
+        $("run-progress").value = run.total ? run.done / run.total : 0;
+      } catch (error) {
+        // The bar is a comfort; the run's own answer tells how it went.
+      }
+    }, 200);
+  }
+
+  async function run(path, body) {
+    watchRun(true);
+    try {
+      return await api(path, { method: "POST", body });
+    } finally {
+      watchRun(false);
+    }
+  }
+
+  async function refreshAfterRun() {
+    await loadStatus().catch(() => {});
+    render();
+    showDetail(false);
+  }
+
+  async function extract(paths) {
+    try {
+      const result = await run("/api/extract", JSON.stringify(paths ? { paths } : {}));
+      notice(`Extracted ${result.extracted} files into the output folder.`);
+    } catch (error) {
+      notice("Extraction: " + error.message, true);
+    }
+    await refreshAfterRun();
+  }
+
+  async function swap(path, file) {
+    try {
+      await run("/api/swap/" + path.split("/").map(encodeURIComponent).join("/"), file);
+      state.changed.add(path);
+      notice(`${path} is now ${file.name}.`);
+    } catch (error) {
+      notice(`${path} was left as it was: ${error.message}`, true);
+    }
+    await refreshAfterRun();
+  }
+
+  async function undo() {
+    const file = currentFile();
+    if (!file) return;
+    try {
+      await run("/api/undo/" + file.path.split("/").map(encodeURIComponent).join("/"), "");
+      state.changed.delete(file.path);
+      notice(`${file.path} is the archive's own again.`);
+    } catch (error) {
+      notice("Undo: " + error.message, true);
+    }
+    await refreshAfterRun();
+  }
+
+  function describeReport(report) {
+    const lines = [];
+    for (const a of report.archives) {
+      if (a.refused) {
+        lines.push(`${a.archive}: ${report.dry_run ? "would be refused" : "was left as it was"}: ${a.refused}`);
+      }
+      for (const c of a.changes) {
+        const what = c.final_field ? "(the final field)" : c.files.join(", ") || "(no files)";
+        lines.push(`${a.archive}: block at offset ${c.offset}: ${c.old_size} -> ${c.new_size} bytes: ${what}`);
+      }
+      if (report.dry_run && !a.refused) {
+        const blocks = a.changes.filter((c) => !c.final_field).length;
+        lines.push(`${a.archive}: ${blocks} of ${a.blocks} blocks would change, ${a.old_size} -> ${a.new_size} bytes`);
+      }
+      if (!report.dry_run && !a.refused) lines.push(`${a.archive}: ${a.result}`);
+      if (a.ignored.length) lines.push(`${a.archive}: left out (extraction does not make them): ${a.ignored.join(", ")}`);
+      if (a.repaired) lines.push(`${a.archive}: ${a.repaired}`);
+    }
+    return lines.join("\n") || "Nothing to pack.";
+  }
+
+  async function dryRun() {
+    const dialog = $("pack-dialog");
+    try {
+      const report = await run("/api/pack", JSON.stringify({ dry_run: true }));
+      $("pack-report").textContent = describeReport(report);
+      $("pack-now").disabled = report.archives.every((a) => a.refused);
+    } catch (error) {
+      $("pack-report").textContent = "The dry run failed: " + error.message;
+      $("pack-now").disabled = true;
+    }
+    dialog.showModal();
+  }
+
+  async function packNow() {
+    $("pack-now").disabled = true;
+    try {
+      const report = await run("/api/pack", JSON.stringify({ dry_run: false }));
+      $("pack-report").textContent = describeReport(report);
+      // The table shows the new archive.
+      await loadEntries();
+      await loadLabels();
+      await loadStatus();
+      refilter();
+      $("pack-report").dataset.done = "1";
+    } catch (error) {
+      $("pack-report").textContent = "The pack failed: " + error.message;
+    }
+    await refreshAfterRun();
+  }
+
+  // ---- wiring ----
+
+  function wire() {
+    const rows = $("rows");
+    rows.addEventListener("scroll", () => requestAnimationFrame(render));
+    window.addEventListener("resize", render);
+    rows.addEventListener("click", (event) => {
+      const row = rowOfEvent(event);
+      if (!row) return;
+      if (event.target === row.box_) {
+        const path = row.dataset.path;
+        if (row.box_.checked) state.chosen.add(path);
+        else state.chosen.delete(path);
+        $("extract-chosen").disabled = !state.chosen.size;
+        $("extract-chosen").textContent = state.chosen.size ? `Extract chosen (${state.chosen.size})` : "Extract chosen";
+        return;
+      }
+      if (event.target.closest("input")) return;
+      $("table").focus();
+      select(Number(row.dataset.position), true);
+    });
+    rows.addEventListener("dblclick", (event) => {
+      const row = rowOfEvent(event);
+      if (row && event.target.closest(".label")) startEditing(row);
+    });
+    $("table").addEventListener("keydown", (event) => {
+      if (state.editing || event.target.closest("input")) return;
+      const autoplay = $("autoplay").checked;
+      if (event.key === "ArrowDown" || event.key === "ArrowUp") {
+        event.preventDefault();
+        const next = state.selected + (event.key === "ArrowDown" ? 1 : -1);
+        select(Math.max(0, Math.min(state.shown.length - 1, state.selected < 0 ? 0 : next)), autoplay);
+      } else if (event.key === "Enter" || event.key === " ") {
+        event.preventDefault();
+        if (currentFile()) {
+          const player = $("player");
+          if (player.dataset.path === currentFile().path && !player.paused) player.pause();
+          else { showDetail(true); }
+        }
+      } else if (event.key === "F2") {
+        event.preventDefault();
+        const row = state.pool.find((r) => !r.hidden && Number(r.dataset.position) === state.selected);
+        startEditing(row);
+      }
+    });
+    for (const header of document.querySelectorAll(".sortable")) {
+      header.addEventListener("click", () => {
+        const key = header.dataset.sort;
+        state.sort = { key, up: state.sort.key === key ? !state.sort.up : true };
+        for (const other of document.querySelectorAll(".sortable")) other.classList.remove("up", "down");
+        header.classList.add(state.sort.up ? "up" : "down");
+        $("identical").checked = false;
+        refilter();
+      });
+    }
+    let filterTimer = null;
+    for (const id of ["filter", "kind", "min-seconds", "max-seconds"]) {
+      $(id).addEventListener("input", () => {
+        clearTimeout(filterTimer);
+        filterTimer = setTimeout(refilter, 80);
+      });
+    }
+    $("identical").addEventListener("change", async () => {
+      if ($("identical").checked && !state.hashes) {
+        try {
+          state.hashes = new Map(Object.entries(await api("/api/hashes")));
+          hashCounts = null;
+        } catch (error) {
+          notice("The files' hashes could not be read: " + error.message, true);
+          $("identical").checked = false;
+        }
+      }
+      refilter();
+    });
+    $("choose-all").addEventListener("change", () => {
+      for (const index of state.shown) {
+        const path = state.files[index].path;
+        if ($("choose-all").checked) state.chosen.add(path);
+        else state.chosen.delete(path);
+      }
+      $("extract-chosen").disabled = !state.chosen.size;
+      $("extract-chosen").textContent = state.chosen.size ? `Extract chosen (${state.chosen.size})` : "Extract chosen";
+      render();
+    });
+    $("extract-all").addEventListener("click", () => extract(null));
+    $("extract-chosen").addEventListener("click", () => extract([...state.chosen]));
+    $("pack").addEventListener("click", dryRun);
+    $("pack-now").addEventListener("click", packNow);
+    $("pack-close").addEventListener("click", () => $("pack-dialog").close());
+    $("play-original").addEventListener("click", () => playFrom("archive"));
+    $("play-new").addEventListener("click", () => playFrom("output"));
+    $("undo").addEventListener("click", undo);
+    $("swap-file").addEventListener("change", () => {
+      const file = $("swap-file").files[0];
+      const current = currentFile();
+      $("swap-file").value = "";
+      if (file && current) swap(current.path, file);
+    });
+    $("import-labels").addEventListener("change", () => {
+      const file = $("import-labels").files[0];
+      $("import-labels").value = "";
+      if (file) importLabels(file);
+    });
+    $("quit").addEventListener("click", async () => {
+      try {
+        await api("/api/quit", { method: "POST" });
+      } finally {
+        document.body.dataset.ended = "1";
+        notice("The studio has ended; this page can be closed.");
+      }
+    });
+    const player = $("player");
+    const tick = () => {
+      drawWave();
+      if (!player.paused) requestAnimationFrame(tick);
+    };
+    player.addEventListener("play", () => requestAnimationFrame(tick));
+    player.addEventListener("seeked", drawWave);
+    // Dropping: a WAV on a sound's row swaps it; a labels list anywhere is imported.
+    rows.addEventListener("dragover", (event) => {
+      event.preventDefault();
+      for (const row of state.pool) row.classList.remove("dropping");
+      const row = rowOfEvent(event);
+      if (row) row.classList.add("dropping");
+    });
+    rows.addEventListener("dragleave", () => {
+      for (const row of state.pool) row.classList.remove("dropping");
+    });
+    document.addEventListener("dragover", (event) => event.preventDefault());
+    document.addEventListener("drop", (event) => {
+      event.preventDefault();
+      for (const row of state.pool) row.classList.remove("dropping");
+      const file = event.dataTransfer.files[0];
+      if (!file) return;
+      if (/\.(tsv|txt)$/i.test(file.name)) {
+        importLabels(file);
+        return;
+      }
+      const row = rowOfEvent(event);
+      const target = row && state.byPath.get(row.dataset.path);
+      if (!target || target.kind !== "sound") {
+        notice("Drop a WAV file on a sound's row to swap it.", true);
+        return;
+      }
+      select(Number(row.dataset.position), false);
+      swap(target.path, file);
+    });
+  }
+
+  async function start() {
+    wire();
+    try {
+      await Promise.all([loadEntries(), loadLabels()]);
+      await loadStatus();
+      refilter();
+      $("table").focus();
+      window.studioReadyAt = performance.now();
+      document.body.dataset.ready = "1";
+    } catch (error) {
+      notice("The studio could not be reached: " + error.message, true);
+    }
+  }
+
+  start();
+})();

@@ -1,0 +1,244 @@
+#!/usr/bin/python3
+"""The studio's page in a real browser (headless Chromium from Debian, driven
+by Selenium), on the sample game: a row per listed file, the filter, playing,
+a label saved into the labels file, a swap through the page's file input (and
+one the pack refuses), and a pack whose archive then extracts, with the real
+program, to the new sound. Takes docs/studio.png on the way.
+
+    browser_test.py PROGRAM GENERATOR WORK_FOLDER [SCREENSHOT]
+
+Skipped (exit 77) when Chromium, ChromeDriver or Selenium is missing, unless
+CI=true, where that is a failure."""
+
+import io
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import wave
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from studio_process import Studio, listing, make_sample, wait_until  # noqa: E402
+from xxh64 import xxh64  # noqa: E402
+
+SKIP = 77
+
+
+def skip_or_fail(why):
+    if os.environ.get("CI") == "true":
+        print(f"FAIL: {why} (CI must run the browser test)")
+        sys.exit(1)
+    print(f"SKIP: {why}")
+    sys.exit(SKIP)
+
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.common.action_chains import ActionChains
+except ImportError:
+    skip_or_fail("python3-selenium is not installed for /usr/bin/python3")
+if not shutil.which("chromedriver") or not os.path.exists("/usr/bin/chromium"):
+    skip_or_fail("chromium and chromium-driver are not installed")
+
+program, generator, work = sys.argv[1:4]
+screenshot = sys.argv[4] if len(sys.argv) > 4 else None
+failures = []
+
+
+def check(condition, what):
+    print(("ok: " if condition else "FAIL: ") + what)
+    if not condition:
+        failures.append(what)
+
+
+def tone_wav(seconds, rate=22050, samples_hold=None):
+    """A 16-bit mono WAV; `samples_hold` is put into its samples as is."""
+    out = io.BytesIO()
+    with wave.open(out, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        frames = bytearray()
+        for i in range(int(seconds * rate)):
+            frames += struct.pack("<h", int(12000 * ((i // 40) % 2 * 2 - 1)))
+        if samples_hold:
+            frames[100:100 + len(samples_hold)] = samples_hold
+        w.writeframes(bytes(frames))
+    return out.getvalue()
+
+
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(work)
+game = make_sample(generator, os.path.join(work, "game"))
+records = [json.loads(line) for line in listing(program, game).splitlines()]
+listed = [r["path"] for r in records if "path" in r]
+sounds = [r["path"] for r in records if r.get("kind") == "sound"]
+
+studio = Studio(program, game)
+options = webdriver.ChromeOptions()
+options.binary_location = "/usr/bin/chromium"
+for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--autoplay-policy=no-user-gesture-required",
+             "--window-size=1280,900"):
+    options.add_argument(flag)
+driver = webdriver.Chrome(options=options)
+js = driver.execute_script
+try:
+    driver.get(studio.url("/"))
+    wait_until(lambda: js("return document.body.dataset.ready === '1'"), "the table")
+    check("token" not in driver.current_url, "the token left the address bar: " + driver.current_url)
+
+    # A row per listed file, each with its data-path: only the rows in view
+    # are drawn, so the table is scrolled through.
+    seen = set()
+    height = js("return document.getElementById('rows').scrollHeight")
+    # Whether the rows drawn cover every row in view, after a scroll.
+    covered = """
+        const r = document.getElementById('rows');
+        const drawn = new Set([...document.querySelectorAll('.row:not([hidden])')].map(x => Number(x.dataset.position)));
+        const total = Number(document.getElementById('spacer').style.height.replace('px', '')) / 24;
+        const last = Math.min(total, Math.ceil((r.scrollTop + r.clientHeight) / 24));
+        for (let p = Math.floor(r.scrollTop / 24); p < last; p++) if (!drawn.has(p)) return false;
+        return true;"""
+    for top in range(0, height + 1, 200):
+        js("const r = document.getElementById('rows'); r.scrollTop = arguments[0]; r.dispatchEvent(new Event('scroll'));",
+           top)
+        wait_until(lambda: js(covered), f"the rows in view at {top}px", timeout=10)
+        seen.update(js("return [...document.querySelectorAll('.row:not([hidden])')].map(r => r.dataset.path)"))
+    check(seen == set(listed), f"a row per listed file: {len(seen)} rows for {len(listed)} files")
+    drawn = js("return document.querySelectorAll('.row').length")
+    check(drawn < 80, f"only the rows in view are drawn ({drawn} elements for {len(listed)} files)")
+    js("document.getElementById('rows').scrollTop = 0; document.getElementById('rows').dispatchEvent(new Event('scroll'))")
+
+    # The filter.
+    box = driver.find_element(By.ID, "filter")
+    box.send_keys("speech_001")
+    wanted = sorted(p for p in listed if "speech_001" in p)
+    shown = wait_until(lambda: (lambda s: s if s == wanted else None)(
+        sorted(js("return [...document.querySelectorAll('.row:not([hidden])')].map(r => r.dataset.path)"))),
+        "the filtered rows", timeout=10)
+    check(shown == wanted, f"the filter shows exactly the {len(wanted)} paths holding speech_001")
+    box.send_keys(Keys.CONTROL, "a")
+    box.send_keys(Keys.DELETE)
+    wait_until(lambda: js("return document.querySelectorAll('.row:not([hidden])').length") > len(wanted), "all rows")
+
+    # Playing: a click on a sound's row plays it from the archive's bytes.
+    first = sounds[0]
+    row = driver.find_element(By.CSS_SELECTOR, f".row[data-path='{first}']")
+    row.click()
+    moved = wait_until(lambda: js("const p = document.getElementById('player'); "
+                                  "return p.currentTime > 0 ? p.currentTime : 0"), "the audio to play", timeout=20)
+    check(moved > 0, f"the audio element plays {first} (currentTime {moved:.3f})")
+    check(js("return document.getElementById('player').src").split("?")[0].endswith("/api/file/" + first),
+          "the player reads the file from the archive's own bytes")
+    # The arrow key moves the selection, and autoplay plays the next sound.
+    driver.find_element(By.ID, "table").send_keys(Keys.ARROW_DOWN)
+    second = listed[listed.index(first) + 1]
+    wait_until(lambda: js("return document.querySelector('.row.selected').dataset.path") == second, "the selection")
+    check(True, "the down arrow selects the next row")
+
+    # A label, edited in place, saved at once into quorvel-labels.tsv; shown as text.
+    label = "door creak <img src=x onerror=alert(1)>"
+    row = driver.find_element(By.CSS_SELECTOR, f".row[data-path='{first}']")
+    ActionChains(driver).double_click(row.find_element(By.CSS_SELECTOR, ".label")).perform()
+    editor = wait_until(lambda: driver.find_elements(By.CSS_SELECTOR, f".row[data-path='{first}'] .label input"),
+                        "the label editor")[0]
+    editor.send_keys(label + Keys.ENTER)
+    labels_file = os.path.join(game, "quorvel-labels.tsv")
+    try:
+        wait_until(lambda: os.path.exists(labels_file) and label in open(labels_file, encoding="utf-8").read(),
+                   "the labels file", timeout=10)
+    except AssertionError:
+        print(js("return document.getElementById('notice').textContent"), js("return document.activeElement.outerHTML"))
+        raise
+    with open(os.path.join(game, "sfx.pak"), "rb") as archive:
+        record = next(r for r in records if r.get("path") == first)
+        archive.seek(record["offset"])
+        original = archive.read(record["size"])
+    line = f"{first}\t{xxh64(original):016x}\t{label}"
+    check(line in open(labels_file, encoding="utf-8").read().splitlines(),
+          "the labels file holds PATH<TAB>XXH64<TAB>LABEL for it")
+    cell = driver.find_element(By.CSS_SELECTOR, f".row[data-path='{first}'] .label")
+    check(cell.text == label and not driver.find_elements(By.CSS_SELECTOR, ".row img"),
+          "the label shows its characters, not markup")
+    # The filter finds labels too.
+    box.send_keys("door creak")
+    wait_until(lambda: js("return [...document.querySelectorAll('.row:not([hidden])')].map(r => r.dataset.path)")
+               == [first], "the label filter")
+    check(True, "the filter finds a file by its label")
+    box.send_keys(Keys.CONTROL, "a")
+    box.send_keys(Keys.DELETE)
+
+    # A few more labels, for the screenshot.
+    for path, text in zip(sounds[1:6], ["footsteps on gravel", "chest opens", "sword draw", "rain loop",
+                                        "guard: who goes there?"]):
+        studio.post_json("/api/labels", {"path": path, "label": text})
+    driver.get(studio.url("/"))
+    wait_until(lambda: js("return document.body.dataset.ready === '1'"), "the table again")
+    driver.find_element(By.CSS_SELECTOR, f".row[data-path='{sounds[2]}']").click()
+    wait_until(lambda: js("return document.getElementById('player').currentTime > 0"), "the audio again", 20)
+    if screenshot:
+        wait_until(lambda: js("return document.getElementById('detail-path').textContent") == sounds[2], "detail")
+        # Some way into the sound, so that the picture shows the play position.
+        wait_until(lambda: js("return document.getElementById('player').currentTime > 0.25"), "the play position", 20)
+        driver.save_screenshot(screenshot)
+        check(os.path.getsize(screenshot) > 10000, f"screenshot {screenshot}")
+
+    # A swap the pack refuses: samples holding RIFF and WAVE would cut the sound.
+    driver.find_element(By.CSS_SELECTOR, f".row[data-path='{first}']").click()
+    wait_until(lambda: js("return document.getElementById('detail-path').textContent") == first, "the detail")
+    js("document.getElementById('swap-file').style.display = 'block'")
+    bad = os.path.join(work, "bad.wav")
+    with open(bad, "wb") as out:
+        out.write(tone_wav(0.5, samples_hold=b"RIFF\x10\x00\x00\x00WAVEdata"))
+    extracted = os.path.join(game, first)
+    driver.find_element(By.ID, "swap-file").send_keys(bad)
+    refusal = wait_until(lambda: js("const n = document.getElementById('notice'); "
+                                    "return n.classList.contains('error') ? n.textContent : ''"), "the refusal", 60)
+    check("RIFF" in refusal, f"a refused swap shows the pack's reason: {refusal}")
+    check(open(extracted, "rb").read() == original, "after the refusal the file is the archive's own")
+
+    # A swap through the page's file input.
+    new_sound = tone_wav(1.25)
+    good = os.path.join(work, "door.wav")
+    with open(good, "wb") as out:
+        out.write(new_sound)
+    driver.find_element(By.ID, "swap-file").send_keys(good)
+    wait_until(lambda: driver.find_elements(By.CSS_SELECTOR, f".row[data-path='{first}'] .badge"), "changed", 60)
+    check(open(extracted, "rb").read() == new_sound, "the swap made the WAV the output folder's file")
+
+    # Pack: the dry run's report, then the pack itself.
+    driver.find_element(By.ID, "pack").click()
+    report = wait_until(lambda: js("const d = document.getElementById('pack-dialog'); "
+                                   "return d.open ? document.getElementById('pack-report').textContent : ''"),
+                        "the dry run's report", 60)
+    check(first in report and "would change" in report, "the dry run names the changed block's file")
+    driver.find_element(By.ID, "pack-now").click()
+    wait_until(lambda: js("return document.getElementById('pack-report').dataset.done === '1'"), "the pack", 60)
+    report = driver.find_element(By.ID, "pack-report").text
+    check("packed" in report, "the pack reports its result: " + report.splitlines()[0])
+    size_cell = driver.find_element(By.CSS_SELECTOR, f".row[data-path='{first}'] .size").text
+    check(size_cell.replace(",", "") == str(len(new_sound)), "the table shows the new archive")
+
+    fresh = os.path.join(work, "fresh")
+    os.makedirs(fresh)
+    for name in ("sfx.pak", "speech.pak"):
+        shutil.copy(os.path.join(game, name), fresh)
+    subprocess.run([program, "-y", "-q", "-C", fresh], check=True)
+    check(open(os.path.join(fresh, first), "rb").read() == new_sound,
+          "the packed archive extracts, with the real program, to the new sound")
+
+    driver.find_element(By.ID, "pack-close").click()
+    driver.find_element(By.ID, "quit").click()
+    status = studio.process.wait(timeout=30)
+    check(status == 0, f"Quit on the page ends the studio with exit status 0 (got {status})")
+finally:
+    driver.quit()
+    if studio.process.poll() is None:
+        studio.quit()
+
+print(f"{len(failures)} failed" if failures else "browser test: all passed")
+sys.exit(1 if failures else 0)
