@@ -76,6 +76,17 @@ try:
     status, _, body = studio.request("POST", "/api/undo/" + sound["path"], b"", timeout=300)
     with open(os.path.join(game, sound["path"]), "rb") as f:
         check(status == 200 and f.read() == want, f"undo puts the archive's sound back ({status})")
+    # A pack of a swapped sound: the new archive renamed over the old one,
+    # which the studio itself holds open to serve it.
+    status, _, body = studio.request("POST", "/api/swap/" + sound["path"], replacement, timeout=300)
+    check(status == 200, f"the swap before the pack ({status} {body!r})")
+    status, _, body = studio.request("POST", "/api/pack", b'{"dry_run": false}',
+                                     headers={"Content-Type": "application/json"}, timeout=300)
+    archives = json.loads(body)["archives"] if status == 200 else []
+    check(status == 200 and archives and not any(a["refused"] for a in archives),
+          f"a pack after a swap: every archive packed ({status} {body!r})")
+    status, _, data = studio.request("GET", "/api/file/" + sound["path"])
+    check(status == 200 and data == replacement, "the packed archive serves the new sound")
     status, _, body = studio.request("GET", "/api/entries", token=False)
     check(status == 403 and body == b"Forbidden\n", "no token: 403")
     status, _, _ = studio.request("GET", "/api/entries", headers={"Host": f"evil.example:{studio.port}"})
@@ -86,6 +97,12 @@ finally:
     exit_status = studio.quit()
     linux.quit()
 check(exit_status == 0, f"Quit through the page: exit status {exit_status}")
+# The game as it was, for the launcher.
+for name in ("sfx.pak", "speech.pak"):
+    if os.path.exists(os.path.join(reference, name)):
+        shutil.copy(os.path.join(reference, name), os.path.join(game, name))
+    if os.path.exists(os.path.join(game, name + ".bak")):
+        os.remove(os.path.join(game, name + ".bak"))
 
 if launcher:
     # As a double-click on the launcher with the game's folder dropped on it;

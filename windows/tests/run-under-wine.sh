@@ -466,8 +466,8 @@ if [[ -f $QUORVEL_ROOT/studio/tests/wine_studio_check.py ]]; then
     if /usr/bin/python3 "$QUORVEL_ROOT/studio/tests/wine_studio_check.py" "$cli" "$native/terminal/quorvel-extractor" \
         "$work/studio-game" "${launcher[@]}" >"$work/studio.log" 2>&1; then
         grep -v '^ok: ' "$work/studio.log" || true
-        pass "console, --studio: the same entries, bytes, range and peaks as the Linux program's; a swap and its" \
-            "undo; token refused; Quit"
+        pass "console, --studio: the same entries, bytes, range and peaks as the Linux program's; a swap, its" \
+            "undo and a pack; token refused; Quit"
     else
         cat "$work/studio.log"
         fail "console, --studio"
