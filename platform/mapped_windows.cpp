@@ -134,16 +134,19 @@ std::span<const std::byte> MappedWindows::From(std::uint64_t offset, bool whole)
         return {};
     }
     const std::uint64_t start = offset - offset % g_page_size;
-    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - start));
+    const auto length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(whole ? kWindowSize : kPeekWindowSize, end - start));
     // Populated at once: one read of the window where the cache is cold,
     // and no page faults while it is searched. A window that may only be
-    // peeked at is read in where it is touched.
+    // peeked at is small, and read in only where it is touched: the
+    // kernel's read-around for a page fault (as much as 8 MiB on some
+    // disks) would read a block that is then passed over.
     void* window =
         ::mmap(nullptr, length, PROT_READ, MAP_SHARED | (whole ? kPopulate : 0), fd_, static_cast<off_t>(start));
     if (window == MAP_FAILED) {
         ThrowPosixError(errno, path_);
     }
-    ::madvise(window, length, whole ? MADV_SEQUENTIAL : MADV_NORMAL);
+    ::madvise(window, length, whole ? MADV_SEQUENTIAL : MADV_RANDOM);
     window_ = window;
     window_size_ = length;
     slot_.begin.store(reinterpret_cast<std::uintptr_t>(window));

@@ -21,6 +21,8 @@ class MappedWindows {
 public:
     // Bytes mapped at a time; a window starts on a page boundary.
     static constexpr std::size_t kWindowSize = std::size_t{4} << 20;
+    // Mapped where the reader means only to peek (see From).
+    static constexpr std::size_t kPeekWindowSize = std::size_t{64} << 10;
 
     ~MappedWindows();
     MappedWindows(const MappedWindows&) = delete;
