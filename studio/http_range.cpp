@@ -54,26 +54,26 @@ std::optional<ByteRange> ParseByteRange(std::string_view text)
     }
     const std::string_view first_text = Trim(text.substr(0, dash));
     const std::string_view last_text = Trim(text.substr(dash + 1));
-    ByteRange spec;
+    ByteRange asked;
     if (!first_text.empty()) {
-        spec.first = Number(first_text);
-        if (!spec.first) {
+        asked.first = Number(first_text);
+        if (!asked.first) {
             return std::nullopt;
         }
     }
     if (!last_text.empty()) {
-        spec.last = Number(last_text);
-        if (!spec.last) {
+        asked.last = Number(last_text);
+        if (!asked.last) {
             return std::nullopt;
         }
     }
-    if (!spec.first && !spec.last) {
+    if (!asked.first && !asked.last) {
         return std::nullopt;
     }
-    if (spec.first && spec.last && *spec.last < *spec.first) {
+    if (asked.first && asked.last && *asked.last < *asked.first) {
         return std::nullopt;  // inverted: the whole header is invalid
     }
-    return spec;
+    return asked;
 }
 
 }  // namespace
@@ -130,19 +130,19 @@ RangeDecision DecideRange(std::optional<std::string_view> header, std::uint64_t 
         return whole;
     }
     text.remove_prefix(kUnit.size());
-    std::vector<ByteRange> specs;
-    while (!text.empty() || specs.empty()) {
+    std::vector<ByteRange> asked_ranges;
+    while (!text.empty() || asked_ranges.empty()) {
         const auto comma = text.find(',');
         const std::string_view item = text.substr(0, comma);
         text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
         if (Trim(item).empty() && comma != std::string_view::npos) {
             continue;  // empty list elements are allowed
         }
-        const auto spec = ParseByteRange(item);
-        if (!spec || specs.size() == kMostRanges) {
+        const auto asked = ParseByteRange(item);
+        if (!asked || asked_ranges.size() == kMostRanges) {
             return whole;
         }
-        specs.push_back(*spec);
+        asked_ranges.push_back(*asked);
         if (comma == std::string_view::npos) {
             break;
         }
@@ -150,21 +150,21 @@ RangeDecision DecideRange(std::optional<std::string_view> header, std::uint64_t 
     bool any = false;
     std::uint64_t first = 0;
     std::uint64_t last = 0;
-    for (const ByteRange& spec : specs) {
+    for (const ByteRange& asked : asked_ranges) {
         std::uint64_t from = 0;
         std::uint64_t to = 0;
-        if (!spec.first) {
-            if (*spec.last == 0 || size == 0) {
+        if (!asked.first) {
+            if (*asked.last == 0 || size == 0) {
                 continue;  // a suffix of no bytes is never satisfiable
             }
-            from = size - std::min(*spec.last, size);
+            from = size - std::min(*asked.last, size);
             to = size - 1;
         } else {
-            if (*spec.first >= size) {
+            if (*asked.first >= size) {
                 continue;
             }
-            from = *spec.first;
-            to = spec.last ? std::min(*spec.last, size - 1) : size - 1;
+            from = *asked.first;
+            to = asked.last ? std::min(*asked.last, size - 1) : size - 1;
         }
         first = any ? std::min(first, from) : from;
         last = any ? std::max(last, to) : to;

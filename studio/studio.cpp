@@ -135,22 +135,27 @@ std::string WithLabel(std::string_view record, const std::string* label)
     return std::string(record.substr(0, record.size() - 1)) + ", \"label\": " + value + "}";
 }
 
-Response TextResponse(int status, std::string text)
+namespace {
+
+Response BodyResponse(int status, std::string content_type, std::string body)
 {
     Response response;
     response.status = status;
-    response.content_type = "text/plain; charset=utf-8";
-    response.body = std::move(text);
+    response.content_type = std::move(content_type);
+    response.body = std::move(body);
     return response;
+}
+
+}  // namespace
+
+Response TextResponse(int status, std::string text)
+{
+    return BodyResponse(status, "text/plain; charset=utf-8", std::move(text));
 }
 
 Response JsonResponse(int status, std::string json_text)
 {
-    Response response;
-    response.status = status;
-    response.content_type = "application/json";
-    response.body = std::move(json_text);
-    return response;
+    return BodyResponse(status, "application/json", std::move(json_text));
 }
 
 // The run's reports, kept for GET /api/run, and its stop request.
