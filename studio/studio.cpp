@@ -1,12 +1,11 @@
 #include "studio/studio.hpp"
 
-#include "app/listing_records.hpp"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "app/listing_records.hpp"
 #include "studio/http_range.hpp"
 #include "studio/request_policy.hpp"
 #include "studio/text_file.hpp"
@@ -625,16 +624,20 @@ Response Studio::ServeEntries() const
     return response;
 }
 
+// The size of the archive's file, or of the output folder's file of that
+// name (nothing when there is none).
+std::optional<std::uint64_t> Studio::SizeOf(const ListedFile& file, bool from_output)
+{
+    return from_output ? backend_.OutputSize(file) : std::optional<std::uint64_t>(file.size);
+}
+
 Response Studio::ServeFile(const RequestHead& head, const ListedFile& file, bool from_output, bool download)
 {
-    std::uint64_t size = file.size;
-    if (from_output) {
-        const auto output_size = backend_.OutputSize(file);
-        if (!output_size) {
-            return Refusal(404, file.path + " is not in the output folder");
-        }
-        size = *output_size;
+    const auto found = SizeOf(file, from_output);
+    if (!found) {
+        return Refusal(404, file.path + " is not in the output folder");
     }
+    const std::uint64_t size = *found;
     const RangeDecision range = DecideRange(head.range, size);
     Response response;
     response.status = range.Status();
@@ -675,14 +678,11 @@ Response Studio::ServePeaks(const ListedFile& file, const std::map<std::string, 
         }
     }
     const bool from_output = Query(query, "from") == "output";
-    std::uint64_t size = file.size;
-    if (from_output) {
-        const auto output_size = backend_.OutputSize(file);
-        if (!output_size) {
-            return Refusal(404, file.path + " is not in the output folder");
-        }
-        size = *output_size;
+    const auto found = SizeOf(file, from_output);
+    if (!found) {
+        return Refusal(404, file.path + " is not in the output folder");
     }
+    const std::uint64_t size = *found;
     std::optional<Peaks> peaks;
     if (file.kind == "sound") {
         const auto source = from_output ? backend_.OpenOutput(file, 0) : backend_.OpenListed(file, 0);

@@ -98,6 +98,7 @@ private:
 
     Response ServePage(std::string_view path) const;
     Response ServeEntries() const;
+    std::optional<std::uint64_t> SizeOf(const ListedFile& file, bool from_output);
     Response ServeFile(const RequestHead& head, const ListedFile& file, bool from_output, bool download);
     Response ServePeaks(const ListedFile& file, const std::map<std::string, std::string>& query);
     Response ServeHashes();
