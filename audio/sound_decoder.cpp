@@ -1,0 +1,197 @@
+#include "audio/sound_decoder.hpp"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+namespace quorvel::audio {
+
+// The decoder's reading position is ours: libsndfile's virtual I/O asks
+// for it, and InputFile has none of its own.
+struct SoundDecoder::State {
+    InputFile* input = nullptr;
+    std::string name;
+    sf_count_t position = 0;
+    SNDFILE* file = nullptr;
+    SF_INFO info{};
+    std::int64_t limit = 0;
+    std::int64_t at = 0;  // the next frame Read gives
+
+    ~State()
+    {
+        if (file != nullptr) {
+            sf_close(file);
+        }
+    }
+
+    [[noreturn]] void Fail(const std::string& why) const { throw SoundError(name + ": cannot be decoded: " + why); }
+};
+
+namespace {
+
+using State = SoundDecoder::State;
+
+sf_count_t Length(void* user)
+{
+    return static_cast<sf_count_t>(static_cast<State*>(user)->input->Size());
+}
+
+sf_count_t SeekTo(sf_count_t offset, int whence, void* user)
+{
+    auto* state = static_cast<State*>(user);
+    const auto size = static_cast<sf_count_t>(state->input->Size());
+    sf_count_t base = 0;
+    switch (whence) {
+        case SEEK_CUR:
+            base = state->position;
+            break;
+        case SEEK_END:
+            base = size;
+            break;
+        default:
+            break;
+    }
+    // A header may ask for any position: one outside the file stays outside
+    // it, where reads give nothing.
+    const sf_count_t target = base + std::clamp<sf_count_t>(offset, -base, std::numeric_limits<sf_count_t>::max() / 2);
+    state->position = std::max<sf_count_t>(target, 0);
+    return state->position;
+}
+
+sf_count_t ReadFrom(void* buffer, sf_count_t count, void* user)
+{
+    auto* state = static_cast<State*>(user);
+    if (count <= 0 || state->position < 0) {
+        return 0;
+    }
+    auto* out = static_cast<std::byte*>(buffer);
+    sf_count_t done = 0;
+    try {
+        while (done < count) {
+            const std::size_t got = state->input->ReadAt(static_cast<std::uint64_t>(state->position),
+                                                         std::span(out + done, static_cast<std::size_t>(count - done)));
+            if (got == 0) {
+                break;
+            }
+            done += static_cast<sf_count_t>(got);
+            state->position += static_cast<sf_count_t>(got);
+        }
+    } catch (const std::exception&) {
+        // libsndfile takes a short read for the end of the file; the archive's
+        // own failure is found again by whoever reads it next.
+    }
+    return done;
+}
+
+sf_count_t NoWrite(const void* /*buffer*/, sf_count_t /*count*/, void* /*user*/)
+{
+    return 0;
+}
+
+sf_count_t Tell(void* user)
+{
+    return static_cast<State*>(user)->position;
+}
+
+}  // namespace
+
+SoundDecoder SoundDecoder::Open(InputFile& input, std::string name)
+{
+    auto state = std::make_unique<State>();
+    state->input = &input;
+    state->name = std::move(name);
+    static SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, NoWrite, Tell};
+    state->file = sf_open_virtual(&io, SFM_READ, &state->info, state.get());
+    if (state->file == nullptr) {
+        state->Fail(sf_strerror(nullptr));
+    }
+    if (state->info.channels <= 0 || state->info.samplerate <= 0 || state->info.frames < 0) {
+        state->Fail("its header gives " + std::to_string(state->info.channels) + " channels at " +
+                    std::to_string(state->info.samplerate) + " Hz");
+    }
+    // Floats read from integer sounds are scaled into [-1, 1], and 16-bit
+    // samples read from float sounds are clipped, not wrapped.
+    sf_command(state->file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    sf_command(state->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    state->limit = state->info.frames;
+    return SoundDecoder(std::move(state));
+}
+
+SoundDecoder::SoundDecoder(std::unique_ptr<State> state) : state_(std::move(state)) {}
+SoundDecoder::SoundDecoder(SoundDecoder&&) noexcept = default;
+SoundDecoder& SoundDecoder::operator=(SoundDecoder&&) noexcept = default;
+SoundDecoder::~SoundDecoder() = default;
+
+int SoundDecoder::channels() const
+{
+    return state_->info.channels;
+}
+
+int SoundDecoder::sample_rate() const
+{
+    return state_->info.samplerate;
+}
+
+std::int64_t SoundDecoder::frames() const
+{
+    return state_->limit;
+}
+
+int SoundDecoder::sf_format() const
+{
+    return state_->info.format;
+}
+
+const std::string& SoundDecoder::name() const
+{
+    return state_->name;
+}
+
+void SoundDecoder::LimitFrames(std::int64_t frames)
+{
+    state_->limit = std::clamp<std::int64_t>(frames, 0, state_->info.frames);
+}
+
+namespace {
+
+template <typename Sample, typename ReadFunction>
+std::size_t ReadSome(State& state, std::span<Sample> out, ReadFunction read)
+{
+    const auto channels = static_cast<std::size_t>(state.info.channels);
+    const std::int64_t wanted = std::min<std::int64_t>(static_cast<std::int64_t>(out.size() / channels),
+                                                       state.limit - state.at);
+    if (wanted <= 0) {
+        return 0;
+    }
+    const sf_count_t got = read(state.file, out.data(), static_cast<sf_count_t>(wanted));
+    if (got < 0 || (got == 0 && sf_error(state.file) != SF_ERR_NO_ERROR)) {
+        state.Fail(sf_strerror(state.file));
+    }
+    state.at += got;
+    return static_cast<std::size_t>(got);
+}
+
+}  // namespace
+
+std::size_t SoundDecoder::Read(std::span<float> out)
+{
+    return ReadSome(*state_, out, sf_readf_float);
+}
+
+std::size_t SoundDecoder::Read(std::span<std::int16_t> out)
+{
+    return ReadSome(*state_, out, sf_readf_short);
+}
+
+void SoundDecoder::Seek(std::int64_t frame)
+{
+    const std::int64_t target = std::clamp<std::int64_t>(frame, 0, state_->limit);
+    if (sf_seek(state_->file, static_cast<sf_count_t>(target), SEEK_SET) < 0) {
+        state_->Fail("cannot go to frame " + std::to_string(target) + ": " + sf_strerror(state_->file));
+    }
+    state_->at = target;
+}
+
+}  // namespace quorvel::audio
