@@ -160,8 +160,8 @@ template <typename Sample, typename ReadFunction>
 std::size_t ReadSome(State& state, std::span<Sample> out, ReadFunction read)
 {
     const auto channels = static_cast<std::size_t>(state.info.channels);
-    const std::int64_t wanted = std::min<std::int64_t>(static_cast<std::int64_t>(out.size() / channels),
-                                                       state.limit - state.at);
+    const std::int64_t wanted =
+        std::min<std::int64_t>(static_cast<std::int64_t>(out.size() / channels), state.limit - state.at);
     if (wanted <= 0) {
         return 0;
     }

@@ -1,8 +1,8 @@
 #include "audio/sound_decoder.hpp"
 
-#include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <gtest/gtest.h>
 #include <vector>
 
 #include "audio/memory_input.hpp"

@@ -25,7 +25,7 @@ sf_count_t Length(void* user)
 sf_count_t SeekTo(sf_count_t offset, int whence, void* user)
 {
     auto* sink = static_cast<Sink*>(user);
-    const sf_count_t base = whence == SEEK_CUR ? sink->position
+    const sf_count_t base = whence == SEEK_CUR   ? sink->position
                             : whence == SEEK_END ? static_cast<sf_count_t>(sink->bytes.size())
                                                  : 0;
     sink->position = std::max<sf_count_t>(base + offset, 0);
