@@ -74,6 +74,11 @@ public:
     virtual void Abandon() noexcept = 0;
 };
 
+// Inside an output folder: where a platform may write the new files for
+// taken names before they take those names. The tool's own, and empty
+// between runs.
+inline constexpr const char* kReplacementFolder = ".quorvel-replacing";
+
 // The file services the extraction needs, relative to the working folder.
 class FileSystem {
 public:
@@ -87,7 +92,17 @@ public:
     };
 
     virtual ~FileSystem() = default;
+    // An archive, or a folder the user chose: a link in its place is
+    // followed, as the user may have made it (game libraries often are).
     virtual std::unique_ptr<InputFile> OpenArchive(const std::string& path) = 0;
+    // A file inside a folder that a user or a mod fills (an archive's
+    // folder, the output folder): its folder is followed where it is a
+    // link, the file itself never; only a regular file is opened, and what
+    // is checked is the open file, so that a name swapped for a link
+    // meanwhile cannot lead anywhere else. Nothing when nothing has the
+    // name; throws ExtractError (kNotAFile: "is a symbolic link", "is a
+    // folder", "is not a regular file") otherwise.
+    virtual std::unique_ptr<InputFile> OpenRegularFile(const std::string& path) = 0;
     // Makes an output folder. Returns why it could not be made, or nothing
     // when it was made or is there already from an earlier run. A file in
     // the folder's way is reported here or by the first file creation,
@@ -99,6 +114,31 @@ public:
     virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken if_taken) = 0;
     // Joins a folder and a file name with the platform's separator.
     virtual std::string Join(const std::string& folder, const std::string& file) const = 0;
+};
+
+// A file system that passes every call on to another: the base of those
+// that change one or two of them.
+class ForwardingFileSystem : public FileSystem {
+public:
+    explicit ForwardingFileSystem(FileSystem& files) : files_(files) {}
+
+    std::unique_ptr<InputFile> OpenArchive(const std::string& path) override { return files_.OpenArchive(path); }
+    std::unique_ptr<InputFile> OpenRegularFile(const std::string& path) override
+    {
+        return files_.OpenRegularFile(path);
+    }
+    std::optional<Failure> MakeFolder(const std::string& path) override { return files_.MakeFolder(path); }
+    std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken if_taken) override
+    {
+        return files_.CreateOutput(path, if_taken);
+    }
+    std::string Join(const std::string& folder, const std::string& file) const override
+    {
+        return files_.Join(folder, file);
+    }
+
+protected:
+    FileSystem& files_;
 };
 
 // An output that keeps nothing: for files a run passes over.

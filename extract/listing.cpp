@@ -4,23 +4,15 @@ namespace quorvel {
 namespace {
 
 // The archives of `files`, and outputs that go nowhere.
-class ListingFileSystem final : public FileSystem {
+class ListingFileSystem final : public ForwardingFileSystem {
 public:
-    explicit ListingFileSystem(FileSystem& files) : files_(files) {}
+    using ForwardingFileSystem::ForwardingFileSystem;
 
-    std::unique_ptr<InputFile> OpenArchive(const std::string& path) override { return files_.OpenArchive(path); }
     std::optional<Failure> MakeFolder(const std::string& /*path*/) override { return std::nullopt; }
     std::unique_ptr<OutputFile> CreateOutput(const std::string& /*path*/, IfTaken /*if_taken*/) override
     {
         return std::make_unique<DiscardingOutput>();
     }
-    std::string Join(const std::string& folder, const std::string& file) const override
-    {
-        return files_.Join(folder, file);
-    }
-
-private:
-    FileSystem& files_;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "extract/archive_format.hpp"
 #include "extract/archive_reader.hpp"
 #include "extract/window_writer.hpp"
+#include "pack/folder_file.hpp"
 #include "pack/pack_refused.hpp"
 
 namespace quorvel {
@@ -27,18 +28,13 @@ Piece LengthFieldPiece(std::uint64_t block_length)
                  .size = kLengthFieldSize,
                  .length_field = static_cast<std::int32_t>(block_length),
                  .old_offset = 0,
-                 .path = {},
-                 .shown = {}};
+                 .path = {}};
 }
 
 Piece OldPiece(std::uint64_t offset, std::uint64_t size)
 {
-    return Piece{.source = Piece::Source::kOldArchive,
-                 .size = size,
-                 .length_field = 0,
-                 .old_offset = offset,
-                 .path = {},
-                 .shown = {}};
+    return Piece{
+        .source = Piece::Source::kOldArchive, .size = size, .length_field = 0, .old_offset = offset, .path = {}};
 }
 
 // A file of the folder that is not the size it had when the new archive
@@ -54,7 +50,7 @@ Piece OldPiece(std::uint64_t offset, std::uint64_t size)
 
 std::unique_ptr<InputFile> OpenPieceFile(const Piece& piece, FileSystem& files)
 {
-    auto file = files.OpenArchive(piece.path);
+    auto file = OpenFolderFile(files, piece.path);
     if (file->Size() != piece.size) {
         ThrowFileChanged(piece, file->Size());
     }
@@ -123,22 +119,17 @@ void NewArchive::LayOutBlock(const PlannedBlock& block, FileSystem& files)
     AddPiece(LengthFieldPiece(0));
     std::uint64_t length = kLengthFieldSize;
     for (std::size_t i = 0; i < block.file_count; ++i) {
-        const std::string shown = plan_->location.name + "/" + plan_->FileName(block, i);
         std::string path = plan_->FilePath(files, block, i);
-        const std::uint64_t size = files.OpenArchive(path)->Size();
+        const std::uint64_t size = OpenFolderFile(files, path)->Size();
         length += size;
         if (length > static_cast<std::uint64_t>(format::kLongestBlock)) {
-            throw PackRefused(shown, "the block at offset " + std::to_string(extent.offset) +
-                                         " would grow to at least " + std::to_string(length) +
-                                         " bytes with it, past the largest block length of " +
-                                         std::to_string(format::kLongestBlock) + " bytes");
+            throw PackRefused(path, "the block at offset " + std::to_string(extent.offset) +
+                                        " would grow to at least " + std::to_string(length) +
+                                        " bytes with it, past the largest block length of " +
+                                        std::to_string(format::kLongestBlock) + " bytes");
         }
-        AddPiece(Piece{.source = Piece::Source::kFile,
-                       .size = size,
-                       .length_field = 0,
-                       .old_offset = 0,
-                       .path = std::move(path),
-                       .shown = shown});
+        AddPiece(Piece{
+            .source = Piece::Source::kFile, .size = size, .length_field = 0, .old_offset = 0, .path = std::move(path)});
     }
     pieces_[length_piece].length_field = static_cast<std::int32_t>(length);
 }
@@ -366,7 +357,7 @@ private:
                            .final_field = part.block == nullptr};
         for (std::size_t i = part.first_piece; i < part.first_piece + part.piece_count; ++i) {
             if (archive_.pieces()[i].source == Piece::Source::kFile) {
-                change.files.push_back(archive_.pieces()[i].shown);
+                change.files.push_back(archive_.pieces()[i].path);
             }
         }
         changes_->push_back(std::move(change));

@@ -33,8 +33,7 @@ public:
         std::uint64_t size = 0;
         std::int32_t length_field = 0;  // kLengthField
         std::uint64_t old_offset = 0;   // kOldArchive: where the bytes lie in the old archive
-        std::string path;               // kFile: as the FileSystem opens it
-        std::string shown;              // kFile: as the user knows it, "sfx/sfx_0012.wav"
+        std::string path;               // kFile: as the FileSystem opens it, and as messages name it
     };
 
     // A block of the new archive, or the bytes after the last block, and

@@ -36,7 +36,7 @@ private:
 
 // Every file extraction makes must be in the folder; whatever else is
 // there is left out, and said so.
-std::vector<std::string> CheckFolder(const ArchivePlan& plan, PackFileSystem& pack_files)
+std::vector<std::string> CheckFolder(const ArchivePlan& plan, const FileSystem& files, PackFileSystem& pack_files)
 {
     const auto listed = pack_files.ListFolder(plan.location.output_folder);
     std::unordered_set<std::string> present(listed.begin(), listed.end());
@@ -48,7 +48,7 @@ std::vector<std::string> CheckFolder(const ArchivePlan& plan, PackFileSystem& pa
         for (std::size_t i = 0; i < block.file_count; ++i) {
             std::string name = plan.FileName(block, i);
             if (!present.contains(name) && missing_count++ < kMissingNamed) {
-                missing.push_back(plan.location.name + "/" + name);
+                missing.push_back(files.Join(plan.location.output_folder, name));
             }
             expected.insert(std::move(name));
         }
@@ -67,8 +67,10 @@ std::vector<std::string> CheckFolder(const ArchivePlan& plan, PackFileSystem& pa
     }
     std::vector<std::string> ignored;
     for (const std::string& name : listed) {
-        if (!expected.contains(name)) {
-            ignored.push_back(plan.location.name + "/" + name);
+        // The folder where reruns and swaps keep their new files until
+        // they take their names is the tool's own, and empty between runs.
+        if (!expected.contains(name) && name != kReplacementFolder) {
+            ignored.push_back(files.Join(plan.location.output_folder, name));
         }
     }
     std::sort(ignored.begin(), ignored.end());
@@ -230,7 +232,7 @@ PackResult PackArchive(const ArchiveLocation& location, FileSystem& files, PackF
                       .new_size = 0,
                       .blocks = plan.blocks.size(),
                       .changes = {},
-                      .ignored = CheckFolder(plan, pack_files),
+                      .ignored = CheckFolder(plan, files, pack_files),
                       .repaired = plan.truncation,
                       .backup_made = false,
                       .backup_path = backup};

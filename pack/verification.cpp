@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "extract/archive_format.hpp"
+#include "pack/folder_file.hpp"
 #include "pack/pack_refused.hpp"
 
 namespace quorvel {
@@ -28,9 +29,8 @@ public:
     ExpectedFiles(const ArchivePlan& plan, const FileSystem& files) : plan_(plan), files_(files) { SkipFileless(); }
 
     bool AtEnd() const { return block_ == plan_.blocks.size(); }
+    // As the file system opens it, and as messages name it.
     std::string Path() const { return plan_.FilePath(files_, plan_.blocks[block_], file_); }
-    // As the user knows it: "sfx/sfx_0001.wav".
-    std::string Shown() const { return plan_.location.name + "/" + plan_.FileName(plan_.blocks[block_], file_); }
     void Next()
     {
         ++file_;
@@ -124,11 +124,12 @@ private:
 };
 
 // The new archive from the real file system; outputs compared, never written.
-class ComparingFileSystem final : public FileSystem {
+class ComparingFileSystem final : public ForwardingFileSystem {
 public:
-    ComparingFileSystem(FileSystem& files, ExpectedFiles& expected) : files_(files), expected_(expected) {}
+    ComparingFileSystem(FileSystem& files, ExpectedFiles& expected) : ForwardingFileSystem(files), expected_(expected)
+    {
+    }
 
-    std::unique_ptr<InputFile> OpenArchive(const std::string& path) override { return files_.OpenArchive(path); }
     std::optional<Failure> MakeFolder(const std::string& /*path*/) override { return std::nullopt; }
     std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken /*if_taken*/) override
     {
@@ -136,22 +137,17 @@ public:
             throw PackRefused(path, "extraction of the new archive would make this file, which the folder lacks");
         }
         if (path != expected_.Path()) {
-            throw PackRefused(expected_.Shown(),
+            throw PackRefused(expected_.Path(),
                               "would not come back the same: extraction of the new archive "
                               "would make " +
                                   path + " in its place");
         }
-        auto output = std::make_unique<ComparingOutput>(files_.OpenArchive(path), expected_.Shown(), buffer_);
+        auto output = std::make_unique<ComparingOutput>(OpenFolderFile(files_, path), expected_.Path(), buffer_);
         expected_.Next();
         return output;
     }
-    std::string Join(const std::string& folder, const std::string& file) const override
-    {
-        return files_.Join(folder, file);
-    }
 
 private:
-    FileSystem& files_;
     ExpectedFiles& expected_;
     std::vector<std::byte> buffer_ = std::vector<std::byte>(kChunkSize);
 };
@@ -189,7 +185,7 @@ void VerifyArchive(const ArchivePlan& plan, InputFile& new_archive, const std::s
     location.archive_path = new_archive_path;
     WalkArchive(location, new_archive, comparing, listener);
     if (!expected.AtEnd()) {
-        throw PackRefused(expected.Shown(), "would not come back: extraction of the new archive ends before it");
+        throw PackRefused(expected.Path(), "would not come back: extraction of the new archive ends before it");
     }
 }
 

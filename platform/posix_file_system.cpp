@@ -74,15 +74,21 @@ private:
     std::unique_ptr<MappedWindows> windows_;
 };
 
-// An output written under `path` (in the folder open on `folder`, or the
-// current one), and given the name `replaces` once closed whole, if it
-// stands in for an older file.
+// An output written under `name` in the folder open on `folder` (AT_FDCWD:
+// the current one), and given the name `target` in the folder open on
+// `target_folder` once closed whole, if it stands in for an older file.
+// Messages name `shown`, the file the user asked for.
 class PosixOutputFile final : public OutputFile {
 public:
-    PosixOutputFile(int fd, std::string path, std::string replaces = {}, int folder = AT_FDCWD)
-        : fd_(fd), path_(std::move(path)), replaces_(std::move(replaces)), folder_(folder)
-    {
-    }
+    struct Names {
+        int folder = AT_FDCWD;  // owned by the file system
+        std::string name;
+        std::string shown;
+        int target_folder = AT_FDCWD;
+        std::string target;  // empty: a new file, made under its own name
+    };
+
+    PosixOutputFile(int fd, Names names) : fd_(fd), names_(std::move(names)) {}
 
     void Write(std::span<const std::byte> bytes) override
     {
@@ -92,7 +98,7 @@ public:
                 if (errno == EINTR) {
                     continue;
                 }
-                ThrowPosixError(errno, Shown());
+                ThrowPosixError(errno, names_.shown);
             }
             bytes = bytes.subspan(static_cast<std::size_t>(written));
         }
@@ -122,7 +128,7 @@ public:
                 return moved;
             }
             if (count < 0) {
-                ThrowPosixError(errno, Shown());
+                ThrowPosixError(errno, names_.shown);
             }
             return moved;  // the archive ended early: the caller finds out
         }
@@ -140,9 +146,9 @@ public:
         if (::close(fd_.release()) != 0 && errno != EINTR) {
             const int number = errno;
             Abandon();
-            ThrowPosixError(number, Shown());
+            ThrowPosixError(number, names_.shown);
         }
-        if (!replaces_.empty()) {
+        if (!names_.target.empty()) {
             TakeTheName();
         }
         closed_ = true;
@@ -154,43 +160,39 @@ public:
             if (fd_.get() >= 0) {
                 ::close(fd_.release());
             }
-            ::unlinkat(folder_, path_.c_str(), 0);
+            ::unlinkat(names_.folder, names_.name.c_str(), 0);
             closed_ = true;
         }
     }
 
 private:
-    // Messages name the file the user asked for, not its temporary name.
-    const std::string& Shown() const
-    {
-        return replaces_.empty() ? path_ : replaces_;
-    }
-
     // The new file takes the old one's name in one step. Where the system
     // can, the two names are exchanged and the old file, now under the
     // temporary name, removed: a rename over an existing file makes ext4
     // write the new one out at once, which costs a rerun over thousands of
-    // small files several times the time of the files themselves.
+    // small files several times the time of the files themselves. Neither
+    // call follows a link: one put in the old file's place meanwhile is
+    // itself replaced.
     void TakeTheName()
     {
+        const char* from = names_.name.c_str();
+        const char* to = names_.target.c_str();
 #if defined(__linux__) && defined(RENAME_EXCHANGE)
-        if (::renameat2(folder_, path_.c_str(), AT_FDCWD, replaces_.c_str(), RENAME_EXCHANGE) == 0) {
-            ::unlinkat(folder_, path_.c_str(), 0);  // the old file: a name left behind holds nothing new
+        if (::renameat2(names_.folder, from, names_.target_folder, to, RENAME_EXCHANGE) == 0) {
+            ::unlinkat(names_.folder, from, 0);  // the old file: a name left behind holds nothing new
             return;
         }
         // A file system that cannot exchange, or an old file gone meanwhile.
 #endif
-        if (::renameat(folder_, path_.c_str(), AT_FDCWD, replaces_.c_str()) != 0) {
+        if (::renameat(names_.folder, from, names_.target_folder, to) != 0) {
             const int number = errno;
             Abandon();
-            ThrowPosixError(number, replaces_);
+            ThrowPosixError(number, names_.shown);
         }
     }
 
     FileDescriptor fd_;
-    std::string path_;
-    std::string replaces_;
-    int folder_;  // of path_; owned by the file system
+    Names names_;
     bool copy_in_kernel_ = true;
     bool closed_ = false;
 };
@@ -230,22 +232,89 @@ std::optional<Failure> PosixFileSystem::MakeFolder(const std::string& path)
         .number = number, .description = std::strerror(number), .file = path, .offset = {}, .file_is_a_folder = true};
 }
 
+std::pair<std::string, std::string> SplitPath(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return {".", path};
+    }
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::unique_ptr<InputFile> PosixFileSystem::OpenRegularFile(const std::string& path)
+{
+    const auto [folder_path, name] = SplitPath(path);
+    // The folder is followed (the user may have made it a link); it is
+    // opened afresh, as it may have been made since an earlier call.
+    FileDescriptor folder(::open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
+        if (errno == ENOENT) {
+            return nullptr;
+        }
+        ThrowPosixError(errno, folder_path, {}, true);
+    }
+    // Non-blocking, so that a FIFO in the file's place cannot stall the open.
+    FileDescriptor fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT) {
+            return nullptr;
+        }
+        if (errno == ELOOP) {
+            ThrowNotAFile(path, "is a symbolic link");
+        }
+        ThrowPosixError(errno, path);
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) {
+        ThrowPosixError(errno, path);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        ThrowNotAFile(path, "is a folder");
+    }
+    if (S_ISFIFO(status.st_mode)) {
+        ThrowNotAFile(path, "is a FIFO");
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ThrowNotAFile(path, "is not a regular file");
+    }
+    ClearNonBlocking(fd.get());
+    return std::make_unique<PosixInputFile>(fd.release(), path, static_cast<std::uint64_t>(status.st_size));
+}
+
+PosixFileSystem::OpenFolder& PosixFileSystem::FolderOf(const std::string& folder, const std::string& path)
+{
+    if (const auto found = folders_.find(folder); found != folders_.end()) {
+        return found->second;
+    }
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        // As the file's own creation would have said it: "Not a directory"
+        // for a file in the folder's way.
+        ThrowPosixError(errno, path);
+    }
+    return folders_.emplace(folder, OpenFolder{.fd = fd, .replacing = -2}).first->second;
+}
+
 std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& path, IfTaken if_taken)
 {
+    const auto [folder_path, name] = SplitPath(path);
+    OpenFolder& folder = FolderOf(folder_path, path);
     // A rerun finds every name taken: it looks at the name first rather than
     // asking for a new file that cannot be made.
     if (last_name_was_taken_ && if_taken == IfTaken::kReplace) {
         struct stat status {};
-        if (::lstat(path.c_str(), &status) == 0) {
-            return ReplaceOutput(path, status);
+        if (::fstatat(folder.fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+            return ReplaceOutput(folder, name, path, status);
         }
         last_name_was_taken_ = false;
     }
     // The usual case, a name not taken yet, in one call: O_EXCL makes a new,
     // empty, regular file or fails, and never follows a link.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::openat(folder.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-        return std::make_unique<PosixOutputFile>(fd, path);
+        return std::make_unique<PosixOutputFile>(
+            fd, PosixOutputFile::Names{
+                    .folder = folder.fd, .name = name, .shown = path, .target_folder = folder.fd, .target = {}});
     }
     if (errno != EEXIST) {
         ThrowPosixError(errno, path);
@@ -254,18 +323,19 @@ std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& pat
         return nullptr;
     }
     struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) {
+    if (::fstatat(folder.fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         ThrowPosixError(errno, path);
     }
     last_name_was_taken_ = true;
-    return ReplaceOutput(path, status);
+    return ReplaceOutput(folder, name, path, status);
 }
 
 // What has the name is looked at without following it: only a regular file
 // with no other hard links is replaced. The rename that replaces it never
 // writes through anything either: a link put in its place meanwhile is
 // itself replaced, never what it points to.
-std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& path, const struct stat& status)
+std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(OpenFolder& folder, const std::string& name,
+                                                           const std::string& path, const struct stat& status)
 {
     if (S_ISLNK(status.st_mode)) {
         ThrowNotAFile(path, "the name is a symbolic link; the extractor never writes through links");
@@ -279,9 +349,6 @@ std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& pa
     if (status.st_nlink > 1) {
         ThrowNotAFile(path, "the file has other hard links; replacing it would part it from them");
     }
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const int replacing = ReplacementFolder(folder);
     for (unsigned attempt = 0;; ++attempt) {
         // Named for what it will become: one left by a killed run is easy
@@ -291,12 +358,15 @@ std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& pa
         std::snprintf(suffix, sizeof suffix, ".%ld-%u.part", process, attempt);
         // In the replacement folder where there is one; else beside the
         // old file, hidden.
-        std::string temporary = replacing >= 0 ? name + suffix : folder + "/." + name + suffix;
-        const int fd = ::openat(replacing >= 0 ? replacing : AT_FDCWD, temporary.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        std::string temporary = replacing >= 0 ? name + suffix : "." + name + suffix;
+        const int in = replacing >= 0 ? replacing : folder.fd;
+        const int fd = ::openat(in, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            return std::make_unique<PosixOutputFile>(fd, std::move(temporary), path,
-                                                     replacing >= 0 ? replacing : AT_FDCWD);
+            return std::make_unique<PosixOutputFile>(fd, PosixOutputFile::Names{.folder = in,
+                                                                                .name = std::move(temporary),
+                                                                                .shown = path,
+                                                                                .target_folder = folder.fd,
+                                                                                .target = name});
         }
         if (errno != EEXIST || attempt == 100) {
             ThrowPosixError(errno, path);
@@ -310,33 +380,34 @@ std::unique_ptr<OutputFile> PosixFileSystem::ReplaceOutput(const std::string& pa
 // a search of their folder each time: a rerun over 20,000 tiny files took
 // 1.34 times tar -xf's rerun with the new files beside the old ones, 1.06
 // times from here (ext4 with a journal). It is opened once, never through
-// a link, and removed at the end of the run.
-int PosixFileSystem::ReplacementFolder(const std::string& folder)
+// a link, and removed when the run ends.
+int PosixFileSystem::ReplacementFolder(OpenFolder& folder)
 {
-    if (const auto found = replacement_folders_.find(folder); found != replacement_folders_.end()) {
-        return found->second.fd;
+    if (folder.replacing == -2) {
+        // One left by a killed run is taken as it is, if it is a folder.
+        ::mkdirat(folder.fd, kReplacementFolder, 0700);
+        folder.replacing = ::openat(folder.fd, kReplacementFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
-    std::string path = folder + "/" + kReplacementFolder;
-    // One left by a killed run is taken as it is, if it is a folder.
-    ::mkdir(path.c_str(), 0700);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    replacement_folders_.emplace(folder, ReplacementFolderOpen{.path = std::move(path), .fd = fd});
-    return fd;
+    return folder.replacing;
 }
 
 PosixFileSystem::~PosixFileSystem()
 {
-    for (const auto& [folder, replacing] : replacement_folders_) {
-        if (replacing.fd >= 0) {
-            ::close(replacing.fd);
-            ::rmdir(replacing.path.c_str());  // empty unless a killed run left a file in it
+    for (const auto& [path, folder] : folders_) {
+        if (folder.replacing >= 0) {
+            ::close(folder.replacing);
+            // Empty unless a killed run left a file in it.
+            ::unlinkat(folder.fd, kReplacementFolder, AT_REMOVEDIR);
         }
+        ::close(folder.fd);
     }
 }
 
 std::unique_ptr<OutputFile> AdoptOutput(int fd, std::string path)
 {
-    return std::make_unique<PosixOutputFile>(fd, std::move(path));
+    return std::make_unique<PosixOutputFile>(
+        fd, PosixOutputFile::Names{
+                .folder = AT_FDCWD, .name = path, .shown = path, .target_folder = AT_FDCWD, .target = {}});
 }
 
 std::string PosixFileSystem::Join(const std::string& folder, const std::string& file) const

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "extract/extract_error.hpp"
+#include "platform/win32_handle.hpp"
 #include "platform/windows_headers.hpp"
 
 namespace quorvel {
@@ -23,26 +24,6 @@ namespace {
 {
     ThrowError(::GetLastError(), path);
 }
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle()
-    {
-        if (valid()) {
-            ::CloseHandle(handle_);
-        }
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
-
-private:
-    HANDLE handle_;
-};
 
 // A single ReadFile or WriteFile moves at most a DWORD's worth of bytes.
 DWORD ClampToDword(std::size_t count)
@@ -219,6 +200,38 @@ std::unique_ptr<InputFile> Win32FileSystem::OpenArchive(const std::string& path)
         ThrowLastError(path);
     }
     return std::make_unique<Win32InputFile>(handle.release(), path, static_cast<std::uint64_t>(size.QuadPart));
+}
+
+std::unique_ptr<InputFile> Win32FileSystem::OpenRegularFile(const std::string& path)
+{
+    // The name's own reparse point is opened, never followed; a folder
+    // opens too, to be named for what it is. Deletion is shared so that a
+    // file being read can still be replaced by a swap.
+    FileHandle handle(::CreateFileW(
+        WidenUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) {
+        const DWORD number = ::GetLastError();
+        if (number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND) {
+            return nullptr;
+        }
+        ThrowError(number, path);
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle.get(), &information)) {
+        ThrowLastError(path);
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        ThrowNotAFile(path, "is a symbolic link");
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        ThrowNotAFile(path, "is a folder");
+    }
+    if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+        ThrowNotAFile(path, "is not a regular file");
+    }
+    const std::uint64_t size = (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+    return std::make_unique<Win32InputFile>(handle.release(), path, size);
 }
 
 std::optional<Failure> Win32FileSystem::MakeFolder(const std::string& path)

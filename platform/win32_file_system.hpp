@@ -11,6 +11,7 @@ namespace quorvel {
 class Win32FileSystem final : public FileSystem {
 public:
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override;
+    std::unique_ptr<InputFile> OpenRegularFile(const std::string& path) override;
     std::optional<Failure> MakeFolder(const std::string& path) override;
     std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken if_taken) override;
     std::string Join(const std::string& folder, const std::string& file) const override;

@@ -6,6 +6,7 @@
 
 #include "extract/extract_error.hpp"
 #include "platform/win32_file_system.hpp"
+#include "platform/win32_handle.hpp"
 #include "platform/windows_headers.hpp"
 
 namespace quorvel {
@@ -19,25 +20,6 @@ namespace {
                                .offset = {},
                                .file_is_a_folder = is_folder});
 }
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(handle_);
-        }
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
-
-private:
-    HANDLE handle_;
-};
 
 std::string FolderOf(const std::string& path)
 {
@@ -106,8 +88,8 @@ PackFileSystem::Temporary Win32PackFileSystem::MakeTemporaryBeside(const std::st
         std::snprintf(suffix, sizeof suffix, ".%08lx%02x.tmp", static_cast<unsigned long>(::GetTickCount()),
                       attempt & 0xff);
         const std::string temporary = path + suffix;
-        Handle handle(::CreateFileW(WidenUtf8(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        FileHandle handle(::CreateFileW(WidenUtf8(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle.valid()) {
             return Temporary{.path = temporary, .file = AdoptOutput(handle.release(), temporary)};
         }
@@ -120,8 +102,8 @@ PackFileSystem::Temporary Win32PackFileSystem::MakeTemporaryBeside(const std::st
 
 void Win32PackFileSystem::FlushToDisk(const std::string& path)
 {
-    Handle handle(::CreateFileW(WidenUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle handle(::CreateFileW(WidenUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle.valid() || !::FlushFileBuffers(handle.get())) {
         ThrowError(::GetLastError(), path);
     }

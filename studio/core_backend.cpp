@@ -93,28 +93,18 @@ private:
 
 // The folder's files, with one of them read from elsewhere: the pack's
 // checks on a file before it takes its place.
-class SubstitutingFileSystem final : public FileSystem {
+class SubstitutingFileSystem final : public ForwardingFileSystem {
 public:
     SubstitutingFileSystem(FileSystem& files, std::string path, std::string stand_in)
-        : files_(files), path_(std::move(path)), stand_in_(std::move(stand_in))
+        : ForwardingFileSystem(files), path_(std::move(path)), stand_in_(std::move(stand_in))
     {
     }
-    std::unique_ptr<InputFile> OpenArchive(const std::string& path) override
+    std::unique_ptr<InputFile> OpenRegularFile(const std::string& path) override
     {
-        return files_.OpenArchive(path == path_ ? stand_in_ : path);
-    }
-    std::optional<Failure> MakeFolder(const std::string& path) override { return files_.MakeFolder(path); }
-    std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken if_taken) override
-    {
-        return files_.CreateOutput(path, if_taken);
-    }
-    std::string Join(const std::string& folder, const std::string& file) const override
-    {
-        return files_.Join(folder, file);
+        return files_.OpenRegularFile(path == path_ ? stand_in_ : path);
     }
 
 private:
-    FileSystem& files_;
     std::string path_;
     std::string stand_in_;
 };

@@ -165,6 +165,20 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenArchive(const std::string& path
     return std::make_unique<BuiltInputFile>(found->second, read_limit_, view_size_, bytes_read_);
 }
 
+std::unique_ptr<InputFile> MemoryFileSystem::OpenRegularFile(const std::string& path)
+{
+    if (const auto planted = planted_.find(path); planted != planted_.end()) {
+        ThrowNotAFile(path, planted->second == Found::kLink     ? "is a symbolic link"
+                            : planted->second == Found::kFolder ? "is a folder"
+                                                                : "is not a regular file");
+    }
+    const auto output = outputs_.find(path);
+    if (output == outputs_.end()) {
+        return nullptr;
+    }
+    return std::make_unique<BuiltInputFile>(Archive().Raw(output->second), read_limit_, view_size_, bytes_read_);
+}
+
 std::optional<Failure> MemoryFileSystem::MakeFolder(const std::string& path)
 {
     if (blocked_folders_.contains(path)) {
@@ -210,10 +224,16 @@ std::vector<std::string> MemoryFileSystem::ListFolder(const std::string& folder)
     }
     std::vector<std::string> names;
     const std::string prefix = folder + "/";
-    for (const auto& [path, bytes] : outputs_) {
+    const auto add = [&](const std::string& path) {
         if (path.starts_with(prefix) && path.find('/', prefix.size()) == std::string::npos) {
             names.push_back(path.substr(prefix.size()));
         }
+    };
+    for (const auto& [path, bytes] : outputs_) {
+        add(path);
+    }
+    for (const auto& [path, what] : planted_) {
+        add(path);
     }
     return names;
 }
@@ -233,6 +253,9 @@ PackFileSystem::Found MemoryFileSystem::LookAt(const std::string& path)
     }
     if (const auto output = outputs_.find(path); output != outputs_.end()) {
         return output->second.empty() ? Found::kEmptyFile : Found::kFileWithBytes;
+    }
+    if (const auto planted = planted_.find(path); planted != planted_.end()) {
+        return planted->second;
     }
     return Found::kNothing;
 }
@@ -262,7 +285,13 @@ bool MemoryFileSystem::MakeBackup(const std::string& path, const std::string& ba
 
 void MemoryFileSystem::ReplaceWith(const std::string& temporary, const std::string& path)
 {
-    archives_.insert_or_assign(path, Archive().Raw(outputs_.at(temporary)));
+    // An archive stays an archive; any other file is one of the folders'.
+    if (archives_.contains(path)) {
+        archives_.insert_or_assign(path, Archive().Raw(outputs_.at(temporary)));
+    } else {
+        planted_.erase(path);
+        outputs_.insert_or_assign(path, outputs_.at(temporary));
+    }
     outputs_.erase(temporary);
 }
 

@@ -59,6 +59,8 @@ public:
     int OpenOutputs() const { return open_outputs_; }
 
     std::unique_ptr<InputFile> OpenArchive(const std::string& path) override;
+    // The outputs, and what was planted in their place.
+    std::unique_ptr<InputFile> OpenRegularFile(const std::string& path) override;
     std::optional<Failure> MakeFolder(const std::string& path) override;
     std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken if_taken) override;
     std::string Join(const std::string& folder, const std::string& file) const override;
@@ -77,6 +79,12 @@ public:
     Bytes ArchiveBytes(const std::string& path) const { return archives_.at(path).Make(); }
     void SetOutput(const std::string& path, Bytes bytes) { outputs_.insert_or_assign(path, std::move(bytes)); }
     void RemoveFile(const std::string& path) { outputs_.erase(path); }
+    // Something that is not a file (kLink, kFolder, kOther) in a file's place.
+    void Plant(const std::string& path, Found what)
+    {
+        outputs_.erase(path);
+        planted_.insert_or_assign(path, what);
+    }
 
 private:
     friend class MemoryOutputFile;
@@ -84,6 +92,7 @@ private:
     OutputMode mode_;
     std::map<std::string, Archive> archives_;
     std::map<std::string, Bytes> outputs_;
+    std::map<std::string, Found> planted_;
     std::map<std::string, std::uint64_t> sizes_;
     std::set<std::string> folders_;
     std::set<std::string> blocked_folders_;

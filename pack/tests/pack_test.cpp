@@ -174,6 +174,13 @@ TEST(Pack, RefusalsNameTheFileAndLeaveTheArchiveAsItWas)
          "would make sfx/sfx_0001 in its place"},
         {"an empty block's file got bytes", [](Game& game) { game.files.SetOutput("sfx/sfx_0004", AsBytes("x")); },
          "sfx/sfx_0004", "would end it after 0 of its 1 bytes"},
+        // What a link points to never reaches the archive.
+        {"a link in a sound's place",
+         [](Game& game) { game.files.Plant("sfx/sfx_0003.wav", PackFileSystem::Found::kLink); }, "sfx/sfx_0003.wav",
+         "is a symbolic link; the pack takes only regular files: put the file itself there"},
+        {"a folder in a sound's place",
+         [](Game& game) { game.files.Plant("sfx/sfx_0002.wav", PackFileSystem::Found::kFolder); }, "sfx/sfx_0002.wav",
+         "is a folder; the pack takes only regular files"},
     };
     // The dry run makes every check the pack makes, so it refuses alike.
     for (const Case& refusal : cases) {
@@ -264,6 +271,7 @@ TEST(Pack, ExtraFilesAreLeftOutAndNamed)
     Game game(testing::ParseLayout(R"(block "AVQF1"; final)"));
     game.files.SetOutput("sfx/notes.txt", AsBytes("mine"));
     game.files.SetOutput("sfx/sfx_0001.AVQF.orig", AsBytes("AVQF0"));
+    game.files.Plant("sfx/.quorvel-replacing", PackFileSystem::Found::kFolder);  // the file system's own: never named
     const PackResult result = game.Pack();
     EXPECT_EQ(result.ignored, (std::vector<std::string>{"sfx/notes.txt", "sfx/sfx_0001.AVQF.orig"}));
     EXPECT_EQ(game.Pak(), testing::ParseLayout(R"(block "AVQF1"; final)").Make());

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 
 namespace quorvel {
 namespace {
@@ -148,6 +150,83 @@ TEST_F(PosixFileSystemTest, ALinkInPlaceOfTheReplacementFolderIsNotFollowed)
     EXPECT_EQ(Read("sfx/sfx_0001"), "new");
     EXPECT_TRUE(fs::is_empty("elsewhere"));
     EXPECT_TRUE(fs::is_symlink(fs::path("sfx") / PosixFileSystem::kReplacementFolder));
+}
+
+// What a user or a mod may put in a file's place inside a folder, and what
+// reading it there gives: only a regular file is ever opened.
+TEST_F(PosixFileSystemTest, AFileInAFolderIsReadOnlyWhereItIsARegularFile)
+{
+    std::ofstream("secret") << "outside";
+    std::ofstream("sfx/sfx_0001.wav") << "inside";
+    fs::create_symlink("../secret", "sfx/sfx_0002.wav");
+    fs::create_symlink("../nowhere", "sfx/sfx_0003.wav");
+    fs::create_directory("sfx/sfx_0004.wav");
+    ASSERT_EQ(::mkfifo("sfx/sfx_0005.wav", 0666), 0);
+    // The folder itself may be a link the user made: it is followed.
+    fs::create_directory_symlink("sfx", "linked");
+
+    struct Case {
+        const char* path;
+        const char* refusal;  // nullptr: opened
+    };
+    for (const Case& c :
+         {Case{"sfx/sfx_0001.wav", nullptr}, Case{"linked/sfx_0001.wav", nullptr},
+          Case{"sfx/sfx_0002.wav", "is a symbolic link"}, Case{"sfx/sfx_0003.wav", "is a symbolic link"},
+          Case{"sfx/sfx_0004.wav", "is a folder"}, Case{"sfx/sfx_0005.wav", "is a FIFO"}}) {
+        SCOPED_TRACE(c.path);
+        try {
+            const auto file = files_.OpenRegularFile(c.path);
+            ASSERT_EQ(c.refusal, nullptr) << "opened";
+            ASSERT_NE(file, nullptr);
+            std::string text(file->Size(), '\0');
+            EXPECT_EQ(file->ReadAt(0, std::as_writable_bytes(std::span(text))), 6U);
+            EXPECT_EQ(text, "inside");
+        } catch (const ExtractError& error) {
+            ASSERT_NE(c.refusal, nullptr) << error.failure().OneLine();
+            EXPECT_EQ(error.failure().kind, FailureKind::kNotAFile);
+            EXPECT_EQ(error.failure().OneLine(), std::string(c.path) + ": " + c.refusal);
+        }
+    }
+    EXPECT_EQ(files_.OpenRegularFile("sfx/sfx_0006.wav"), nullptr);
+    EXPECT_EQ(files_.OpenRegularFile("missing/sfx_0001.wav"), nullptr);
+}
+
+// A name flipped between the file and a link to a file outside, as fast as
+// another process can, while it is opened and read: what is read is
+// always the file, whole, or nothing.
+TEST_F(PosixFileSystemTest, ANameSwappedForALinkWhileReadNeverLeadsOutside)
+{
+    std::ofstream("secret") << "OUTSIDE";
+    std::ofstream("sfx/file") << "inside!";
+    fs::create_symlink("../secret", "sfx/link");
+    fs::copy_file("sfx/file", "sfx/sfx_0001.wav");
+    std::atomic<bool> done{false};
+    std::thread flipper([&] {
+        for (unsigned i = 0; !done; ++i) {
+            // Each rename puts a whole file or a whole link in place at once.
+            ::link(i % 2 == 0 ? "sfx/link" : "sfx/file", "sfx/next");
+            ::rename("sfx/next", "sfx/sfx_0001.wav");
+        }
+    });
+    unsigned opened = 0;
+    unsigned refused = 0;
+    for (int attempt = 0; attempt < 4000; ++attempt) {
+        try {
+            const auto file = files_.OpenRegularFile("sfx/sfx_0001.wav");
+            if (file) {
+                std::string text(file->Size(), '\0');
+                file->ReadAt(0, std::as_writable_bytes(std::span(text)));
+                ASSERT_EQ(text, "inside!");
+                ++opened;
+            }
+        } catch (const ExtractError& error) {
+            ASSERT_EQ(error.failure().OneLine(), "sfx/sfx_0001.wav: is a symbolic link");
+            ++refused;
+        }
+    }
+    done = true;
+    flipper.join();
+    EXPECT_GT(opened + refused, 0U);
 }
 
 TEST_F(PosixFileSystemTest, AFolderThatCannotBeMadeIsNamedAsAFolder)
