@@ -140,4 +140,30 @@ std::size_t GameReader::Read(const ListedFile& file, std::uint64_t offset, std::
     return got;
 }
 
+namespace {
+
+class ListedInputFile final : public InputFile {
+public:
+    ListedInputFile(std::shared_ptr<const GameReader> game, const ListedFile& file)
+        : game_(std::move(game)), file_(file)
+    {
+    }
+    std::uint64_t Size() override { return file_.size; }
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) override
+    {
+        return game_->Read(file_, offset, buffer);
+    }
+
+private:
+    std::shared_ptr<const GameReader> game_;
+    const ListedFile& file_;  // one of the reader's own
+};
+
+}  // namespace
+
+std::unique_ptr<InputFile> OpenListedFile(std::shared_ptr<const GameReader> game, const ListedFile& file)
+{
+    return std::make_unique<ListedInputFile>(std::move(game), file);
+}
+
 }  // namespace quorvel

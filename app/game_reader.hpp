@@ -96,6 +96,10 @@ private:
 
 ListingTotals TotalsOf(std::span<const ListedFile> files);
 
+// A listed file's bytes as a file of their own, read from the archive;
+// the file keeps the reader (and its archives) open while it lives.
+std::unique_ptr<InputFile> OpenListedFile(std::shared_ptr<const GameReader> game, const ListedFile& file);
+
 // Lists one open archive, appending its files to `listed`, and returns it.
 ListedArchive ListOneArchive(const ArchiveLocation& location, InputFile& archive, FileSystem& files,
                              std::size_t archive_index, std::vector<ListedFile>& listed, ExtractionListener* progress);

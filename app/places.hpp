@@ -7,6 +7,7 @@
 
 #include "extract/block_stream.hpp"
 #include "extract/file_system.hpp"
+#include "pack/pack_file_system.hpp"
 
 namespace quorvel {
 
@@ -23,6 +24,11 @@ struct Places {
     std::string output_folder;
 };
 
+// What a run says when it failed where there was no sfx.pak: most often
+// it was started in the wrong folder.
+inline constexpr std::string_view kNoGameHint =
+    "Run it in the game's folder (the one with sfx.pak), or give that folder with -C DIR.";
+
 // One archive of the game and where a run puts its folder.
 inline ArchiveLocation Locate(const FileSystem& files, const Places& places, std::string_view name)
 {
@@ -37,6 +43,21 @@ inline std::vector<ArchiveLocation> ArchivesOfRun(const FileSystem& files, const
         archives.push_back(Locate(files, places, kSpeech));
     }
     return archives;
+}
+
+// Whether something has the name of an archive of the game (a link the
+// user made counts: archives are opened through it).
+inline bool ArchiveIsThere(const FileSystem& files, PackFileSystem& pack_files, const Places& places,
+                           std::string_view name)
+{
+    return pack_files.LookAt(Locate(files, places, name).archive_path) != PackFileSystem::Found::kNothing;
+}
+
+// Whether `places` names a game folder: one with sfx.pak in it.
+inline bool HoldsGame(const FileSystem& files, PackFileSystem& pack_files, const Places& places)
+{
+    const auto found = pack_files.LookAt(Locate(files, places, kSoundEffects).archive_path);
+    return found != PackFileSystem::Found::kNothing && found != PackFileSystem::Found::kFolder;
 }
 
 }  // namespace quorvel

@@ -69,7 +69,7 @@ std::vector<std::string> CheckFolder(const ArchivePlan& plan, const FileSystem& 
     for (const std::string& name : listed) {
         // The folder where reruns and swaps keep their new files until
         // they take their names is the tool's own, and empty between runs.
-        if (!expected.contains(name) && name != kReplacementFolder) {
+        if (!expected.contains(name) && !name.starts_with(kReplacementFolder)) {
             ignored.push_back(files.Join(plan.location.output_folder, name));
         }
     }

@@ -15,15 +15,18 @@
 
 namespace quorvel {
 
-// How packing reports to whoever runs it.
-class PackListener {
+// How a run that is not the window's own (a pack, a swap, an export)
+// reports to whoever runs it, and the one way it is stopped: Progress
+// throws Cancelled once the user asked the run to stop.
+class RunListener {
 public:
-    virtual ~PackListener() = default;
+    virtual ~RunListener() = default;
     virtual void StatusChanged(std::string_view text) = 0;
     // `done` of about `total` bytes of work. Throws Cancelled when the user
     // asked the run to stop.
     virtual void Progress(std::uint64_t done, std::uint64_t total) = 0;
 };
+using PackListener = RunListener;
 
 struct PackResult {
     std::uint64_t old_size = 0;

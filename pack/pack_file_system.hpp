@@ -46,8 +46,9 @@ public:
     // itself never goes missing. Never replaces anything: returns false when
     // something has the name `backup` already.
     virtual bool MakeBackup(const std::string& path, const std::string& backup) = 0;
-    // Gives `temporary` the permissions of `path`, then renames it over
-    // `path` in one step and makes the rename durable.
+    // Gives `temporary` the permissions of `path` (where that is a regular
+    // file), then renames it over whatever has the name `path` (never
+    // through it), in one step, and makes the rename durable.
     virtual void ReplaceWith(const std::string& temporary, const std::string& path) = 0;
     // Removes a temporary file; failures are ignored, because it only runs
     // while another failure (or a stop) is being reported.

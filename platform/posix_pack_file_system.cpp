@@ -225,11 +225,11 @@ bool PosixPackFileSystem::MakeBackup(const std::string& path, const std::string&
 
 void PosixPackFileSystem::ReplaceWith(const std::string& temporary, const std::string& path)
 {
+    // The permissions of a file that has the name go over; what is not a
+    // regular file there (a link a mod planted) is replaced, never followed.
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
-        ThrowPosixError(errno, path);
-    }
-    if (::chmod(temporary.c_str(), status.st_mode & 07777) != 0) {
+    if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+        ::chmod(temporary.c_str(), status.st_mode & 07777) != 0) {
         ThrowPosixError(errno, temporary);
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) {

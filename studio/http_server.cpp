@@ -3,6 +3,7 @@
 
 #include "studio/http_server.hpp"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
@@ -11,6 +12,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <deque>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -27,6 +29,7 @@ using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
 constexpr std::size_t kPieceSize = 1 << 16;
+constexpr std::size_t kHeaderPiece = 4096;
 constexpr std::chrono::milliseconds kPollInterval{50};
 
 // A body held in memory, read as a stream like any other.
@@ -68,15 +71,40 @@ void AddCommonHeaders(http::response_header<>& header)
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(tcp::socket socket, RequestHandler& handler, const ServerLimits& limits,
-            std::shared_ptr<std::atomic<std::size_t>> live)
-        : stream_(std::move(socket)), handler_(handler), limits_(limits), live_(std::move(live))
+            std::shared_ptr<std::atomic<std::size_t>> trusted)
+        : stream_(std::move(socket)),
+          handler_(handler),
+          limits_(limits),
+          trusted_count_(std::move(trusted)),
+          first_request_by_(std::chrono::steady_clock::now() + limits.first_request)
     {
     }
-    ~Session() { --*live_; }
+    ~Session()
+    {
+        if (trusted_) {
+            --*trusted_count_;
+        }
+    }
 
     void Start() { ReadHeader(); }
+    bool trusted() const { return trusted_; }
+    // A stranger closed to make room for another (on the server's thread).
+    void Close()
+    {
+        error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.socket().close(ignored);
+    }
 
 private:
+    // Every read waits at most the idle time for its bytes; a stranger's
+    // reads also end at its deadline for a first request.
+    void ExpireReads()
+    {
+        const auto idle_end = std::chrono::steady_clock::now() + limits_.idle;
+        stream_.expires_at(trusted_ ? idle_end : std::min(idle_end, first_request_by_));
+    }
+
     void ReadHeader()
     {
         parser_.emplace();
@@ -86,9 +114,49 @@ private:
         parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
         body_.clear();
         upload_.reset();
-        stream_.expires_after(limits_.idle);
-        http::async_read_header(stream_, buffer_, *parser_,
-                                [self = shared_from_this()](error_code ec, std::size_t) { self->OnHeader(ec); });
+        ReadHeaderSome();
+    }
+
+    // The header a read at a time, so that the idle time runs between
+    // bytes, not over the whole header: the socket's bytes are read here and
+    // handed to the parser, which waits for the whole header before it
+    // parses any of it. Bytes of a next request already read are parsed first.
+    void ReadHeaderSome()
+    {
+        if (buffer_.size() > 0) {
+            return ParseHeader();
+        }
+        ExpireReads();
+        stream_.async_read_some(buffer_.prepare(kHeaderPiece),
+                                [self = shared_from_this()](error_code ec, std::size_t got) {
+                                    if (ec) {
+                                        return self->OnHeader(ec);
+                                    }
+                                    self->buffer_.commit(got);
+                                    self->ParseHeader();
+                                });
+    }
+
+    void ParseHeader()
+    {
+        error_code ec;
+        buffer_.consume(parser_->put(buffer_.data(), ec));
+        if (ec == http::error::need_more && !parser_->is_header_done()) {
+            if (buffer_.size() > limits_.header_bytes) {
+                return OnHeader(http::error::header_limit);
+            }
+            ExpireReads();
+            stream_.async_read_some(buffer_.prepare(kHeaderPiece),
+                                    [self = shared_from_this()](error_code read_ec, std::size_t got) {
+                                        if (read_ec) {
+                                            return self->OnHeader(read_ec);
+                                        }
+                                        self->buffer_.commit(got);
+                                        self->ParseHeader();
+                                    });
+            return;
+        }
+        OnHeader(ec == http::error::need_more ? error_code{} : ec);
     }
 
     void OnHeader(error_code ec)
@@ -110,10 +178,21 @@ private:
                             .origin = Field(header, http::field::origin),
                             .range = Field(header, http::field::range)};
         Admission admission = handler_.Admit(head_);
+        if (admission.trusted && !trusted_) {
+            if (trusted_count_->load() >= limits_.connections) {
+                return Refuse(503, "too many connections\n");
+            }
+            trusted_ = true;
+            ++*trusted_count_;
+        }
         if (admission.answer) {
-            // Its body, if any, is never read: the connection ends after the answer.
-            keep_alive_ = parser_->keep_alive() && parser_->is_done();
+            // Its body, if any, is never read: the connection ends after the
+            // answer, and a stranger's at once.
+            keep_alive_ = trusted_ && parser_->keep_alive() && parser_->is_done();
             return Send(std::move(*admission.answer));
+        }
+        if (!trusted_) {
+            return Refuse(403, "Forbidden\n");
         }
         const auto length = parser_->content_length();
         if (length && *length > admission.body_limit) {
@@ -128,13 +207,14 @@ private:
         ReadBody();
     }
 
+    // The body a read at a time: a slow, steady upload is never cut.
     void ReadBody()
     {
         parser_->get().body().data = piece_.data();
         parser_->get().body().size = piece_.size();
-        stream_.expires_after(limits_.idle);
-        http::async_read(stream_, buffer_, *parser_,
-                         [self = shared_from_this()](error_code ec, std::size_t) { self->OnBody(ec); });
+        ExpireReads();
+        http::async_read_some(stream_, buffer_, *parser_,
+                              [self = shared_from_this()](error_code ec, std::size_t) { self->OnBody(ec); });
     }
 
     void OnBody(error_code ec)
@@ -193,6 +273,9 @@ private:
         response.status = static_cast<int>(status);
         response.content_type = "text/plain; charset=utf-8";
         response.body = std::move(text);
+        if (status == 503) {
+            response.headers.emplace_back("Retry-After", "1");
+        }
         Send(std::move(response));
     }
 
@@ -272,17 +355,12 @@ private:
         ReadHeader();
     }
 
-    void Close()
-    {
-        error_code ignored;
-        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-        stream_.socket().close(ignored);
-    }
-
     beast::tcp_stream stream_;
     RequestHandler& handler_;
     const ServerLimits& limits_;
-    std::shared_ptr<std::atomic<std::size_t>> live_;
+    std::shared_ptr<std::atomic<std::size_t>> trusted_count_;
+    std::chrono::steady_clock::time_point first_request_by_;
+    bool trusted_ = false;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::buffer_body>> parser_;
     RequestHead head_;
@@ -297,21 +375,6 @@ private:
     std::uint64_t remaining_ = 0;
     std::function<void()> after_sent_;
 };
-
-// Past the limit of connections: one short answer, then the connection ends.
-void RefuseBusy(tcp::socket socket, std::chrono::milliseconds idle)
-{
-    static const std::string kBusy =
-        "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 21\r\nRetry-After: 1\r\n"
-        "Cache-Control: no-store\r\nConnection: close\r\n\r\ntoo many connections\n";
-    auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
-    stream->expires_after(idle);
-    stream->async_write_some(asio::buffer(kBusy), [stream](error_code, std::size_t) {
-        error_code ignored;
-        stream->socket().shutdown(tcp::socket::shutdown_both, ignored);
-        stream->socket().close(ignored);
-    });
-}
 
 }  // namespace
 
@@ -340,15 +403,34 @@ struct HttpServer::Impl {
                 return;
             }
             if (!ec) {
-                if (live->load() >= limits.connections) {
-                    RefuseBusy(std::move(socket), limits.idle);
-                } else {
-                    ++*live;
-                    std::make_shared<Session>(std::move(socket), handler, limits, live)->Start();
-                }
+                // An answer goes out as soon as it is written, head and body
+                // alike: a kept-alive connection must not wait for the
+                // peer's delayed acknowledgement of the head.
+                error_code ignored;
+                socket.set_option(tcp::no_delay(true), ignored);
+                MakeRoomForAStranger();
+                auto session = std::make_shared<Session>(std::move(socket), handler, limits, trusted);
+                strangers.push_back(session);
+                session->Start();
             }
             Accept(acceptor);
         });
+    }
+
+    // Strangers that never show the token are closed, the oldest first,
+    // rather than keep the user's own connections out.
+    void MakeRoomForAStranger()
+    {
+        std::erase_if(strangers, [](const std::weak_ptr<Session>& stranger) {
+            const auto session = stranger.lock();
+            return !session || session->trusted();
+        });
+        while (!strangers.empty() && strangers.size() >= limits.strangers) {
+            if (const auto oldest = strangers.front().lock()) {
+                oldest->Close();
+            }
+            strangers.pop_front();
+        }
     }
 
     void Poll(const std::function<bool()>& should_end)
@@ -371,7 +453,8 @@ struct HttpServer::Impl {
     asio::io_context context{1};
     std::vector<tcp::acceptor> acceptors;
     asio::steady_timer timer;
-    std::shared_ptr<std::atomic<std::size_t>> live = std::make_shared<std::atomic<std::size_t>>(0);
+    std::shared_ptr<std::atomic<std::size_t>> trusted = std::make_shared<std::atomic<std::size_t>>(0);
+    std::deque<std::weak_ptr<Session>> strangers;
     std::uint16_t port = 0;
 };
 

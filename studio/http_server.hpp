@@ -11,8 +11,17 @@ namespace quorvel::studio {
 
 struct ServerLimits {
     std::uint32_t header_bytes = 16 << 10;  // request line and headers together: past it, 431
-    std::size_t connections = 64;           // served at once: past it, 503
-    // With nothing read or written for this long, a connection is closed.
+    // Connections that showed the token (the handler trusted a request on
+    // them), served at once: past it, 503.
+    std::size_t connections = 64;
+    // Connections that have not shown the token yet. They cannot take the
+    // slots above: past this many, the oldest of them is closed.
+    std::size_t strangers = 64;
+    // A connection whose first request has not arrived whole and been
+    // trusted within this long is closed.
+    std::chrono::milliseconds first_request{5000};
+    // With no byte read for this long while a request arrives, or none
+    // written of an answer, a connection is closed.
     std::chrono::milliseconds idle{30000};
 };
 
@@ -20,7 +29,10 @@ struct ServerLimits {
 // the system has it), HTTP/1.1 with keep-alive, every answer with the
 // headers that keep a page of another site from reading or framing it. It
 // knows no route: each request goes to the handler, whose bodies it streams
-// both ways in 64 KiB pieces. Everything of Boost.Beast and Boost.Asio is
+// both ways in 64 KiB pieces. A connection is a stranger until the handler
+// trusts one of its requests: strangers have a few seconds and slots of
+// their own, so that connections that never show the token cannot lock the
+// user out. Everything of Boost.Beast and Boost.Asio is
 // inside http_server.cpp, compiled once.
 class HttpServer {
 public:

@@ -4,14 +4,26 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "studio/byte_source.hpp"
-#include "studio/studio_backend.hpp"
 
 namespace quorvel::studio {
+
+// Where a large request body goes as it arrives, instead of into memory:
+// a new file for a sound. Dropped unfinished (the client went away), it is
+// removed.
+class UploadFile {
+public:
+    virtual ~UploadFile() = default;
+    // Throws std::runtime_error when the bytes cannot be written (a full disk).
+    virtual void Write(std::span<const std::byte> bytes) = 0;
+    // Closes it for good, checking that every byte made it.
+    virtual void Finish() = 0;
+};
 
 // A request as the studio's routes see it, whatever carried it.
 struct RequestHead {
@@ -39,6 +51,8 @@ using Reply = std::function<void(Response)>;
 
 // What to do with a request, decided from its head alone.
 struct Admission {
+    // The request showed the token: its connection is one of the user's.
+    bool trusted = false;
     std::optional<Response> answer;  // refused (or answered) before any body is read
     std::uint64_t body_limit = 0;    // past it: 413
     // The body goes here as it arrives, not into memory; dropped unfinished

@@ -1,18 +1,16 @@
 #include "studio/studio.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <nlohmann/json.hpp>
 
 #include "app/listing_records.hpp"
+#include "app/pack_words.hpp"
+#include "app/replacement_check.hpp"
+#include "studio/answers.hpp"
+#include "studio/byte_source.hpp"
 #include "studio/http_range.hpp"
 #include "studio/request_policy.hpp"
-#include "studio/text_file.hpp"
 #include "studio/wav_peaks.hpp"
-
-#define XXH_INLINE_ALL
-#include <xxhash.h>
 
 namespace quorvel::studio {
 namespace {
@@ -23,27 +21,11 @@ using nlohmann::json;
 constexpr std::uint64_t kSmallBody = 64 << 10;           // a label, a pack's options
 constexpr std::uint64_t kListBody = 16 << 20;            // a shared labels list, a choice of files
 constexpr std::uint64_t kLargestUpload = 0x7FFFFFFFULL;  // the largest block's length field
-constexpr std::uint64_t kLargestLabelsFile = 64 << 20;
 constexpr std::uint32_t kDefaultBuckets = 1000;
-constexpr std::size_t kHashPiece = 1 << 16;
+// A name or path a request gives is told back only this long.
+constexpr std::size_t kLongestEcho = 200;
 
 constexpr std::string_view kTokenPlaceholder = "@TOKEN@";
-
-std::string Dump(const json& value)
-{
-    // Invalid UTF-8 (from an archive's names, say) must not end the answer.
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-Response Refusal(int status, std::string_view why)
-{
-    return JsonResponse(status, Dump(json{{"error", why}}));
-}
-
-bool IsPost(const RequestHead& head)
-{
-    return head.method == "POST";
-}
 
 std::optional<std::string> Query(const std::map<std::string, std::string>& query, const std::string& key)
 {
@@ -51,27 +33,14 @@ std::optional<std::string> Query(const std::map<std::string, std::string>& query
     return found == query.end() ? std::nullopt : std::optional(found->second);
 }
 
-// RFC 5987: a UTF-8 file name for Content-Disposition, and a plain
-// fallback for clients that read only the old form.
-std::string Disposition(const std::string& name)
+// What a request said, told back bounded.
+std::string Echo(std::string text)
 {
-    std::string plain;
-    std::string encoded;
-    constexpr char kDigits[] = "0123456789ABCDEF";
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool safe = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-                          (byte >= '0' && byte <= '9') || c == '.' || c == '-' || c == '_';
-        plain += byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\' ? c : '_';
-        if (safe) {
-            encoded += c;
-        } else {
-            encoded += '%';
-            encoded += kDigits[byte >> 4];
-            encoded += kDigits[byte & 0xF];
-        }
+    if (text.size() > kLongestEcho) {
+        text.resize(kLongestEcho);
+        text += "...";
     }
-    return "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + encoded;
+    return text;
 }
 
 float Rounded(float value)
@@ -97,34 +66,90 @@ json PeaksJson(const Peaks& peaks)
                 {"peaks", std::move(channels)}};
 }
 
-json ReportJson(const PackReport& report)
-{
-    json archives = json::array();
-    for (const ArchiveReport& archive : report.archives) {
+// What a pack run told of each archive, for the page: the numbers, and the
+// lines the terminal prints, worded by the pack itself.
+class PackReportJson final : public PackRunReport {
+public:
+    PackReportJson(RunListener& listener, PackMode mode) : listener_(listener), mode_(mode) {}
+
+    void StatusChanged(std::string_view text) override { listener_.StatusChanged(text); }
+    void Progress(std::uint64_t done, std::uint64_t total) override { listener_.Progress(done, total); }
+    void NothingToPack(const ArchiveLocation& sound_effects, const ArchiveLocation& speech) override
+    {
+        json archive = Archive(sound_effects);
+        archive["refused"] = NothingToPackLine(sound_effects, speech);
+        archive["lines"] = json::array({archive["refused"]});
+        archives_.push_back(std::move(archive));
+    }
+    void Packed(const ArchiveLocation& location, const PackResult& result) override
+    {
+        packed_.push_back(location.name);
+        json archive = Archive(location);
         json changes = json::array();
-        for (const BlockReport& change : archive.changes) {
+        for (const BlockChange& change : result.changes) {
             changes.push_back({{"offset", change.offset},
                                {"old_size", change.old_size},
                                {"new_size", change.new_size},
                                {"files", change.files},
                                {"final_field", change.final_field}});
         }
-        archives.push_back({{"archive", archive.archive},
-                            {"old_size", archive.old_size},
-                            {"new_size", archive.new_size},
-                            {"blocks", archive.blocks},
-                            {"changes", std::move(changes)},
-                            {"ignored", archive.ignored},
-                            {"repaired", archive.repaired ? json(*archive.repaired) : json(nullptr)},
-                            {"refused", archive.refused ? json(*archive.refused) : json(nullptr)},
-                            {"result", archive.result}});
+        const bool dry_run = mode_ == PackMode::kDryRun;
+        archive.update({{"old_size", result.old_size},
+                        {"new_size", result.new_size},
+                        {"blocks", result.blocks},
+                        {"changes", std::move(changes)},
+                        {"ignored", result.ignored},
+                        {"repaired", result.repaired ? json(result.repaired->Describe()) : json(nullptr)},
+                        {"result", dry_run ? "would be packed" : PackedText(result)},
+                        {"warnings", PackWarnings(location, result, mode_)},
+                        {"lines", dry_run ? DryRunLines(location, result)
+                                          : std::vector<std::string>{PackedLine(location, result)}}});
+        archives_.push_back(std::move(archive));
     }
-    return json{{"dry_run", report.dry_run}, {"archives", std::move(archives)}};
-}
+    void NotPacked(const ArchiveLocation& location, const Failure& failure) override
+    {
+        json archive = Archive(location);
+        archive["refused"] =
+            failure.kind == FailureKind::kRefused ? failure.file + ": " + failure.description : failure.OneLine();
+        archive["result"] = mode_ == PackMode::kDryRun ? "would be refused" : "left as it was";
+        json lines = json::array();
+        if (failure.kind != FailureKind::kRefused) {
+            lines.push_back(failure.OneLine());
+        }
+        lines.push_back(NotPackedLine(location, failure, mode_));
+        archive["lines"] = std::move(lines);
+        archives_.push_back(std::move(archive));
+    }
+    void Stopped(const ArchiveLocation& /*location*/) override {}
+
+    json Report() const { return json{{"dry_run", mode_ == PackMode::kDryRun}, {"archives", archives_}}; }
+    // The archives packed (or that a dry run would pack): "sfx".
+    const std::vector<std::string>& packed() const { return packed_; }
+
+private:
+    static json Archive(const ArchiveLocation& location)
+    {
+        return json{{"archive", ArchivePath(location.name)},
+                    {"old_size", 0},
+                    {"new_size", 0},
+                    {"blocks", 0},
+                    {"changes", json::array()},
+                    {"ignored", json::array()},
+                    {"repaired", nullptr},
+                    {"refused", nullptr},
+                    {"result", ""},
+                    {"warnings", json::array()},
+                    {"lines", json::array()}};
+    }
+
+    RunListener& listener_;
+    PackMode mode_;
+    json archives_ = json::array();
+    std::vector<std::string> packed_;
+};
 
 }  // namespace
 
-// The label key added to a file's record: `{..., "label": "door creak"}`.
 std::string WithLabel(std::string_view record, const std::string* label)
 {
     if (record.empty() || record.back() != '}') {
@@ -134,134 +159,146 @@ std::string WithLabel(std::string_view record, const std::string* label)
     return std::string(record.substr(0, record.size() - 1)) + ", \"label\": " + value + "}";
 }
 
-namespace {
-
-Response BodyResponse(int status, std::string content_type, std::string body)
-{
-    Response response;
-    response.status = status;
-    response.content_type = std::move(content_type);
-    response.body = std::move(body);
-    return response;
-}
-
-}  // namespace
-
-Response TextResponse(int status, std::string text)
-{
-    return BodyResponse(status, "text/plain; charset=utf-8", std::move(text));
-}
-
-Response JsonResponse(int status, std::string json_text)
-{
-    return BodyResponse(status, "application/json", std::move(json_text));
-}
-
-// The run's reports, kept for GET /api/run, and its stop request.
-class Studio::Reporter final : public RunReporter {
+// A swap's new file as its body arrives: one at a time, and gone with the
+// request unless the swap took it.
+class Studio::Upload final : public UploadFile {
 public:
-    explicit Reporter(Studio& studio) : studio_(studio) {}
-
-    void Status(std::string_view text) override
+    Upload(std::unique_ptr<GameFolder::Replacement> replacement, std::atomic<bool>& under_way)
+        : replacement_(std::move(replacement)), under_way_(under_way)
     {
-        const std::lock_guard lock(studio_.run_mutex_);
-        studio_.run_.status = std::string(text);
     }
-    void Progress(std::uint64_t done, std::uint64_t total) override
+    ~Upload() override
     {
-        const std::lock_guard lock(studio_.run_mutex_);
-        studio_.run_.done = done;
-        studio_.run_.total = total;
+        replacement_.reset();
+        under_way_ = false;
     }
-    bool StopRequested() const override { return studio_.stop_.load(); }
+    void Write(std::span<const std::byte> bytes) override
+    {
+        try {
+            replacement_->file().Write(bytes);
+        } catch (const ExtractError& error) {
+            throw std::runtime_error(error.failure().OneLine());
+        }
+    }
+    void Finish() override
+    {
+        try {
+            replacement_->file().Close();
+        } catch (const ExtractError& error) {
+            throw std::runtime_error(error.failure().OneLine());
+        }
+    }
+    GameFolder::Replacement& replacement() { return *replacement_; }
 
 private:
-    Studio& studio_;
+    std::unique_ptr<GameFolder::Replacement> replacement_;
+    std::atomic<bool>& under_way_;
 };
 
-Studio::Studio(StudioBackend& backend, StudioOptions options) : backend_(backend), options_(std::move(options)) {}
-
-Studio::~Studio()
+Studio::Studio(GameFolder& game, StudioOptions options)
+    : game_(game),
+      options_(std::move(options)),
+      labels_(LabelsFilePath(game.files(), game.OutputFolder()), game.files(), game.pack_files())
 {
-    stop_ = true;
-    if (worker_.joinable()) {
-        worker_.join();
-    }
+    AddRoutes();
+}
+
+Studio::~Studio() = default;
+
+void Studio::AddRoutes()
+{
+    const auto now = [this](Response (Studio::*serve)(RouteRequest&)) {
+        return [this, serve](RouteRequest& request, Reply reply) { reply((this->*serve)(request)); };
+    };
+    const auto plain = [](auto serve) { return [serve](RouteRequest& /*request*/, Reply reply) { reply(serve()); }; };
+    routes_.Add({"GET", "/api/entries", false, 0, false, plain([this] { return Entries(); })});
+    routes_.Add({"GET", "/api/status", false, 0, false, plain([this] { return Status(); })});
+    routes_.Add({"GET", "/api/labels", false, 0, false,
+                 plain([this] { return JsonResponse(200, Dump(json(labels_.Labels()))); })});
+    routes_.Add({"GET", "/api/hashes", false, 0, false, plain([this] { return Hashes(); })});
+    routes_.Add({"GET", "/api/run", false, 0, false, plain([this] { return RunState(); })});
+    routes_.Add({"GET", "/api/file/", true, 0, false,
+                 [this](RouteRequest& request, Reply reply) { reply(FileBytes(request, false)); }});
+    routes_.Add({"GET", "/api/output/", true, 0, false,
+                 [this](RouteRequest& request, Reply reply) { reply(FileBytes(request, true)); }});
+    routes_.Add({"GET", "/api/peaks/", true, 0, false, now(&Studio::PeaksOf)});
+    routes_.Add({"POST", "/api/labels", false, kSmallBody, false,
+                 [this](RouteRequest& request, Reply reply) { reply(SaveLabel(request)); }});
+    routes_.Add({"POST", "/api/labels/import", false, kListBody, false,
+                 [this](RouteRequest& request, Reply reply) { reply(ImportLabels(request)); }});
+    routes_.Add({"POST", "/api/quit", false, kSmallBody, false,
+                 [this](RouteRequest& /*request*/, Reply reply) { Quit(std::move(reply)); }});
+    routes_.Add({"POST", "/api/extract", false, kListBody, false,
+                 [this](RouteRequest& request, Reply reply) { Extract(request, std::move(reply)); }});
+    routes_.Add({"POST", "/api/swap/", true, kLargestUpload, true,
+                 [this](RouteRequest& request, Reply reply) { Swap(request, std::move(reply)); }});
+    routes_.Add({"POST", "/api/undo/", true, kSmallBody, false,
+                 [this](RouteRequest& request, Reply reply) { Undo(request, std::move(reply)); }});
+    routes_.Add({"POST", "/api/pack", false, kSmallBody, false,
+                 [this](RouteRequest& request, Reply reply) { Pack(request, std::move(reply)); }});
 }
 
 void Studio::Start()
 {
     Relist();
-    std::vector<LabelLine> lines;
-    try {
-        if (const auto text = ReadTextFile(PathFromUtf8(LabelsPath()), kLargestLabelsFile)) {
-            lines = ParseLabels(*text).lines;
-        }
-    } catch (const std::runtime_error& error) {
-        throw RunFailed(error.what());
-    }
-    if (!lines.empty()) {
-        AttachLabels(lines);
+    const auto game = Current()->game;
+    if (const auto why = labels_.Load(*game)) {
+        start_warning_ = "the labels file was not read: " + *why;
     }
     if (options_.shared_labels) {
-        shared_match_ = AttachLabels(ParseLabels(*options_.shared_labels).lines);
+        shared_match_ = labels_.Attach(*game, ParseLabels(*options_.shared_labels).lines);
         // Given on the command line, the list is the user's to keep: it goes
         // into the labels file at once, as one dropped on the page does.
         try {
-            SaveLabelsFile();
-        } catch (const std::exception& error) {
-            start_warning_ = std::string("the labels were not saved: ") + error.what();
+            labels_.Save(*game);
+        } catch (const ExtractError& error) {
+            start_warning_ = "the labels were not saved: " + error.failure().OneLine();
         }
     }
 }
 
-std::string Studio::LabelsPath() const
-{
-    const std::string folder = backend_.OutputFolder();
-    return folder.empty() ? std::string(kLabelsFileName) : folder + "/" + std::string(kLabelsFileName);
-}
-
-std::shared_ptr<const Studio::Snapshot> Studio::Current() const
+std::shared_ptr<const Studio::Listed> Studio::Current() const
 {
     const std::lock_guard lock(state_mutex_);
-    return snapshot_;
-}
-
-const ListedFile* Studio::Find(const Snapshot& snapshot, const std::string& path) const
-{
-    const auto found = snapshot.index.find(path);
-    return found == snapshot.index.end() ? nullptr : &snapshot.listing.files[found->second];
+    return listed_;
 }
 
 void Studio::Relist()
 {
-    auto snapshot = std::make_shared<Snapshot>();
-    snapshot->listing = backend_.List();
-    for (std::size_t i = 0; i < snapshot->listing.files.size(); ++i) {
-        snapshot->index.emplace(snapshot->listing.files[i].path, i);
+    auto listed = std::make_shared<Listed>();
+    listed->game = game_.List();
+    for (const ListedArchive& archive : listed->game->Archives()) {
+        for (std::size_t i = archive.first_file; i < archive.first_file + archive.file_count; ++i) {
+            listed->lines.push_back({FileRecord(listed->game->Files()[i]), i});
+        }
+        listed->lines.push_back({ArchiveRecord(archive, listed->game->Totals(archive)), std::nullopt});
     }
+    labels_.ListingChanged();
     {
         const std::lock_guard lock(state_mutex_);
-        snapshot_ = snapshot;
-        hashes_.clear();
+        listed_ = listed;
     }
-    RefreshChanged(*snapshot);
+    RefreshChanged(*listed->game);
 }
 
 // A file of the output folder whose size is not the listed one was
 // changed; so is one a swap put there, until it is extracted or packed.
-void Studio::RefreshChanged(const Snapshot& snapshot)
+void Studio::RefreshChanged(const GameReader& game)
 {
     std::set<std::string> sized_otherwise;
-    for (const ListedFile& file : snapshot.listing.files) {
-        const auto size = backend_.OutputSize(file);
-        if (size && *size != file.size) {
-            sized_otherwise.insert(file.path);
+    for (const ListedFile& file : game.Files()) {
+        try {
+            const auto extracted = game_.OpenExtracted(file);
+            if (extracted && extracted->Size() != file.size) {
+                sized_otherwise.insert(file.path);
+            }
+        } catch (const ExtractError&) {
+            sized_otherwise.insert(file.path);  // a link or a folder in its place: not the archive's file
         }
     }
     const std::lock_guard lock(state_mutex_);
     for (auto it = changed_.begin(); it != changed_.end();) {
-        it = snapshot.index.contains(*it) ? std::next(it) : changed_.erase(it);
+        it = game.Find(*it) != nullptr ? std::next(it) : changed_.erase(it);
     }
     changed_.insert(sized_otherwise.begin(), sized_otherwise.end());
 }
@@ -272,313 +309,103 @@ Admission Studio::Admit(const RequestHead& head)
     const auto target = ParseTarget(head.target);
     const std::uint16_t port = port_.load();
     // Nothing is told to a request that fails these, not even which rule it broke.
-    if (!head.host || !HostAllowed(*head.host, port) || !target) {
+    const auto token = target ? Query(target->query, "token") : std::nullopt;
+    if (!head.host || !HostAllowed(*head.host, port) || !token || !TokensEqual(*token, options_.token) ||
+        (head.method == "POST" && !OriginAllowed(head.origin, port))) {
         admission.answer = TextResponse(403, "Forbidden\n");
         return admission;
     }
-    const auto token = Query(target->query, "token");
-    if (!token || !TokensEqual(*token, options_.token)) {
-        admission.answer = TextResponse(403, "Forbidden\n");
-        return admission;
-    }
-    if (IsPost(head)) {
-        if (!OriginAllowed(head.origin, port)) {
-            admission.answer = TextResponse(403, "Forbidden\n");
-            return admission;
-        }
-    } else if (head.method != "GET") {
+    admission.trusted = true;
+    if (head.method != "GET" && head.method != "POST") {
         admission.answer = Refusal(405, "only GET and POST are served");
         admission.answer->headers.emplace_back("Allow", "GET, POST");
         return admission;
     }
-    if (!IsPost(head)) {
-        admission.body_limit = 0;
-    } else if (target->path.starts_with("/api/swap/")) {
-        const auto snapshot = Current();
-        const auto path = ListedPath(target->path, "/api/swap/");
-        const ListedFile* file = path ? Find(*snapshot, *path) : nullptr;
+    const auto found = routes_.Find(head.method, target->path);
+    if (!found) {
+        // GETs of anything else are the page's; a POST goes nowhere else.
+        if (head.method == "POST") {
+            admission.answer = Refusal(404, "no such route");
+        }
+        return admission;
+    }
+    admission.body_limit = found->route->body_limit;
+    if (found->route->of_a_file) {
+        const auto listed = Current();
+        const ListedFile* file = found->file_path ? listed->game->Find(*found->file_path) : nullptr;
         if (file == nullptr) {
             admission.answer = Refusal(404, "not a file of the listing");
             return admission;
         }
-        if (file->kind != "sound") {
-            admission.answer = Refusal(400, "only sounds are swapped for a WAV file");
-            return admission;
+        if (found->route->takes_upload) {
+            admission.answer = AdmitUpload(*file, admission);
         }
-        {
-            const std::lock_guard lock(run_mutex_);
-            if (run_.running) {
-                admission.answer = Refusal(409, "another run is under way: " + run_.name);
-                return admission;
-            }
-        }
-        try {
-            admission.upload = backend_.CreateUpload();
-        } catch (const RunFailed& failure) {
-            admission.answer = Refusal(500, failure.what());
-            return admission;
-        }
-        admission.body_limit = kLargestUpload;
-    } else if (target->path == "/api/labels/import" || target->path == "/api/extract") {
-        admission.body_limit = kListBody;
-    } else {
-        admission.body_limit = kSmallBody;
     }
     return admission;
+}
+
+// A swap's body goes to a new file beside the sound it is for: only one
+// at a time, and not while a run is under way.
+std::optional<Response> Studio::AdmitUpload(const ListedFile& sound, Admission& admission)
+{
+    if (sound.kind != EntryKind::kSound) {
+        return Refusal(400, "only sounds are swapped for a WAV file");
+    }
+    if (runs_.Running()) {
+        return Refusal(409, "another run is under way: " + runs_.Current().name + "; try again when it has ended");
+    }
+    if (upload_under_way_.exchange(true)) {
+        return Refusal(409, "another file is being sent; try again when it has arrived");
+    }
+    try {
+        admission.upload = std::make_unique<Upload>(game_.NewReplacement(sound), upload_under_way_);
+    } catch (const ExtractError& error) {
+        upload_under_way_ = false;
+        return FailureAnswer(error.failure());
+    }
+    return std::nullopt;
 }
 
 void Studio::Handle(const RequestHead& head, std::string body, std::unique_ptr<UploadFile> upload, Reply reply)
 {
     const auto target = ParseTarget(head.target);
-    bool deferred = false;
-    Response response;
+    const auto found = routes_.Find(head.method, target->path);
+    if (!found) {
+        ServePage(target->path, reply);
+        return;
+    }
+    const auto listed = Current();
+    RouteRequest request{.head = head,
+                         .target = *target,
+                         .file = found->file_path ? listed->game->Find(*found->file_path) : nullptr,
+                         .game = listed->game,
+                         .body = std::move(body),
+                         .upload = std::move(upload)};
+    if (found->route->of_a_file && request.file == nullptr) {
+        reply(Refusal(404, "not a file of the listing"));  // a pack changed the listing meanwhile
+        return;
+    }
     try {
-        response = Route(head, *target, std::move(body), std::move(upload), reply, deferred);
-    } catch (const RunFailed& failure) {
-        response = Refusal(500, failure.what());
+        found->route->handle(request, reply);
+    } catch (const ExtractError& error) {
+        reply(FailureAnswer(error.failure()));
     } catch (const std::exception& error) {
-        response = Refusal(500, error.what());
+        reply(Refusal(500, error.what()));
     }
-    if (!deferred) {
-        reply(std::move(response));
-    }
-}
-
-Response Studio::Route(const RequestHead& head, const Target& target, std::string body,
-                       std::unique_ptr<UploadFile> upload, const Reply& reply, bool& deferred)
-{
-    const std::string& path = target.path;
-    const auto snapshot = Current();
-    const auto listed = [&](std::string_view prefix) -> const ListedFile* {
-        const auto file_path = ListedPath(path, prefix);
-        return file_path ? Find(*snapshot, *file_path) : nullptr;
-    };
-    if (!IsPost(head)) {
-        if (path == "/api/entries") {
-            return ServeEntries();
-        }
-        if (path == "/api/status") {
-            return ServeStatus();
-        }
-        if (path == "/api/labels") {
-            return ServeLabels();
-        }
-        if (path == "/api/hashes") {
-            return ServeHashes();
-        }
-        if (path == "/api/run") {
-            return ServeRun();
-        }
-        for (const bool from_output : {false, true}) {
-            const std::string_view prefix = from_output ? "/api/output/" : "/api/file/";
-            if (path.starts_with(prefix)) {
-                const ListedFile* file = listed(prefix);
-                if (file == nullptr) {
-                    return Refusal(404, "not a file of the listing");
-                }
-                return ServeFile(head, *file, from_output, Query(target.query, "download") == "1");
-            }
-        }
-        if (path.starts_with("/api/peaks/")) {
-            const ListedFile* file = listed("/api/peaks/");
-            if (file == nullptr) {
-                return Refusal(404, "not a file of the listing");
-            }
-            return ServePeaks(*file, target.query);
-        }
-        return ServePage(path);
-    }
-
-    if (path == "/api/labels") {
-        return SaveLabel(body);
-    }
-    if (path == "/api/labels/import") {
-        return ImportLabels(body);
-    }
-    if (path == "/api/quit") {
-        Response response = JsonResponse(200, Dump(json{{"quitting", true}}));
-        response.after_sent = [this] { quit_ = true; };
-        {
-            const std::lock_guard lock(run_mutex_);
-            if (run_.running) {
-                stopped_a_run_ = true;
-                stop_ = true;
-            }
-        }
-        return response;
-    }
-    const json options = body.empty() ? json::object() : json::parse(body, nullptr, false);
-    if (options.is_discarded() || !options.is_object()) {
-        return Refusal(400, "the body must be a JSON object");
-    }
-    deferred = true;
-    if (path == "/api/extract") {
-        std::vector<const ListedFile*> chosen;
-        if (options.contains("paths")) {
-            if (!options["paths"].is_array() || options["paths"].empty()) {
-                deferred = false;
-                return Refusal(400, "paths must be a list of listed paths (leave it out for all of them)");
-            }
-            for (const auto& item : options["paths"]) {
-                const ListedFile* file = item.is_string() ? Find(*snapshot, item.get<std::string>()) : nullptr;
-                if (file == nullptr) {
-                    deferred = false;
-                    return Refusal(
-                        404, "not a file of the listing: " + (item.is_string() ? item.get<std::string>() : Dump(item)));
-                }
-                chosen.push_back(file);
-            }
-        }
-        StartRun(
-            "extract",
-            [this, snapshot, chosen](RunReporter& reporter) {
-                backend_.Extract(chosen, reporter);
-                {
-                    const std::lock_guard lock(state_mutex_);
-                    if (chosen.empty()) {
-                        changed_.clear();
-                    }
-                    for (const ListedFile* file : chosen) {
-                        changed_.erase(file->path);
-                    }
-                }
-                RefreshChanged(*snapshot);
-                const std::size_t count = chosen.empty() ? snapshot->listing.files.size() : chosen.size();
-                return JsonResponse(200, Dump(json{{"extracted", count}}));
-            },
-            reply);
-        return {};
-    }
-    if (path.starts_with("/api/swap/") || path.starts_with("/api/undo/")) {
-        const bool swap = path.starts_with("/api/swap/");
-        const ListedFile* file = listed(swap ? "/api/swap/" : "/api/undo/");
-        if (file == nullptr || (swap && !upload)) {
-            deferred = false;
-            return Refusal(404, "not a file of the listing");
-        }
-        std::shared_ptr<UploadFile> shared_upload(std::move(upload));
-        StartRun(
-            swap ? "swap" : "undo",
-            [this, snapshot, file, swap, shared_upload](RunReporter& reporter) {
-                if (!swap) {
-                    backend_.Undo(*file, reporter);
-                    const std::lock_guard lock(state_mutex_);
-                    changed_.erase(file->path);
-                    return JsonResponse(200, Dump(json{{"changed", false}}));
-                }
-                const SwapOutcome outcome = backend_.Swap(*file, *shared_upload, reporter);
-                if (!outcome.accepted) {
-                    return Refusal(422, outcome.refusal);
-                }
-                RefreshChanged(*snapshot);
-                const std::lock_guard lock(state_mutex_);
-                changed_.insert(file->path);
-                return JsonResponse(200, Dump(json{{"changed", true}}));
-            },
-            reply);
-        return {};
-    }
-    if (path == "/api/pack") {
-        if (!options.contains("dry_run") || !options["dry_run"].is_boolean()) {
-            deferred = false;
-            return Refusal(400, "say {\"dry_run\": true} or {\"dry_run\": false}");
-        }
-        const bool dry_run = options["dry_run"].get<bool>();
-        StartRun(
-            dry_run ? "dry run" : "pack",
-            [this, dry_run](RunReporter& reporter) {
-                const PackReport report = backend_.Pack(dry_run, reporter);
-                if (!dry_run) {
-                    Relist();
-                    const auto snapshot = Current();
-                    const std::lock_guard lock(state_mutex_);
-                    for (const ArchiveReport& archive : report.archives) {
-                        if (archive.refused) {
-                            continue;
-                        }
-                        // The archive now holds what its folder holds.
-                        const std::string name = archive.archive.substr(0, archive.archive.find('.'));
-                        for (auto it = changed_.begin(); it != changed_.end();) {
-                            it = it->starts_with(name + "/") ? changed_.erase(it) : std::next(it);
-                        }
-                    }
-                }
-                return JsonResponse(200, Dump(ReportJson(report)));
-            },
-            reply);
-        return {};
-    }
-    deferred = false;
-    return Refusal(404, "no such route");
-}
-
-void Studio::StartRun(std::string name, Work work, Reply reply)
-{
-    const std::lock_guard lock(run_mutex_);
-    if (run_.running) {
-        reply(Refusal(409, "another run is under way: " + run_.name));
-        return;
-    }
-    if (stop_ || quit_) {
-        reply(Refusal(503, "the studio is ending"));
-        return;
-    }
-    if (worker_.joinable()) {
-        worker_.join();  // the last run, ended: its thread has nothing left to do
-    }
-    run_ = RunState{.name = name, .running = true, .status = "", .done = 0, .total = 0, .outcome = "", .message = ""};
-    worker_ = std::thread([this, work = std::move(work), reply = std::move(reply)] {
-        Reporter reporter(*this);
-        Response response;
-        std::string outcome = "done";
-        std::string message;
-        try {
-            response = work(reporter);
-            if (response.status == 422) {
-                outcome = "refused";
-                message = json::parse(response.body, nullptr, false).value("error", "");
-            }
-        } catch (const RunStopped&) {
-            outcome = "stopped";
-            message = "stopped";
-            response = Refusal(503, "the run was stopped");
-        } catch (const std::exception& error) {
-            outcome = "failed";
-            message = error.what();
-            response = Refusal(500, error.what());
-        }
-        {
-            // Ended before it answers, so that whoever reads the answer may
-            // start the next run at once; the studio waits for the answer
-            // to be handed over before it ends.
-            const std::lock_guard run_lock(run_mutex_);
-            run_.outcome = outcome;
-            run_.message = message;
-            run_.running = false;
-            ++answers_pending_;
-        }
-        reply(std::move(response));
-        --answers_pending_;
-    });
 }
 
 void Studio::RequestStop()
 {
-    const std::lock_guard lock(run_mutex_);
-    if (run_.running) {
-        stopped_a_run_ = true;
-    }
-    stop_ = true;
+    runs_.StopAll();
     quit_ = true;
 }
 
 bool Studio::Finished() const
 {
-    const std::lock_guard lock(run_mutex_);
-    return quit_ && !run_.running && answers_pending_ == 0;
+    return quit_ && runs_.Idle();
 }
 
-Response Studio::ServePage(std::string_view path) const
+void Studio::ServePage(std::string_view path, const Reply& reply) const
 {
     if (path == "/") {
         path = "/index.html";
@@ -596,23 +423,23 @@ Response Studio::ServePage(std::string_view path) const
             response.body.replace(at, kTokenPlaceholder.size(), options_.token);
             at += options_.token.size();
         }
-        return response;
+        reply(std::move(response));
+        return;
     }
-    return Refusal(404, "no such page");
+    reply(Refusal(404, "no such page"));
 }
 
-Response Studio::ServeEntries() const
+Response Studio::Entries() const
 {
-    const auto snapshot = Current();
+    const auto listed = Current();
     std::map<std::string, std::string> labels;
     if (options_.shared_labels) {
-        const std::lock_guard lock(state_mutex_);
-        labels = labels_;
+        labels = labels_.Labels();
     }
     std::string body;
-    for (const Listing::Line& line : snapshot->listing.lines) {
+    for (const Listed::Line& line : listed->lines) {
         if (options_.shared_labels && line.file) {
-            const auto found = labels.find(snapshot->listing.files[*line.file].path);
+            const auto found = labels.find(listed->game->Files()[*line.file].path);
             body += WithLabel(line.json, found == labels.end() ? nullptr : &found->second);
         } else {
             body += line.json;
@@ -624,21 +451,58 @@ Response Studio::ServeEntries() const
     return response;
 }
 
-// The size of the archive's file, or of the output folder's file of that
-// name (nothing when there is none).
-std::optional<std::uint64_t> Studio::SizeOf(const ListedFile& file, bool from_output)
+Response Studio::Status()
 {
-    return from_output ? backend_.OutputSize(file) : std::optional<std::uint64_t>(file.size);
+    const auto listed = Current();
+    std::set<std::string> changed;
+    {
+        const std::lock_guard lock(state_mutex_);
+        changed = changed_;
+    }
+    // What the folder holds in a changed file's place, described as the
+    // listing describes the archive's.
+    json changed_files = json::object();
+    for (const std::string& path : changed) {
+        const ListedFile* file = listed->game->Find(path);
+        std::unique_ptr<InputFile> extracted;
+        try {
+            extracted = file ? game_.OpenExtracted(*file) : nullptr;
+        } catch (const ExtractError&) {
+        }
+        if (!extracted) {
+            continue;
+        }
+        ListedFile now = *file;
+        now.size = extracted->Size();
+        std::vector<std::byte> head(static_cast<std::size_t>(std::min<std::uint64_t>(now.size, Entry::kHeadSize)));
+        head.resize(extracted->ReadAt(0, head));
+        now.format = now.kind == EntryKind::kSound ? ReadWavFormat(head) : std::nullopt;
+        changed_files[path] = json::parse(FileRecord(now), nullptr, false);
+    }
+    json shared = nullptr;
+    if (shared_match_) {
+        shared = {{"by_hash", shared_match_->by_hash},
+                  {"by_path", shared_match_->by_path},
+                  {"unmatched", shared_match_->unmatched}};
+    }
+    return JsonResponse(200, Dump(json{{"speech", listed->game->Archives().size() > 1},
+                                       {"output_folder", game_.OutputFolder()},
+                                       {"output_folder_shown", options_.output_folder_shown},
+                                       {"labels_file", labels_.path()},
+                                       {"changed", changed},
+                                       {"changed_files", std::move(changed_files)},
+                                       {"shared_labels", std::move(shared)},
+                                       {"warning", start_warning_}}));
 }
 
-Response Studio::ServeFile(const RequestHead& head, const ListedFile& file, bool from_output, bool download)
+Response Studio::FileBytes(RouteRequest& request, bool extracted)
 {
-    const auto found = SizeOf(file, from_output);
-    if (!found) {
+    const ListedFile& file = *request.file;
+    std::unique_ptr<InputFile> bytes = extracted ? game_.OpenExtracted(file) : OpenListedFile(request.game, file);
+    if (!bytes) {
         return Refusal(404, file.path + " is not in the output folder");
     }
-    const std::uint64_t size = *found;
-    const RangeDecision range = DecideRange(head.range, size);
+    const RangeDecision range = DecideRange(request.head.range, bytes->Size());
     Response response;
     response.status = range.Status();
     response.headers.emplace_back("Accept-Ranges", "bytes");
@@ -649,27 +513,23 @@ Response Studio::ServeFile(const RequestHead& head, const ListedFile& file, bool
         response.content_type = "text/plain; charset=utf-8";
         return response;
     }
-    response.content_type = file.kind == "sound" ? "audio/wav" : "application/octet-stream";
-    if (download) {
-        std::string label;
-        {
-            const std::lock_guard lock(state_mutex_);
-            if (const auto found = labels_.find(file.path); found != labels_.end()) {
-                label = found->second;
-            }
-        }
-        response.headers.emplace_back("Content-Disposition", Disposition(DownloadName(file.file_name, label)));
+    response.content_type = file.kind == EntryKind::kSound ? "audio/wav" : "application/octet-stream";
+    if (Query(request.target.query, "download") == "1") {
+        const auto label = labels_.LabelOf(file.path);
+        const std::string name = label ? DownloadName(file.number, ExtensionOf(file.kind), *label)
+                                       : file.path.substr(file.path.find('/') + 1);
+        response.headers.emplace_back("Content-Disposition", Disposition(name));
     }
     const std::uint64_t first = range.kind == RangeDecision::Kind::kPartial ? range.first : 0;
-    response.stream = from_output ? backend_.OpenOutput(file, first) : backend_.OpenListed(file, first);
+    response.stream = std::make_unique<InputFileSource>(std::move(bytes), first);
     response.stream_length = range.Length();
     return response;
 }
 
-Response Studio::ServePeaks(const ListedFile& file, const std::map<std::string, std::string>& query)
+Response Studio::PeaksOf(RouteRequest& request)
 {
     std::uint32_t buckets = kDefaultBuckets;
-    if (const auto n = Query(query, "n")) {
+    if (const auto n = Query(request.target.query, "n")) {
         const bool digits = !n->empty() && n->size() <= 5 &&
                             std::all_of(n->begin(), n->end(), [](char c) { return c >= '0' && c <= '9'; });
         buckets = digits ? static_cast<std::uint32_t>(std::stoul(*n)) : 0;
@@ -677,16 +537,17 @@ Response Studio::ServePeaks(const ListedFile& file, const std::map<std::string, 
             return Refusal(400, "n must be 1 to " + std::to_string(kMostBuckets));
         }
     }
-    const bool from_output = Query(query, "from") == "output";
-    const auto found = SizeOf(file, from_output);
-    if (!found) {
+    const ListedFile& file = *request.file;
+    const bool extracted = Query(request.target.query, "from") == "output";
+    std::unique_ptr<InputFile> bytes = extracted ? game_.OpenExtracted(file) : OpenListedFile(request.game, file);
+    if (!bytes) {
         return Refusal(404, file.path + " is not in the output folder");
     }
-    const std::uint64_t size = *found;
     std::optional<Peaks> peaks;
-    if (file.kind == "sound") {
-        const auto source = from_output ? backend_.OpenOutput(file, 0) : backend_.OpenListed(file, 0);
-        peaks = ComputePeaks(*source, size, buckets);
+    if (file.kind == EntryKind::kSound) {
+        const std::uint64_t size = bytes->Size();
+        InputFileSource source(std::move(bytes), 0);
+        peaks = ComputePeaks(source, size, buckets);
     }
     if (!peaks) {
         return JsonResponse(200, Dump(json{{"channels", 0}, {"n", buckets}, {"peaks", nullptr}}));
@@ -694,192 +555,200 @@ Response Studio::ServePeaks(const ListedFile& file, const std::map<std::string, 
     return JsonResponse(200, Dump(PeaksJson(*peaks)));
 }
 
-std::string HashListed(StudioBackend& backend, const ListedFile& file)
+Response Studio::Hashes()
 {
-    const auto source = backend.OpenListed(file, 0);
-    XXH64_state_t state;
-    XXH64_reset(&state, 0);
-    std::vector<std::byte> piece(kHashPiece);
-    for (std::uint64_t left = file.size; left > 0;) {
-        const std::size_t got = source->Read(std::span(piece).first(std::min<std::uint64_t>(left, piece.size())));
-        if (got == 0) {
-            throw RunFailed(file.path + ": the archive ended before the file did");
-        }
-        XXH64_update(&state, piece.data(), got);
-        left -= got;
-    }
-    return HashText(XXH64_digest(&state));
-}
-
-std::string Studio::HashOf(const ListedFile& file)
-{
-    {
-        const std::lock_guard lock(state_mutex_);
-        if (const auto found = hashes_.find(file.path); found != hashes_.end()) {
-            return found->second;
-        }
-    }
-    std::string hash = HashListed(backend_, file);
-    const std::lock_guard lock(state_mutex_);
-    hashes_[file.path] = hash;
-    return hash;
-}
-
-void Studio::HashAll(const Snapshot& snapshot)
-{
-    for (const ListedFile& file : snapshot.listing.files) {
-        HashOf(file);
-    }
-}
-
-Response Studio::ServeHashes()
-{
-    const auto snapshot = Current();
-    HashAll(*snapshot);
+    const auto listed = Current();
     json hashes = json::object();
-    const std::lock_guard lock(state_mutex_);
-    for (const ListedFile& file : snapshot->listing.files) {
-        hashes[file.path] = hashes_[file.path];
+    for (const ListedFile& file : listed->game->Files()) {
+        hashes[file.path] = labels_.HashOf(*listed->game, file);
     }
     return JsonResponse(200, Dump(hashes));
 }
 
-Response Studio::ServeStatus() const
+Response Studio::RunState() const
 {
-    const auto snapshot = Current();
-    json changed = json::array();
-    {
-        const std::lock_guard lock(state_mutex_);
-        for (const std::string& path : changed_) {
-            changed.push_back(path);
-        }
-    }
-    json shared = nullptr;
-    if (shared_match_) {
-        shared = {{"by_hash", shared_match_->by_hash},
-                  {"by_path", shared_match_->by_path},
-                  {"unmatched", shared_match_->unmatched}};
-    }
-    return JsonResponse(200, Dump(json{{"speech", snapshot->listing.speech},
-                                       {"output_folder", backend_.OutputFolder()},
-                                       {"labels_file", LabelsPath()},
-                                       {"changed", std::move(changed)},
-                                       {"shared_labels", std::move(shared)},
-                                       {"warning", start_warning_}}));
+    const RunSlot::State run = runs_.Current();
+    return JsonResponse(200, Dump(json{{"name", run.name},
+                                       {"running", run.running},
+                                       {"status", run.status},
+                                       {"done", run.done},
+                                       {"total", run.total},
+                                       {"outcome", run.outcome},
+                                       {"message", run.message}}));
 }
 
-Response Studio::ServeLabels() const
+Response Studio::SaveLabel(const RouteRequest& request)
 {
-    const std::lock_guard lock(state_mutex_);
-    return JsonResponse(200, Dump(json(labels_)));
-}
-
-Response Studio::ServeRun() const
-{
-    const std::lock_guard lock(run_mutex_);
-    return JsonResponse(200, Dump(json{{"name", run_.name},
-                                       {"running", run_.running},
-                                       {"status", run_.status},
-                                       {"done", run_.done},
-                                       {"total", run_.total},
-                                       {"outcome", run_.outcome},
-                                       {"message", run_.message}}));
-}
-
-Response Studio::SaveLabel(const std::string& body)
-{
-    const json request = json::parse(body, nullptr, false);
-    if (request.is_discarded() || !request.is_object() || !request.contains("path") || !request["path"].is_string() ||
-        !request.contains("label") || !request["label"].is_string()) {
+    const auto body = ParseRequestObject(request.body);
+    if (!body || !body->contains("path") || !(*body)["path"].is_string() || !body->contains("label") ||
+        !(*body)["label"].is_string()) {
         return Refusal(400, "say {\"path\": PATH, \"label\": LABEL}");
     }
-    const auto snapshot = Current();
-    const ListedFile* file = Find(*snapshot, request["path"].get<std::string>());
+    const ListedFile* file = request.game->Find((*body)["path"].get<std::string>());
     if (file == nullptr) {
         return Refusal(404, "not a file of the listing");
     }
-    const std::string label = request["label"].get<std::string>();
+    const std::string label = (*body)["label"].get<std::string>();
     if (const auto problem = LabelProblem(label)) {
         return Refusal(400, *problem);
     }
-    std::optional<std::string> before;
-    {
-        const std::lock_guard lock(state_mutex_);
-        if (const auto found = labels_.find(file->path); found != labels_.end()) {
-            before = found->second;
-        }
-        if (label.empty()) {
-            labels_.erase(file->path);
-        } else {
-            labels_[file->path] = label;
-        }
-    }
-    try {
-        SaveLabelsFile();
-    } catch (const std::exception& error) {
-        // What the page shows must be what the file holds.
-        const std::lock_guard lock(state_mutex_);
-        if (before) {
-            labels_[file->path] = *before;
-        } else {
-            labels_.erase(file->path);
-        }
-        return Refusal(500, error.what());
-    }
-    return JsonResponse(200, Dump(json{{"path", file->path}, {"label", label}, {"saved", LabelsPath()}}));
+    labels_.Set(*request.game, file->path, label);
+    return JsonResponse(200, Dump(json{{"path", file->path}, {"label", label}, {"saved", labels_.path()}}));
 }
 
-LabelMatch Studio::AttachLabels(const std::vector<LabelLine>& lines)
+Response Studio::ImportLabels(const RouteRequest& request)
 {
-    const auto snapshot = Current();
-    HashAll(*snapshot);
-    std::vector<LabelTarget> targets;
-    targets.reserve(snapshot->listing.files.size());
-    {
-        const std::lock_guard lock(state_mutex_);
-        for (const ListedFile& file : snapshot->listing.files) {
-            targets.push_back(LabelTarget{.path = file.path, .hash = hashes_[file.path]});
-        }
-    }
-    LabelMatch match = MatchLabels(lines, targets);
-    const std::lock_guard lock(state_mutex_);
-    for (const auto& [path, label] : match.labels) {
-        labels_[path] = label;
-    }
-    return match;
-}
-
-Response Studio::ImportLabels(const std::string& text)
-{
-    const ParsedLabels parsed = ParseLabels(text);
-    const LabelMatch match = AttachLabels(parsed.lines);
-    try {
-        SaveLabelsFile();
-    } catch (const std::exception& error) {
-        return Refusal(500, error.what());
-    }
+    const ParsedLabels parsed = ParseLabels(request.body);
+    const LabelMatch match = labels_.Attach(*request.game, parsed.lines);
+    labels_.Save(*request.game);
     return JsonResponse(200, Dump(json{{"by_hash", match.by_hash},
                                        {"by_path", match.by_path},
                                        {"unmatched", match.unmatched},
                                        {"rejected", parsed.rejected},
-                                       {"saved", LabelsPath()}}));
+                                       {"saved", labels_.path()}}));
 }
 
-void Studio::SaveLabelsFile()
+void Studio::Quit(Reply reply)
 {
-    const auto snapshot = Current();
-    std::map<std::string, std::string> labels;
-    {
-        const std::lock_guard lock(state_mutex_);
-        labels = labels_;
+    Response response = JsonResponse(200, Dump(json{{"quitting", true}}));
+    response.after_sent = [this] { quit_ = true; };
+    runs_.StopAll();
+    reply(std::move(response));
+}
+
+void Studio::Extract(RouteRequest& request, Reply reply)
+{
+    const auto body = ParseRequestObject(request.body);
+    if (!body) {
+        reply(Refusal(400, "the body must be a JSON object"));
+        return;
     }
-    std::vector<LabelLine> lines;
-    for (const ListedFile& file : snapshot->listing.files) {
-        if (const auto found = labels.find(file.path); found != labels.end()) {
-            lines.push_back(LabelLine{.path = file.path, .hash = HashOf(file), .label = found->second});
+    std::vector<const ListedFile*> chosen;
+    if (body->contains("paths")) {
+        const json& paths = (*body)["paths"];
+        if (!paths.is_array() || paths.empty()) {
+            reply(Refusal(400, "paths must be a list of listed paths (leave it out for all of them)"));
+            return;
+        }
+        for (const json& item : paths) {
+            if (!item.is_string()) {
+                reply(Refusal(400, "paths must be a list of listed paths, each a string"));
+                return;
+            }
+            const ListedFile* file = request.game->Find(item.get<std::string>());
+            if (file == nullptr) {
+                reply(Refusal(404, "not a file of the listing: " + Echo(item.get<std::string>())));
+                return;
+            }
+            chosen.push_back(file);
         }
     }
-    ReplaceFile(PathFromUtf8(LabelsPath()), FormatLabels(lines));
+    runs_.Start(
+        "extract",
+        [this, game = request.game, chosen](RunListener& listener) {
+            game_.Extract(chosen, listener);
+            {
+                const std::lock_guard lock(state_mutex_);
+                if (chosen.empty()) {
+                    changed_.clear();
+                }
+                for (const ListedFile* file : chosen) {
+                    changed_.erase(file->path);
+                }
+            }
+            RefreshChanged(*game);
+            const std::size_t count = chosen.empty() ? game->Files().size() : chosen.size();
+            return JsonResponse(200, Dump(json{{"extracted", count}, {"folder", options_.output_folder_shown}}));
+        },
+        std::move(reply));
+}
+
+void Studio::Swap(RouteRequest& request, Reply reply)
+{
+    std::shared_ptr<UploadFile> upload(std::move(request.upload));
+    if (dynamic_cast<Upload*>(upload.get()) == nullptr) {
+        reply(Refusal(400, "the new file did not arrive"));
+        return;
+    }
+    const std::string name = Echo(Query(request.target.query, "name").value_or("the new file"));
+    runs_.Start(
+        "swap",
+        [this, game = request.game, sound = request.file, upload, name](RunListener& listener) mutable {
+            // The new file lives as long as its request: gone with the run's
+            // answer unless the swap took it.
+            const std::shared_ptr<UploadFile> held = std::exchange(upload, nullptr);
+            return SwapIn(*game, *sound, dynamic_cast<Upload&>(*held).replacement(), name, listener);
+        },
+        std::move(reply));
+}
+
+Response Studio::SwapIn(const GameReader& game, const ListedFile& sound, GameFolder::Replacement& replacement,
+                        const std::string& name, RunListener& listener)
+{
+    bool before = false;
+    {
+        const std::lock_guard lock(state_mutex_);
+        before = changed_.contains(sound.path);
+    }
+    const std::string stays =
+        sound.path + " keeps " + (before ? "the sound swapped in before" : "the archive's own sound") + ".";
+    const auto uploaded = game_.files().OpenRegularFile(replacement.path());
+    if (const auto problem = ReplacementProblem(*uploaded, name)) {
+        return Refusal(422, *problem + ". " + stays);
+    }
+    try {
+        game_.Swap(sound, replacement, listener);
+    } catch (const PackRefused& refusal) {
+        const std::string about = refusal.file() == game_.ExtractedPath(sound) ? "" : refusal.file() + ": ";
+        return Refusal(
+            422, name + " cannot take its place: " + about + refusal.reason() + ": choose another file. " + stays);
+    }
+    RefreshChanged(game);
+    const std::lock_guard lock(state_mutex_);
+    changed_.insert(sound.path);
+    return JsonResponse(200, Dump(json{{"changed", true}}));
+}
+
+void Studio::Undo(RouteRequest& request, Reply reply)
+{
+    const ListedFile* file = request.file;
+    runs_.Start(
+        "undo",
+        [this, game = request.game, file](RunListener& listener) {
+            game_.Undo(*file, listener);
+            const std::lock_guard lock(state_mutex_);
+            changed_.erase(file->path);
+            return JsonResponse(200, Dump(json{{"changed", false}}));
+        },
+        std::move(reply));
+}
+
+void Studio::Pack(RouteRequest& request, Reply reply)
+{
+    const auto body = ParseRequestObject(request.body);
+    if (!body || !body->contains("dry_run") || !(*body)["dry_run"].is_boolean()) {
+        reply(Refusal(400, "say {\"dry_run\": true} or {\"dry_run\": false}"));
+        return;
+    }
+    const PackMode mode = (*body)["dry_run"].get<bool>() ? PackMode::kDryRun : PackMode::kReplace;
+    runs_.Start(
+        mode == PackMode::kDryRun ? "dry run" : "pack",
+        [this, mode](RunListener& listener) {
+            PackReportJson report(listener, mode);
+            if (game_.Pack(mode, report) == RunEnd::kCancelled) {
+                throw Cancelled();
+            }
+            if (mode == PackMode::kReplace) {
+                Relist();
+                // An archive packed now holds what its folder holds.
+                const std::lock_guard lock(state_mutex_);
+                for (const std::string& archive : report.packed()) {
+                    std::erase_if(changed_, [&](const std::string& path) { return path.starts_with(archive + "/"); });
+                }
+            }
+            return JsonResponse(200, Dump(report.Report()));
+        },
+        std::move(reply));
 }
 
 }  // namespace quorvel::studio

@@ -8,13 +8,13 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
-#include <unordered_map>
+#include <vector>
 
+#include "app/game_folder.hpp"
+#include "labels/label_book.hpp"
 #include "studio/http_types.hpp"
-#include "studio/labels.hpp"
-#include "studio/request_policy.hpp"
-#include "studio/studio_backend.hpp"
+#include "studio/routes.hpp"
+#include "studio/run_slot.hpp"
 
 namespace quorvel::studio {
 
@@ -26,10 +26,6 @@ struct PageAsset {
 };
 std::span<const PageAsset> PageAssets();
 
-// XXH64 (seed 0) of a listed file's bytes, read from the archive, in the
-// labels file's spelling. Throws RunFailed.
-std::string HashListed(StudioBackend& backend, const ListedFile& file);
-
 // A file's JSON record with its label added: `{..., "label": "door creak"}`,
 // or `"label": null` for none.
 std::string WithLabel(std::string_view record, const std::string* label);
@@ -40,20 +36,23 @@ struct StudioOptions {
     // (--labels FILE): attached at the start, and its labels in every
     // record of /api/entries.
     std::optional<std::string> shared_labels;
+    // The output folder as the page names it (an absolute path).
+    std::string output_folder_shown;
 };
 
-// The studio's routes over the backend: every rule of access, then the
-// listing, the bytes, the waveforms, the labels and the runs. Requests come
-// from the server's thread; a run goes on a thread of its own, one at a
-// time, and answers when it ends.
+// The studio: every rule of access, then its routes (one table, read when a
+// request's head arrives and when it is handled) over the game's folder:
+// the listing, the bytes, the waveforms, the labels and the runs. Requests
+// come from the server's thread; a run goes on a thread of its own, one at
+// a time, and answers when it ends.
 class Studio final : public RequestHandler {
 public:
-    Studio(StudioBackend& backend, StudioOptions options);
+    Studio(GameFolder& game, StudioOptions options);
     ~Studio() override;
     Studio(const Studio&) = delete;
     Studio& operator=(const Studio&) = delete;
 
-    // Lists the archives and reads the labels file. Throws RunFailed.
+    // Lists the archives and reads the labels file. Throws ExtractError.
     void Start();
     // The port the server listens on: the only one Host and Origin may name.
     void SetPort(std::uint16_t port) { port_ = port; }
@@ -62,81 +61,67 @@ public:
     Admission Admit(const RequestHead& head) override;
     void Handle(const RequestHead& head, std::string body, std::unique_ptr<UploadFile> upload, Reply reply) override;
 
-    // Ctrl-C: the run under way (if any) stops at its next check, then the
-    // studio ends.
+    // Ctrl-C: the run under way (if any) stops at its next report, then
+    // the studio ends.
     void RequestStop();
     // Quit was asked (and its answer sent) and no run is under way.
     bool Finished() const;
     // A run was under way when the studio was told to end.
-    bool StoppedARun() const { return stopped_a_run_; }
+    bool StoppedARun() const { return runs_.StoppedARun(); }
     // What the shared list given at the start matched; nothing without one.
     std::optional<LabelMatch> shared_match() const { return shared_match_; }
     // What went wrong at the start without stopping it, or empty.
     const std::string& start_warning() const { return start_warning_; }
 
 private:
-    struct Snapshot {
-        Listing listing;
-        std::unordered_map<std::string, std::size_t> index;  // path -> file
+    // A listing, and its JSON lines as --list --json writes them.
+    struct Listed {
+        struct Line {
+            std::string json;
+            std::optional<std::size_t> file;  // a file's record (its index), or an archive's summary
+        };
+        std::shared_ptr<const GameReader> game;
+        std::vector<Line> lines;
     };
-    struct RunState {
-        std::string name;
-        bool running = false;
-        std::string status;
-        std::uint64_t done = 0;
-        std::uint64_t total = 0;
-        std::string outcome;  // "done", "stopped", "failed", "refused"
-        std::string message;
-    };
-    class Reporter;
-    using Work = std::function<Response(RunReporter&)>;
+    class Upload;
 
-    Response Route(const RequestHead& head, const Target& target, std::string body, std::unique_ptr<UploadFile> upload,
-                   const Reply& reply, bool& deferred);
-    std::shared_ptr<const Snapshot> Current() const;
-    const ListedFile* Find(const Snapshot& snapshot, const std::string& path) const;
-
-    Response ServePage(std::string_view path) const;
-    Response ServeEntries() const;
-    std::optional<std::uint64_t> SizeOf(const ListedFile& file, bool from_output);
-    Response ServeFile(const RequestHead& head, const ListedFile& file, bool from_output, bool download);
-    Response ServePeaks(const ListedFile& file, const std::map<std::string, std::string>& query);
-    Response ServeHashes();
-    Response ServeStatus() const;
-    Response ServeLabels() const;
-    Response ServeRun() const;
-    Response SaveLabel(const std::string& body);
-    Response ImportLabels(const std::string& text);
-
-    void StartRun(std::string name, Work work, Reply reply);
+    void AddRoutes();
+    std::shared_ptr<const Listed> Current() const;
     void Relist();
-    void RefreshChanged(const Snapshot& snapshot);
+    void RefreshChanged(const GameReader& game);
+    std::optional<Response> AdmitUpload(const ListedFile& sound, Admission& admission);
 
-    std::string HashOf(const ListedFile& file);
-    void HashAll(const Snapshot& snapshot);
-    LabelMatch AttachLabels(const std::vector<LabelLine>& lines);
-    void SaveLabelsFile();
-    std::string LabelsPath() const;
+    void ServePage(std::string_view path, const Reply& reply) const;
+    Response Entries() const;
+    Response Status();
+    Response FileBytes(RouteRequest& request, bool extracted);
+    Response PeaksOf(RouteRequest& request);
+    Response Hashes();
+    Response RunState() const;
+    Response SaveLabel(const RouteRequest& request);
+    Response ImportLabels(const RouteRequest& request);
+    void Quit(Reply reply);
+    void Extract(RouteRequest& request, Reply reply);
+    void Swap(RouteRequest& request, Reply reply);
+    Response SwapIn(const GameReader& game, const ListedFile& sound, GameFolder::Replacement& replacement,
+                    const std::string& name, RunListener& listener);
+    void Undo(RouteRequest& request, Reply reply);
+    void Pack(RouteRequest& request, Reply reply);
 
-    StudioBackend& backend_;
+    GameFolder& game_;
     StudioOptions options_;
     std::atomic<std::uint16_t> port_{0};
+    RouteTable routes_;
+    LabelBook labels_;
+    RunSlot runs_;
 
     mutable std::mutex state_mutex_;
-    std::shared_ptr<const Snapshot> snapshot_;
-    std::set<std::string> changed_;
-    std::unordered_map<std::string, std::string> hashes_;  // path -> hash, of the current listing
-    std::map<std::string, std::string> labels_;            // path -> label
+    std::shared_ptr<const Listed> listed_;
+    std::set<std::string> changed_;  // listed paths whose output file is not the archive's
     std::optional<LabelMatch> shared_match_;
     std::string start_warning_;
-
-    mutable std::mutex run_mutex_;
-    RunState run_;
-    std::thread worker_;
-    std::atomic<bool> stop_{false};
+    std::atomic<bool> upload_under_way_{false};
     std::atomic<bool> quit_{false};
-    std::atomic<bool> stopped_a_run_{false};
-    std::atomic<int> answers_pending_{0};
 };
 
 }  // namespace quorvel::studio

@@ -78,10 +78,6 @@ std::optional<Failure> CheckGameFolder(const std::string& folder);
 // The output folder named on the command line is made, with its parents.
 std::optional<Failure> MakeOutputFolder(const std::string& folder);
 
-// Whether there is nothing at all at `path` (rather than something that
-// cannot be read).
-bool IsMissing(const std::string& path);
-
 std::unique_ptr<FileSystem> MakeFileSystem();
 
 }  // namespace quorvel

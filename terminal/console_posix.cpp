@@ -91,11 +91,6 @@ std::optional<Failure> MakeOutputFolder(const std::string& folder)
     return std::nullopt;
 }
 
-bool IsMissing(const std::string& path)
-{
-    return ::access(path.c_str(), F_OK) != 0 && errno == ENOENT;
-}
-
 std::unique_ptr<FileSystem> MakeFileSystem()
 {
     return std::make_unique<PosixFileSystem>();

@@ -175,13 +175,8 @@ std::optional<Failure> MakeOutputFolder(const std::string& folder)
     return std::nullopt;
 }
 
-bool IsMissing(const std::string& path)
-{
-    if (::GetFileAttributesW(WidenUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return false;
-    }
-    const DWORD number = ::GetLastError();
-    return number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND;
+const DWORD number = ::GetLastError();
+return number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND;
 }
 
 std::unique_ptr<FileSystem> MakeFileSystem()

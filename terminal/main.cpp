@@ -24,8 +24,8 @@
 #include "terminal/stdout_file_system.hpp"
 #include "terminal/terminal_ui.hpp"
 #ifdef QUORVEL_WITH_STUDIO
-#include "studio/core_backend.hpp"
-#include "studio/studio_command.hpp"
+#include "labels/label_store.hpp"
+#include "terminal/studio_command.hpp"
 #endif
 
 #ifndef QUORVEL_VERSION
@@ -100,9 +100,6 @@ constexpr std::string_view kHelp =
     "3 done, but an archive was truncated; 128 + the signal when stopped\n"
     "(130 Ctrl-C, 143 SIGTERM, 129 the terminal closed).\n";
 
-constexpr std::string_view kNoGameHint =
-    "Run it in the game's folder (the one with sfx.pak), or give that folder with -C DIR.\n";
-
 int UsageError(const std::string& message)
 {
     quorvel::PrintMessage(stderr, message);
@@ -134,9 +131,8 @@ quorvel::Places PlacesOf(const Options& options)
 // After a failed run: a missing sfx.pak most often means the wrong folder.
 void HintIfNoGameHere(const quorvel::FileSystem& files, const Options& options)
 {
-    const std::string sfx = quorvel::Locate(files, PlacesOf(options), quorvel::kSoundEffects).archive_path;
-    if (quorvel::IsMissing(sfx)) {
-        std::fwrite(kNoGameHint.data(), 1, kNoGameHint.size(), stderr);
+    if (!quorvel::HoldsGame(files, *quorvel::MakePlatformPackFileSystem(), PlacesOf(options))) {
+        std::fprintf(stderr, "%s\n", std::string(quorvel::kNoGameHint).c_str());
     }
 }
 
@@ -165,8 +161,8 @@ std::optional<bool> AnswerFor(const Options& options, const quorvel::Selection& 
     if (options.answer || selection.Empty()) {
         return options.answer;
     }
-    const std::string speech = quorvel::Locate(files, PlacesOf(options), quorvel::kSpeech).archive_path;
-    return selection.Names(quorvel::kSpeech) || !quorvel::IsMissing(speech);
+    return selection.Names(quorvel::kSpeech) ||
+           quorvel::ArchiveIsThere(files, *quorvel::MakePlatformPackFileSystem(), PlacesOf(options), quorvel::kSpeech);
 }
 
 // Once the run is done: every operand must have chosen something.
@@ -194,17 +190,17 @@ int List(quorvel::FileSystem& files, const Options& options, quorvel::Selection&
     if (!options.labels_file.empty()) {
 #ifdef QUORVEL_WITH_STUDIO
         try {
-            const auto pack_files = quorvel::MakePlatformPackFileSystem();
-            labels = quorvel::studio::LabelsFromList({.game_folder = options.game_folder, .output_folder = {}},
-                                                     with_speech, options.labels_file, files, *pack_files);
-        } catch (const quorvel::studio::RunFailed& failure) {
-            quorvel::PrintMessage(stderr, failure.what());
+            const std::string list = quorvel::ReadSharedList(files, options.labels_file);
+            const auto game = quorvel::GameReader::Open(files, PlacesOf(options), with_speech);
+            labels = quorvel::MatchList(game, list).labels;
+        } catch (const quorvel::ExtractError& error) {
+            quorvel::PrintError(stderr, error.failure());
             HintIfNoGameHere(files, options);
             return kExitFailed;
         }
         printer.ShowLabels(&labels);
 #else
-        return UsageError("this build has no studio, whose labels --labels reads");
+        return UsageError("this build has no labels (they need xxhash)");
 #endif
     }
     const quorvel::RunEnd end =
@@ -268,13 +264,14 @@ int Run(const Options& options)
     if (options.studio) {
 #ifdef QUORVEL_WITH_STUDIO
         const auto pack_files = quorvel::MakePlatformPackFileSystem();
-        const quorvel::studio::StudioCommand command{
-            .game_folder = options.game_folder,
-            .output_folder = options.output_folder,
+        const quorvel::StudioCommand command{
+            .places = PlacesOf(options),
             .labels_file = options.labels_file.empty() ? std::nullopt : std::optional<std::string>(options.labels_file),
             .port = static_cast<std::uint16_t>(options.port.value_or(0)),
             .open_browser = !options.no_open};
-        return quorvel::studio::RunStudio(command, *files, *pack_files, quorvel::StopSignal(), stderr);
+        quorvel::GameFolder game(command.places, *files, quorvel::MakeFileSystem, *pack_files);
+        const auto opener = quorvel::MakePlatformBrowserOpener();
+        return quorvel::RunStudio(command, game, *opener, quorvel::StopSignal(), stderr);
 #else
         return UsageError("this build has no studio (it needs Boost.Beast, nlohmann-json and xxhash)");
 #endif

@@ -6,26 +6,13 @@
 
 #include "app/form1.hpp"
 #include "app/pack_run.hpp"
+#include "app/pack_words.hpp"
 #include "progress/progress_bar.hpp"
 #include "terminal/messages.hpp"
 #include "terminal/terminal_ui.hpp"
 
 namespace quorvel {
 namespace {
-
-constexpr std::size_t kIgnoredNamed = 10;
-
-std::string JoinNames(const std::vector<std::string>& names, std::size_t shown)
-{
-    std::string text;
-    for (std::size_t i = 0; i < names.size() && i < shown; ++i) {
-        text += (i == 0 ? "" : ", ") + names[i];
-    }
-    if (names.size() > shown) {
-        text += ", ...";
-    }
-    return text;
-}
 
 // The pack on a terminal: status lines and the bar through the terminal's
 // user interface (which also turns Ctrl-C into a stop at the next report),
@@ -57,33 +44,26 @@ public:
 
     void NothingToPack(const ArchiveLocation& sound_effects, const ArchiveLocation& speech) override
     {
-        PrintMessage(messages_, "nothing to pack: neither sfx.pak nor speech.pak has its folder of extracted files (" +
-                                    sound_effects.output_folder + " or " + speech.output_folder + ")");
+        PrintMessage(messages_, NothingToPackLine(sound_effects, speech));
     }
     void Started() override { ui_.ShowWindow(kWindowTitle); }
     void Packed(const ArchiveLocation& archive, const PackResult& result) override;
     void NotPacked(const ArchiveLocation& archive, const Failure& failure) override
     {
         ui_.Unload();
-        if (failure.kind == FailureKind::kRefused) {
-            PrintMessage(messages_, LeftAsItWas(archive) + failure.file + ": " + failure.description);
-            return;
+        if (failure.kind != FailureKind::kRefused) {
+            PrintError(messages_, failure);
         }
-        PrintError(messages_, failure);
-        PrintMessage(messages_, LeftAsItWas(archive) + "it could not be packed");
+        PrintMessage(messages_, NotPackedLine(archive, failure, Mode()));
     }
     void Stopped(const ArchiveLocation& archive) override
     {
         ui_.Unload();
-        PrintMessage(messages_, LeftAsItWas(archive) + "stopped");
+        PrintMessage(messages_, archive.archive_path + (command_.dry_run ? ": " : " was left as it was: ") + "stopped");
     }
 
 private:
-    std::string LeftAsItWas(const ArchiveLocation& archive) const
-    {
-        return archive.archive_path + (command_.dry_run ? ": " : " was left as it was: ");
-    }
-    void ReportChanges(const ArchiveLocation& archive, const PackResult& result);
+    PackMode Mode() const { return command_.dry_run ? PackMode::kDryRun : PackMode::kReplace; }
 
     const PackCommand& command_;
     std::FILE* messages_;
@@ -94,54 +74,22 @@ private:
 
 void TerminalPackReport::Packed(const ArchiveLocation& archive, const PackResult& result)
 {
-    if (!result.ignored.empty()) {
-        const bool one = result.ignored.size() == 1;
-        ui_.ReportWarning(std::to_string(result.ignored.size()) + (one ? " file" : " files") +
-                          " that extraction does not make " +
-                          (command_.dry_run ? "would be"
-                           : one            ? "was"
-                                            : "were") +
-                          " left out: " + JoinNames(result.ignored, kIgnoredNamed));
-    }
-    if (result.repaired) {
-        ui_.ReportWarning(archive.archive_path + " was truncated (the block at offset " +
-                          std::to_string(result.repaired->block_offset) + " lacked " +
-                          std::to_string(result.repaired->missing_bytes) +
-                          " bytes): " + (command_.dry_run ? "packing would repair it" : "it is repaired") +
-                          ", that block as long as its files and a zero final field added");
+    for (const std::string& warning : PackWarnings(archive, result, Mode())) {
+        ui_.ReportWarning(warning);
     }
     if (command_.dry_run) {
-        ReportChanges(archive, result);
+        for (const std::string& line : DryRunLines(archive, result)) {
+            report_.Write(line + "\n");
+        }
+        report_.Flush();
         return;
     }
     if (command_.quiet) {
         return;
     }
     ui_.Unload();
-    const std::string line = archive.archive_path + ": packed, " + std::to_string(result.new_size) + " bytes (was " +
-                             std::to_string(result.old_size) + "); " +
-                             (result.backup_made ? "the old archive is kept as " + result.backup_path
-                                                 : result.backup_path + " from before was kept as it is") +
-                             "\n";
+    const std::string line = PackedLine(archive, result) + "\n";
     std::fwrite(line.data(), 1, line.size(), messages_);
-}
-
-void TerminalPackReport::ReportChanges(const ArchiveLocation& archive, const PackResult& result)
-{
-    for (const BlockChange& change : result.changes) {
-        const std::string files = change.final_field     ? "(the final field)"
-                                  : change.files.empty() ? "(no files)"
-                                                         : JoinNames(change.files, SIZE_MAX);
-        report_.Write(archive.archive_path + ": block at offset " + std::to_string(change.offset) + ": " +
-                      std::to_string(change.old_size) + " -> " + std::to_string(change.new_size) + " bytes: " + files +
-                      "\n");
-    }
-    const auto blocks_changed = std::count_if(result.changes.begin(), result.changes.end(),
-                                              [](const BlockChange& change) { return !change.final_field; });
-    report_.Write(archive.archive_path + ": " + std::to_string(blocks_changed) + " of " +
-                  std::to_string(result.blocks) + " blocks would change, " + std::to_string(result.old_size) + " -> " +
-                  std::to_string(result.new_size) + " bytes; nothing was written\n");
-    report_.Flush();
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ add_executable(quorvel-extractor-cli main.cpp console_win32.cpp ${CMAKE_CURRENT_
 target_link_libraries(quorvel-extractor-cli PRIVATE quorvel_terminal_ui quorvel_win32 shell32)
 if(TARGET quorvel_studio)
   # --studio: ws2_32, mswsock and bcrypt come with it.
+  target_sources(quorvel-extractor-cli PRIVATE studio_command.cpp)
   target_link_libraries(quorvel-extractor-cli PRIVATE quorvel_studio)
 endif()
 target_compile_definitions(quorvel-extractor-cli PRIVATE QUORVEL_VERSION="${PROJECT_VERSION}")

@@ -21,13 +21,18 @@
 namespace quorvel::studio {
 namespace {
 
-// Answers every request with 200 "hello", whatever it is.
+// Answers every request with 200 "hello", whatever it is, and trusts its
+// connection unless it asks for /stranger.
 class HelloHandler final : public RequestHandler {
 public:
-    Admission Admit(const RequestHead& /*head*/) override
+    Admission Admit(const RequestHead& head) override
     {
         Admission admission;
         admission.body_limit = 16;
+        admission.trusted = !head.target.starts_with("/stranger");
+        if (!admission.trusted) {
+            admission.answer = TextResponse(403, "Forbidden\n");
+        }
         return admission;
     }
     void Handle(const RequestHead& head, std::string /*body*/, std::unique_ptr<UploadFile> /*upload*/,
@@ -168,7 +173,7 @@ TEST_F(Server, TheIpv6LoopbackIsServedOnTheSamePortWhereThereIsOne)
 
 TEST_F(Server, ASilentClientIsClosedAfterTheIdleTime)
 {
-    Serve(ServerLimits{.header_bytes = 16 << 10, .connections = 64, .idle = std::chrono::milliseconds(200)});
+    Serve(ServerLimits{.idle = std::chrono::milliseconds(200)});
     Client silent(AF_INET, server_->port());
     ASSERT_TRUE(silent.connected());
     EXPECT_EQ(silent.ReadToEnd(), "");  // closed by the server, with nothing said
@@ -177,25 +182,70 @@ TEST_F(Server, ASilentClientIsClosedAfterTheIdleTime)
     EXPECT_EQ(slow.ReadToEnd(), "");
 }
 
-TEST_F(Server, ConnectionsPastTheLimitAreAnswered503AndTheOthersStillServed)
+TEST_F(Server, TrustedConnectionsPastTheLimitAreAnswered503AndTheOthersStillServed)
 {
-    Serve(ServerLimits{.header_bytes = 16 << 10, .connections = 2, .idle = std::chrono::milliseconds(30000)});
+    Serve(ServerLimits{.connections = 2});
     Client first(AF_INET, server_->port());
     Client second(AF_INET, server_->port());
-    // Each is known to the server once it has answered on it.
+    // Each is trusted once it has been answered.
     first.Send(Get("/1"));
     ASSERT_TRUE(first.ReadAnswer().ends_with("hello /1"));
     second.Send(Get("/2"));
     ASSERT_TRUE(second.ReadAnswer().ends_with("hello /2"));
     Client third(AF_INET, server_->port());
-    EXPECT_TRUE(third.ReadToEnd().starts_with("HTTP/1.1 503 Service Unavailable\r\n"));
+    third.Send(Get("/3"));
+    const std::string busy = third.ReadToEnd();
+    EXPECT_TRUE(busy.starts_with("HTTP/1.1 503 Service Unavailable\r\n")) << busy;
+    // Even a 503 carries the headers that keep other sites out.
+    EXPECT_NE(busy.find("Content-Security-Policy: "), std::string::npos);
+    EXPECT_NE(busy.find("X-Frame-Options: DENY"), std::string::npos);
     first.Send(Get("/again"));
     EXPECT_TRUE(first.ReadAnswer().ends_with("hello /again"));
 }
 
+// Connections that never show the token take no slot of the user's: the
+// oldest of them makes room for a new one, and each is closed when its
+// first request is late.
+TEST_F(Server, StrangersCannotLockTheUserOut)
+{
+    Serve(ServerLimits{.connections = 2, .strangers = 3, .first_request = std::chrono::milliseconds(300)});
+    std::vector<std::unique_ptr<Client>> silent;
+    for (int i = 0; i < 10; ++i) {
+        silent.push_back(std::make_unique<Client>(AF_INET, server_->port()));
+        ASSERT_TRUE(silent.back()->connected());
+    }
+    Client user(AF_INET, server_->port());
+    user.Send(Get("/mine"));
+    EXPECT_TRUE(user.ReadAnswer().ends_with("hello /mine"));
+    for (const auto& client : silent) {
+        EXPECT_EQ(client->ReadToEnd(), "");  // closed, evicted or late, with nothing said
+    }
+    Client refused(AF_INET, server_->port());
+    refused.Send(Get("/stranger"));
+    EXPECT_TRUE(refused.ReadToEnd().starts_with("HTTP/1.1 403 Forbidden\r\n"));  // and closed
+    user.Send(Get("/still"));
+    EXPECT_TRUE(user.ReadAnswer().ends_with("hello /still"));
+}
+
+// The idle time is the longest wait for one byte: a request that trickles
+// in, byte by byte, each within the idle time, is served whole.
+TEST_F(Server, ASlowSteadyRequestIsNotCut)
+{
+    Serve(ServerLimits{.first_request = std::chrono::seconds(60), .idle = std::chrono::milliseconds(1500)});
+    Client slow(AF_INET, server_->port());
+    const std::string request =
+        "POST /slow HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 10\r\n\r\n" + std::string(10, 'x');
+    for (const char byte : request) {
+        slow.Send(std::string(1, byte));
+        // Paced, not synchronised: this client's slowness is what is tested.
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    EXPECT_TRUE(slow.ReadAnswer().ends_with("hello /slow"));
+}
+
 TEST_F(Server, AnOversizedHeaderIs431AndABodyPastTheRoutesLimit413)
 {
-    Serve(ServerLimits{.header_bytes = 1024, .connections = 64, .idle = std::chrono::milliseconds(30000)});
+    Serve(ServerLimits{.header_bytes = 1024});
     Client big_header(AF_INET, server_->port());
     big_header.Send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + std::string(2000, 'a') + "\r\n\r\n");
     EXPECT_TRUE(big_header.ReadToEnd().starts_with("HTTP/1.1 431 ")) << "header";

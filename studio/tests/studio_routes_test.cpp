@@ -1,173 +1,82 @@
-// The studio's routes over a fake backend: the rules of access, the
-// listing, a file's bytes, labels and the runs (one at a time, stoppable).
+// The studio's routes over the real core and the in-memory file system:
+// the rules of access, the listing, a file's bytes, labels, and the runs
+// (one at a time, stoppable, answered by what ended them).
 
 #include <condition_variable>
-#include <cstring>
-#include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
-#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
-#include "studio/labels.hpp"
 #include "studio/studio.hpp"
-#include "studio/text_file.hpp"
+#include "testing/archive_builder.hpp"
+#include "testing/layout.hpp"
+#include "testing/memory_file_system.hpp"
 
 namespace quorvel::studio {
 namespace {
 
 using nlohmann::json;
+using testing::MemoryFileSystem;
 
 constexpr std::uint16_t kPort = 8123;
 const std::string kToken(64, '7');
 
-class MemorySource final : public ByteSource {
+// A playable sound whose samples are `samples` (8-bit mono).
+std::string Sound(const std::string& samples)
+{
+    return testing::PcmHeader(static_cast<std::uint32_t>(36 + samples.size()), 1, 8000, 8,
+                              static_cast<std::uint32_t>(samples.size())) +
+           samples;
+}
+
+// The file system of the runs: the memory's own, where the making of an
+// output can be held until the test lets it go, so that a second run can
+// be tried while one goes.
+class Gate {
 public:
-    MemorySource(std::string bytes, std::uint64_t offset) : bytes_(std::move(bytes)), at_(offset) {}
-    std::size_t Read(std::span<std::byte> buffer) override
-    {
-        const std::size_t count = std::min<std::size_t>(buffer.size(), bytes_.size() - std::min(at_, bytes_.size()));
-        std::memcpy(buffer.data(), bytes_.data() + at_, count);
-        at_ += count;
-        return count;
-    }
-
-private:
-    std::string bytes_;
-    std::size_t at_;
-};
-
-class MemoryUpload final : public UploadFile {
-public:
-    void Write(std::span<const std::byte> bytes) override
-    {
-        bytes_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
-    void Finish() override {}
-    std::string bytes_;
-};
-
-// Two archives' worth of files in memory; an extraction that waits for the
-// test's word, so that a second run can be tried while it goes.
-class FakeBackend final : public StudioBackend {
-public:
-    explicit FakeBackend(std::filesystem::path folder) : folder_(std::move(folder))
-    {
-        Add("sfx/sfx_0001.wav", "sound", std::string("RIFF\x04\x00\x00\x00WAVE", 12) + std::string(2000, 'a'));
-        Add("sfx/sfx_0002", "tail", "stray bytes");
-        Add("speech/speech_0001.wav", "sound", files_["sfx/sfx_0001.wav"]);  // the same bytes
-    }
-
-    Listing List() override
-    {
-        Listing listing;
-        for (const ListedFile& file : listed_) {
-            listing.lines.push_back({file.record, listing.files.size()});
-            listing.files.push_back(file);
-        }
-        listing.lines.push_back({"{\"archive\": \"sfx.pak\"}", std::nullopt});
-        return listing;
-    }
-    std::unique_ptr<ByteSource> OpenListed(const ListedFile& file, std::uint64_t offset) override
-    {
-        return std::make_unique<MemorySource>(files_.at(file.path), offset);
-    }
-    std::optional<std::uint64_t> OutputSize(const ListedFile& file) override
-    {
-        const auto found = output_.find(file.path);
-        return found == output_.end() ? std::nullopt : std::optional<std::uint64_t>(found->second.size());
-    }
-    std::unique_ptr<ByteSource> OpenOutput(const ListedFile& file, std::uint64_t offset) override
-    {
-        return std::make_unique<MemorySource>(output_.at(file.path), offset);
-    }
-    std::string OutputFolder() const override { return Utf8FromPath(folder_); }
-
-    void Extract(const std::vector<const ListedFile*>& chosen, RunReporter& reporter) override
-    {
-        reporter.Status("Extracting: sfx");
-        std::unique_lock lock(mutex_);
-        started_ = true;
-        changed_.notify_all();
-        // Goes on until the test lets it or the run is asked to stop.
-        while (!released_) {
-            if (reporter.StopRequested()) {
-                throw RunStopped();
-            }
-            reporter.Progress(1, 4);
-            changed_.wait_for(lock, std::chrono::milliseconds(5));
-        }
-        for (const ListedFile* file : chosen) {
-            output_[file->path] = files_.at(file->path);
-        }
-    }
-    std::unique_ptr<UploadFile> CreateUpload() override { return std::make_unique<MemoryUpload>(); }
-    SwapOutcome Swap(const ListedFile& file, UploadFile& upload, RunReporter& /*reporter*/) override
-    {
-        const std::string& bytes = dynamic_cast<MemoryUpload&>(upload).bytes_;
-        if (bytes.find("RIFF", 12) != std::string::npos) {
-            return {.accepted = false, .refusal = "its samples hold RIFF and WAVE"};
-        }
-        output_[file.path] = bytes;
-        return {.accepted = true, .refusal = {}};
-    }
-    void Undo(const ListedFile& file, RunReporter& /*reporter*/) override { output_[file.path] = files_.at(file.path); }
-    PackReport Pack(bool dry_run, RunReporter& /*reporter*/) override
-    {
-        ++packs_;
-        return PackReport{.dry_run = dry_run,
-                          .archives = {ArchiveReport{.archive = "sfx.pak",
-                                                     .old_size = 100,
-                                                     .new_size = 120,
-                                                     .blocks = 2,
-                                                     .changes = {{.offset = 0,
-                                                                  .old_size = 50,
-                                                                  .new_size = 70,
-                                                                  .files = {"sfx/sfx_0001.wav"},
-                                                                  .final_field = false}},
-                                                     .ignored = {},
-                                                     .repaired = std::nullopt,
-                                                     .refused = std::nullopt,
-                                                     .result = "packed"}}};
-    }
-
-    void WaitUntilStarted()
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return started_; });
-    }
-    void Release()
+    void Close()
     {
         const std::lock_guard lock(mutex_);
-        released_ = true;
+        open_ = false;
+    }
+    void Open()
+    {
+        const std::lock_guard lock(mutex_);
+        open_ = true;
         changed_.notify_all();
     }
-
-    std::map<std::string, std::string> files_;
-    std::map<std::string, std::string> output_;
-    int packs_ = 0;
-
-private:
-    void Add(const std::string& path, const std::string& kind, std::string bytes)
+    void PassThrough()
     {
-        const auto slash = path.find('/');
-        listed_.push_back(ListedFile{.path = path,
-                                     .archive = path.substr(0, slash),
-                                     .file_name = path.substr(slash + 1),
-                                     .kind = kind,
-                                     .offset = 0,
-                                     .size = bytes.size(),
-                                     .record = "{\"path\": \"" + path + "\", \"kind\": \"" + kind + "\"}"});
-        files_[path] = std::move(bytes);
+        std::unique_lock lock(mutex_);
+        reached_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+    }
+    void WaitUntilReached()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return reached_; });
     }
 
-    std::filesystem::path folder_;
-    std::vector<ListedFile> listed_;
+private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool started_ = false;
-    bool released_ = false;
+    bool open_ = true;
+    bool reached_ = false;
+};
+
+class GatedFileSystem final : public ForwardingFileSystem {
+public:
+    GatedFileSystem(FileSystem& files, Gate& gate) : ForwardingFileSystem(files), gate_(gate) {}
+    std::unique_ptr<OutputFile> CreateOutput(const std::string& path, IfTaken if_taken) override
+    {
+        gate_.PassThrough();
+        return files_.CreateOutput(path, if_taken);
+    }
+
+private:
+    Gate& gate_;
 };
 
 // What one request gave: the answer, once it came (a run's comes later).
@@ -186,7 +95,7 @@ std::string Body(Response& response)
     }
     std::string bytes;
     std::byte piece[7];
-    for (std::size_t got; (got = response.stream->Read(piece)) > 0 && bytes.size() < response.stream_length;) {
+    for (std::size_t got; bytes.size() < response.stream_length && (got = response.stream->Read(piece)) > 0;) {
         bytes.append(reinterpret_cast<const char*>(piece), got);
     }
     return bytes.substr(0, response.stream_length);
@@ -204,25 +113,23 @@ std::string Header(const Response& response, const std::string& name)
 
 class Routes : public ::testing::Test {
 protected:
-    void SetUp() override
+    Routes()
     {
-        folder_ =
-            std::filesystem::temp_directory_path() /
-            ("quorvel-routes-test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-        backend_ = std::make_unique<FakeBackend>(folder_);
+        files_.AddArchive("sfx.pak", testing::Archive().Block(Sound("abcdefgh"), "stray bytes").Final());
+        files_.AddArchive("speech.pak", testing::Archive().Block(Sound("abcdefgh")).Final());
     }
-    void TearDown() override
+    ~Routes() override
     {
-        backend_->Release();
+        gate_.Open();
         studio_.reset();
-        std::filesystem::remove_all(folder_);
     }
 
     Studio& Start(std::optional<std::string> shared_labels = std::nullopt)
     {
-        studio_ = std::make_unique<Studio>(*backend_, StudioOptions{.token = kToken, .shared_labels = shared_labels});
+        studio_.reset();
+        studio_ = std::make_unique<Studio>(game_, StudioOptions{.token = kToken,
+                                                                .shared_labels = std::move(shared_labels),
+                                                                .output_folder_shown = "/games/quorvel"});
         studio_->Start();
         studio_->SetPort(kPort);
         return *studio_;
@@ -244,7 +151,7 @@ protected:
         return head;
     }
 
-    Answer Send(const RequestHead& head, std::string body = {}, std::string upload_bytes = {})
+    Answer Send(const RequestHead& head, std::string body = {}, std::optional<std::string> upload = std::nullopt)
     {
         Admission admission = studio_->Admit(head);
         Answer answer;
@@ -253,8 +160,9 @@ protected:
             return answer;
         }
         EXPECT_LE(body.size(), admission.body_limit);
-        if (admission.upload) {
-            admission.upload->Write(std::as_bytes(std::span(upload_bytes.data(), upload_bytes.size())));
+        EXPECT_EQ(upload.has_value(), admission.upload != nullptr);
+        if (admission.upload && upload) {
+            admission.upload->Write(std::as_bytes(std::span(upload->data(), upload->size())));
             admission.upload->Finish();
         }
         auto promise = answer.promise;
@@ -265,9 +173,15 @@ protected:
 
     Response Get(const std::string& target) { return Send(Head("GET", target)).Get(); }
     Response Post(const std::string& target, std::string body = {}) { return Send(Head("POST", target), body).Get(); }
+    Response Swap(const std::string& path, const std::string& bytes)
+    {
+        return Send(Head("POST", "/api/swap/" + path + "?name=new.wav"), {}, bytes).Get();
+    }
+    std::string Output(const std::string& path) { return std::string(testing::AsText(files_.Outputs().at(path))); }
 
-    std::filesystem::path folder_;
-    std::unique_ptr<FakeBackend> backend_;
+    MemoryFileSystem files_;
+    Gate gate_;
+    GameFolder game_{Places{}, files_, [this] { return std::make_unique<GatedFileSystem>(files_, gate_); }, files_};
     std::unique_ptr<Studio> studio_;
 };
 
@@ -292,38 +206,39 @@ TEST_F(Routes, EveryRequestNeedsTheTokenOurHostAndForChangesOurOrigin)
     no_origin.origin.reset();
     EXPECT_EQ(status(no_origin), 403);
     EXPECT_EQ(status(Head("PUT", "/api/labels")), 405);
-    // A refusal tells nothing of what is behind it.
-    const Response refused = Send(Head("GET", "/api/entries", false)).Get();
-    EXPECT_EQ(refused.body, "Forbidden\n");
+    EXPECT_EQ(status(Head("POST", "/api/nothing")), 404);
+    // A refusal tells nothing of what is behind it, and trusts nothing.
+    Admission refused = studio_->Admit(Head("GET", "/api/entries", false));
+    EXPECT_EQ(refused.answer->body, "Forbidden\n");
+    EXPECT_FALSE(refused.trusted);
+    EXPECT_TRUE(studio_->Admit(Head("GET", "/api/entries")).trusted);
     EXPECT_FALSE(studio_->Finished());
 }
 
 TEST_F(Routes, TheEntriesAreTheListingsRecordsWithLabelsOnlyForASharedList)
 {
     Start();
-    EXPECT_EQ(Get("/api/entries").body,
-              "{\"path\": \"sfx/sfx_0001.wav\", \"kind\": \"sound\"}\n{\"path\": \"sfx/sfx_0002\", \"kind\": "
-              "\"tail\"}\n{\"path\": \"speech/speech_0001.wav\", \"kind\": \"sound\"}\n{\"archive\": \"sfx.pak\"}\n");
-    studio_.reset();
+    const std::string plain = Get("/api/entries").body;
+    EXPECT_TRUE(plain.starts_with("{\"path\": \"sfx/sfx_0001.wav\", \"kind\": \"sound\", \"offset\": 4,")) << plain;
+    EXPECT_EQ(std::count(plain.begin(), plain.end(), '\n'), 5);  // three files, two archives
+    EXPECT_EQ(plain.find("\"label\""), std::string::npos);
     Start("sfx/sfx_0002\t\tstray <b>bytes</b>\n");
     const std::string body = Get("/api/entries").body;
-    EXPECT_NE(body.find("{\"path\": \"sfx/sfx_0002\", \"kind\": \"tail\", \"label\": \"stray <b>bytes</b>\"}\n"),
-              std::string::npos);
-    EXPECT_NE(body.find("{\"path\": \"sfx/sfx_0001.wav\", \"kind\": \"sound\", \"label\": null}\n"), std::string::npos);
-    EXPECT_NE(body.find("{\"archive\": \"sfx.pak\"}\n"), std::string::npos);
+    EXPECT_NE(body.find("\"path\": \"sfx/sfx_0002\", \"kind\": \"tail\""), std::string::npos);
+    EXPECT_NE(body.find(", \"label\": \"stray <b>bytes</b>\"}\n"), std::string::npos);
+    EXPECT_NE(body.find(", \"label\": null}\n"), std::string::npos);
     ASSERT_TRUE(studio_->shared_match());
     EXPECT_EQ(studio_->shared_match()->by_path, 1U);
     // The list given at the start is kept in the labels file at once.
-    const auto saved = ReadTextFile(folder_ / std::string(kLabelsFileName), 1 << 20);
-    ASSERT_TRUE(saved);
-    EXPECT_NE(saved->find("sfx/sfx_0002\t"), std::string::npos);
-    EXPECT_NE(saved->find("\tstray <b>bytes</b>\n"), std::string::npos);
+    const std::string saved = Output("quorvel-labels.tsv");
+    EXPECT_NE(saved.find("sfx/sfx_0002\t"), std::string::npos);
+    EXPECT_NE(saved.find("\tstray <b>bytes</b>\n"), std::string::npos);
 }
 
 TEST_F(Routes, AFilesBytesWholeOrARangeOnlyForListedPaths)
 {
     Start();
-    const std::string& bytes = backend_->files_.at("sfx/sfx_0001.wav");
+    const std::string bytes = Sound("abcdefgh");
     Response whole = Get("/api/file/sfx/sfx_0001.wav");
     EXPECT_EQ(whole.status, 200);
     EXPECT_EQ(whole.content_type, "audio/wav");
@@ -341,6 +256,11 @@ TEST_F(Routes, AFilesBytesWholeOrARangeOnlyForListedPaths)
                                 "/api/file/quorvel-labels.tsv", "/api/output/sfx/sfx_0001.wav"}) {
         EXPECT_EQ(Get(hostile).status, 404) << hostile;
     }
+    // A link planted in the output folder is never read through.
+    files_.Plant("sfx/sfx_0001.wav", PackFileSystem::Found::kLink);
+    const Response link = Get("/api/output/sfx/sfx_0001.wav");
+    EXPECT_EQ(link.status, 422);
+    EXPECT_EQ(json::parse(link.body)["error"], "sfx/sfx_0001.wav: is a symbolic link");
 }
 
 TEST_F(Routes, ALabelIsSavedAtOnceWithItsHashAndNamesTheDownload)
@@ -349,31 +269,29 @@ TEST_F(Routes, ALabelIsSavedAtOnceWithItsHashAndNamesTheDownload)
     Response saved = Post("/api/labels", R"({"path": "sfx/sfx_0001.wav", "label": "door creak"})");
     EXPECT_EQ(saved.status, 200) << saved.body;
     const std::string hash = json::parse(Get("/api/hashes").body).at("sfx/sfx_0001.wav");
-    const auto file = ReadTextFile(folder_ / std::string(kLabelsFileName), 1 << 20);
-    ASSERT_TRUE(file);
-    EXPECT_NE(file->find("sfx/sfx_0001.wav\t" + hash + "\tdoor creak\n"), std::string::npos);
+    const std::string file = Output("quorvel-labels.tsv");
+    EXPECT_NE(file.find("sfx/sfx_0001.wav\t" + hash + "\tdoor creak\n"), std::string::npos);
     Response download = Get("/api/file/sfx/sfx_0001.wav?download=1");
     EXPECT_EQ(Header(download, "Content-Disposition"),
               "attachment; filename=\"0001 door creak.wav\"; filename*=UTF-8''0001%20door%20creak.wav");
     // A label the file could not hold is refused, and the file stays as it was.
     EXPECT_EQ(Post("/api/labels", R"({"path": "sfx/sfx_0001.wav", "label": "a\tb"})").status, 400);
+    EXPECT_EQ(Post("/api/labels", R"({"path": "sfx/sfx_0001.wav", "label": "door\u2028creak"})").status, 400);
+    EXPECT_EQ(Post("/api/labels", R"({"path": "sfx/sfx_0001.wav", "label": "\u202Ekaerc rood"})").status, 400);
     EXPECT_EQ(Post("/api/labels", R"({"path": "sfx/nope.wav", "label": "x"})").status, 404);
     EXPECT_EQ(Post("/api/labels", "not json").status, 400);
-    EXPECT_EQ(ReadTextFile(folder_ / std::string(kLabelsFileName), 1 << 20), file);
+    EXPECT_EQ(Output("quorvel-labels.tsv"), file);
 }
 
 TEST_F(Routes, ASharedListMatchesByHashFirst)
 {
     Start();
     const std::string hash = json::parse(Get("/api/hashes").body).at("sfx/sfx_0002");
-    const std::string list =
-        "# from an earlier release\n"
-        "sfx/sfx_0777\t" +
-        hash +
-        "\tmoved stray bytes\n"
-        "speech/speech_0001.wav\t1111111111111111\tby path\n"
-        "sfx/gone.wav\t2222222222222222\tnowhere\n"
-        "bad line\n";
+    const std::string list = "# from an earlier release\nsfx/sfx_0777\t" + hash +
+                             "\tmoved stray bytes\n"
+                             "speech/speech_0001.wav\t1111111111111111\tby path\n"
+                             "sfx/gone.wav\t2222222222222222\tnowhere\n"
+                             "bad line\n";
     Response imported = Post("/api/labels/import", list);
     ASSERT_EQ(imported.status, 200) << imported.body;
     const json counts = json::parse(imported.body);
@@ -381,71 +299,130 @@ TEST_F(Routes, ASharedListMatchesByHashFirst)
     EXPECT_EQ(counts["by_path"], 1);
     EXPECT_EQ(counts["unmatched"], 1);
     EXPECT_EQ(counts["rejected"], 1);
-    EXPECT_EQ(counts["saved"], Utf8FromPath(folder_) + "/" + std::string(kLabelsFileName));
-    const json labels = json::parse(Get("/api/labels").body);
-    EXPECT_EQ(labels, json({{"sfx/sfx_0002", "moved stray bytes"}, {"speech/speech_0001.wav", "by path"}}));
+    EXPECT_EQ(counts["saved"], "quorvel-labels.tsv");
+    EXPECT_EQ(json::parse(Get("/api/labels").body),
+              json({{"sfx/sfx_0002", "moved stray bytes"}, {"speech/speech_0001.wav", "by path"}}));
+}
+
+// A body nested deeper than any request needs is refused before it is
+// parsed, and nothing received is written back whole.
+TEST_F(Routes, AHostileBodyIsRefusedShortly)
+{
+    Start();
+    const std::string deep = "{\"paths\":[" + std::string(100000, '[') + std::string(100000, ']') + "]}";
+    const Response nested = Post("/api/extract", deep);
+    EXPECT_EQ(nested.status, 400);
+    EXPECT_LT(nested.body.size(), 200U);
+    const Response long_path = Post("/api/extract", R"({"paths": [")" + std::string(100000, 'x') + R"("]})");
+    EXPECT_EQ(long_path.status, 404);
+    EXPECT_LT(long_path.body.size(), 400U);
+    EXPECT_EQ(Post("/api/extract", R"({"paths": [{"a": 1}]})").status, 400);
 }
 
 TEST_F(Routes, OneRunAtATimeReportingAndStoppable)
 {
     Start();
+    gate_.Close();
     Answer first = Send(Head("POST", "/api/extract"), R"({"paths": ["sfx/sfx_0002"]})");
-    backend_->WaitUntilStarted();
+    gate_.WaitUntilReached();
     EXPECT_FALSE(first.Ready());  // a run answers when it ends
     EXPECT_EQ(Post("/api/extract", "{}").status, 409);
     EXPECT_EQ(Post("/api/pack", R"({"dry_run": true})").status, 409);
-    EXPECT_EQ(Send(Head("POST", "/api/swap/sfx/sfx_0001.wav"), {}, "RIFF").Get().status, 409);
+    EXPECT_EQ(Send(Head("POST", "/api/swap/sfx/sfx_0001.wav"), {}).Get().status, 409);  // not even its upload
     const json run = json::parse(Get("/api/run").body);
     EXPECT_EQ(run["name"], "extract");
     EXPECT_EQ(run["running"], true);
     EXPECT_EQ(run["status"], "Extracting: sfx");
     studio_->RequestStop();  // Ctrl-C
+    gate_.Open();
     EXPECT_EQ(first.Get().status, 503);
     EXPECT_TRUE(studio_->StoppedARun());
     while (!studio_->Finished()) {
         std::this_thread::yield();  // the run's thread marks its end right after its answer
     }
     EXPECT_EQ(json::parse(Get("/api/run").body)["outcome"], "stopped");
-    EXPECT_TRUE(backend_->output_.empty());
 }
 
 TEST_F(Routes, ARunThatEndsAnswersAndTheNextMayStart)
 {
     Start();
-    Answer first = Send(Head("POST", "/api/extract"), R"({"paths": ["sfx/sfx_0002"]})");
-    backend_->WaitUntilStarted();
-    backend_->Release();
-    Response done = first.Get();
+    Response done = Post("/api/extract", R"({"paths": ["sfx/sfx_0002"]})");
     EXPECT_EQ(done.status, 200);
-    EXPECT_EQ(json::parse(done.body)["extracted"], 1);
-    EXPECT_EQ(backend_->output_.at("sfx/sfx_0002"), "stray bytes");
-    Response report = Post("/api/pack", R"({"dry_run": true})");  // waits its turn, then runs
+    EXPECT_EQ(json::parse(done.body), json({{"extracted", 1}, {"folder", "/games/quorvel"}}));
+    EXPECT_EQ(Output("sfx/sfx_0002"), "stray bytes");
+    EXPECT_EQ(Post("/api/extract", "{}").status, 200);
+    files_.SetOutput("sfx/sfx_0002", testing::Bytes(3, std::byte{'x'}));
+    Response report = Post("/api/pack", R"({"dry_run": true})");
     ASSERT_EQ(report.status, 200) << report.body;
     const json parsed = json::parse(report.body);
     EXPECT_EQ(parsed["dry_run"], true);
-    EXPECT_EQ(parsed["archives"][0]["changes"][0]["files"][0], "sfx/sfx_0001.wav");
+    EXPECT_EQ(parsed["archives"][0]["changes"][0]["files"], json({"sfx/sfx_0001.wav", "sfx/sfx_0002"}));
+    EXPECT_EQ(parsed["archives"][0]["lines"].back(),
+              "sfx.pak: 1 of 1 blocks would change, 71 -> 63 bytes; nothing was written");
     EXPECT_EQ(Post("/api/pack", R"({"dry_run": "yes"})").status, 400);
     EXPECT_EQ(Post("/api/extract", R"({"paths": ["../sfx.pak"]})").status, 404);
     EXPECT_EQ(Post("/api/extract", R"({"paths": []})").status, 400);  // not "all": that is no paths at all
     EXPECT_FALSE(studio_->StoppedARun());
 }
 
-TEST_F(Routes, ASwapThePackRefusesChangesNothingAndOneItTakesShowsChanged)
+// A new file is refused, with what is wrong, what to do and which sound
+// stays, when it is no whole WAV or would not come back from a pack; one
+// taken shows as changed, with what the folder now holds.
+TEST_F(Routes, ASwapTakesOnlyAWholeSoundThatSurvivesAPack)
 {
     Start();
-    backend_->Release();
-    Response refused = Send(Head("POST", "/api/swap/sfx/sfx_0001.wav"), {}, "RIFF....WAVEdataRIFF").Get();
-    EXPECT_EQ(refused.status, 422);
-    EXPECT_EQ(json::parse(refused.body)["error"], "its samples hold RIFF and WAVE");
-    EXPECT_TRUE(backend_->output_.empty());
-    EXPECT_EQ(json::parse(Get("/api/run").body)["outcome"], "refused");
-    EXPECT_EQ(Send(Head("POST", "/api/swap/sfx/sfx_0002"), {}, "x").Get().status, 400);  // not a sound
-    Response taken = Send(Head("POST", "/api/swap/sfx/sfx_0001.wav"), {}, "RIFF new sound").Get();
-    EXPECT_EQ(taken.status, 200);
-    EXPECT_EQ(json::parse(Get("/api/status").body)["changed"], json({"sfx/sfx_0001.wav"}));
-    EXPECT_EQ(Body(*std::make_unique<Response>(Get("/api/output/sfx/sfx_0001.wav"))), "RIFF new sound");
+    const std::string whole = Sound("abcdefgh");
+    struct Refused {
+        std::string bytes;
+        std::string says;
+    };
+    for (const Refused& refused : {
+             Refused{"<html>not a sound</html>", "new.wav is not a WAV file"},
+             Refused{whole.substr(0, 12) + "<script>alert(1)</script>", "new.wav is cut short: its \"<scr\" chunk"},
+             Refused{whole.substr(0, 12), "new.wav has neither a fmt nor a data chunk"},
+             Refused{whole.substr(0, 44 + 4),
+                     "new.wav is cut short: its data chunk declares 8 bytes and the file holds 4"},
+             Refused{whole.substr(0, 32) + "\x03" + whole.substr(33), "its fmt chunk does not add up"},
+             Refused{Sound(testing::Str(testing::Riff(4), "data")),
+                     "new.wav cannot take its place: would not come back"},
+         }) {
+        const Response answer = Swap("sfx/sfx_0001.wav", refused.bytes);
+        EXPECT_EQ(answer.status, 422) << answer.body;
+        const std::string error = json::parse(answer.body)["error"];
+        EXPECT_NE(error.find(refused.says), std::string::npos) << error;
+        EXPECT_TRUE(error.ends_with("sfx/sfx_0001.wav keeps the archive's own sound.")) << error;
+        EXPECT_EQ(json::parse(Get("/api/run").body)["outcome"], "refused");
+    }
+    EXPECT_EQ(Output("sfx/sfx_0001.wav"), whole);  // extracted once for the checks, never changed
+    EXPECT_EQ(Send(Head("POST", "/api/swap/sfx/sfx_0002"), {}).Get().status, 400);  // not a sound
+
+    const std::string louder = Sound("ABCDEFGHIJKL");
+    EXPECT_EQ(Swap("sfx/sfx_0001.wav", louder).status, 200);
+    EXPECT_EQ(Output("sfx/sfx_0001.wav"), louder);
+    const json status = json::parse(Get("/api/status").body);
+    EXPECT_EQ(status["changed"], json({"sfx/sfx_0001.wav"}));
+    EXPECT_EQ(status["changed_files"]["sfx/sfx_0001.wav"]["size"], louder.size());
+    const Response again = Swap("sfx/sfx_0001.wav", "junk");
+    EXPECT_TRUE(json::parse(again.body)["error"].get<std::string>().ends_with("keeps the sound swapped in before."));
     EXPECT_EQ(Post("/api/undo/sfx/sfx_0001.wav").status, 200);
+    EXPECT_EQ(Output("sfx/sfx_0001.wav"), whole);
     EXPECT_EQ(json::parse(Get("/api/status").body)["changed"], json::array());
+    // No new file is left behind by any of it.
+    for (const auto& [path, bytes] : files_.Outputs()) {
+        EXPECT_EQ(path.find(".tmp"), std::string::npos) << path;
+    }
+}
+
+TEST_F(Routes, OneUploadAtATime)
+{
+    Start();
+    Admission first = studio_->Admit(Head("POST", "/api/swap/sfx/sfx_0001.wav"));
+    ASSERT_NE(first.upload, nullptr);
+    const Admission second = studio_->Admit(Head("POST", "/api/swap/speech/speech_0001.wav"));
+    ASSERT_TRUE(second.answer);
+    EXPECT_EQ(second.answer->status, 409);
+    first.upload.reset();  // the client went away: its file goes with it
+    EXPECT_EQ(studio_->Admit(Head("POST", "/api/swap/speech/speech_0001.wav")).upload != nullptr, true);
 }
 
 TEST_F(Routes, QuitEndsTheStudioOnceItsAnswerIsSent)

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quorvel::studio {
+namespace quorvel {
 
 // The labels file, quorvel-labels.tsv: UTF-8 lines PATH<TAB>HASH<TAB>LABEL,
 // HASH being the XXH64 (seed 0) of the file's bytes as 16 lowercase hex
@@ -39,8 +39,10 @@ ParsedLabels ParseLabels(std::string_view text);
 std::string FormatLabels(const std::vector<LabelLine>& lines);
 
 // Why a label typed by the user cannot be kept, or nothing when it can:
-// valid UTF-8, no control characters (tabs and line breaks included), at
-// most kLongestLabel characters.
+// valid UTF-8, at most kLongestLabel characters, and nothing that breaks a
+// line or changes how the text around it reads: no control character (C0
+// or C1, tabs and line breaks included), no line or paragraph separator,
+// no bidirectional embedding, override, isolate or mark.
 std::optional<std::string> LabelProblem(std::string_view label);
 
 bool IsUtf8(std::string_view text);
@@ -69,10 +71,10 @@ struct LabelMatch {
 // its path decide. A later line wins over an earlier one for the same file.
 LabelMatch MatchLabels(const std::vector<LabelLine>& lines, const std::vector<LabelTarget>& files);
 
-// The name a downloaded file gets from its label: the number of its file
-// name, the label, its extension ("sfx_0042.wav", "door creak" ->
-// "0042 door creak.wav"), with the characters that Windows, macOS or Linux
-// refuse in a name replaced by "_". Without a label, the file name itself.
-std::string DownloadName(std::string_view file_name, std::string_view label);
+// The name a downloaded file gets from its label: its number, the label,
+// its extension (0042, "door creak", ".wav" -> "0042 door creak.wav"),
+// with the characters that Windows, macOS or Linux refuse in a name
+// replaced by "_".
+std::string DownloadName(std::int64_t number, std::string_view extension, std::string_view label);
 
-}  // namespace quorvel::studio
+}  // namespace quorvel

@@ -1,15 +1,11 @@
 // The labels file: what a shared or script-made list may hold, how its
 // lines find their files, and how it is written.
 
-#include "studio/labels.hpp"
+#include "labels/labels_file.hpp"
 
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 
-#include "studio/text_file.hpp"
-
-namespace quorvel::studio {
+namespace quorvel {
 namespace {
 
 constexpr const char* kHashA = "0123456789abcdef";
@@ -80,6 +76,14 @@ TEST(LabelProblem, TheUsersLabelsFollowTheFilesRules)
     EXPECT_TRUE(LabelProblem("a\nb"));
     EXPECT_TRUE(LabelProblem("\xFF"));
     EXPECT_TRUE(LabelProblem(std::string(kLongestLabel + 1, 'x')));
+    // A line break or a control in all but name, and text that reads
+    // backwards: NEL, CSI, LINE and PARAGRAPH SEPARATOR, the embeddings
+    // and overrides (U+202A..E), the isolates (U+2066..9) and the marks.
+    for (const char* turning : {"\u0085", "\u009B", "\u2028", "\u2029", "\u202A", "\u202E", "\u2066", "\u2069",
+                                "\u200E", "\u200F", "\u061C"}) {
+        EXPECT_TRUE(LabelProblem(std::string("door") + turning + "creak")) << turning;
+    }
+    EXPECT_FALSE(LabelProblem("\u00A0no-break space, \u2027 hyphenation point, \u2070 superscript zero"));
 }
 
 TEST(HashText, SixteenLowercaseDigits)
@@ -125,61 +129,14 @@ TEST(MatchLabels, FilesOfTheSameBytesShareALabelUnlessNamedThemselves)
 
 TEST(DownloadName, TheNumberTheLabelAndTheExtension)
 {
-    EXPECT_EQ(DownloadName("sfx_0042.wav", "door creak"), "0042 door creak.wav");
-    EXPECT_EQ(DownloadName("speech_10000", "line"), "10000 line");
-    EXPECT_EQ(DownloadName("sfx_0009.AVQF", "music"), "0009 music.AVQF");
-    EXPECT_EQ(DownloadName("sfx_0042.wav", ""), "sfx_0042.wav");
-    EXPECT_EQ(DownloadName("sfx_0042.wav", "a/b\\c:d*e?f\"g<h>i|j"), "0042 a_b_c_d_e_f_g_h_i_j.wav");
-    EXPECT_EQ(DownloadName("sfx_0042.wav", "../../etc/passwd"), "0042 .._.._etc_passwd.wav");
-    EXPECT_EQ(DownloadName("sfx_0042.wav", "ends with dots..."), "0042 ends with dots.wav");
-    EXPECT_EQ(DownloadName("sfx_0042.wav", "Schritt auf Kies — nass"), "0042 Schritt auf Kies — nass.wav");
-}
-
-class LabelsFile : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("quorvel-labels-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
-    std::vector<std::string> Names() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    }
-
-    std::filesystem::path folder_;
-};
-
-TEST_F(LabelsFile, IsReplacedWholeAndLeavesNoTemporaryFile)
-{
-    const auto path = folder_ / std::string(kLabelsFileName);
-    EXPECT_FALSE(ReadTextFile(path, 1000));
-    ReplaceFile(path, "first\n");
-    ReplaceFile(path, "second\n");
-    EXPECT_EQ(ReadTextFile(path, 1000), "second\n");
-    EXPECT_EQ(Names(), std::vector<std::string>{std::string(kLabelsFileName)});
-    EXPECT_THROW(ReadTextFile(path, 3), std::runtime_error);  // past its limit
-}
-
-TEST_F(LabelsFile, AFailedReplacementKeepsTheOldFile)
-{
-    // A folder where the file would go: the rename fails.
-    const auto path = folder_ / "taken";
-    std::filesystem::create_directories(path / "inside");
-    EXPECT_THROW(ReplaceFile(path, "new\n"), std::runtime_error);
-    EXPECT_TRUE(std::filesystem::is_directory(path / "inside"));
-    EXPECT_EQ(Names(), std::vector<std::string>{"taken"});
-    EXPECT_THROW(ReadTextFile(path, 1000), std::runtime_error);
+    EXPECT_EQ(DownloadName(42, ".wav", "door creak"), "0042 door creak.wav");
+    EXPECT_EQ(DownloadName(10000, "", "line"), "10000 line");
+    EXPECT_EQ(DownloadName(9, ".AVQF", "music"), "0009 music.AVQF");
+    EXPECT_EQ(DownloadName(42, ".wav", "a/b\\c:d*e?f\"g<h>i|j"), "0042 a_b_c_d_e_f_g_h_i_j.wav");
+    EXPECT_EQ(DownloadName(42, ".wav", "../../etc/passwd"), "0042 .._.._etc_passwd.wav");
+    EXPECT_EQ(DownloadName(42, ".wav", "ends with dots..."), "0042 ends with dots.wav");
+    EXPECT_EQ(DownloadName(42, ".wav", "Schritt auf Kies — nass"), "0042 Schritt auf Kies — nass.wav");
 }
 
 }  // namespace
-}  // namespace quorvel::studio
+}  // namespace quorvel

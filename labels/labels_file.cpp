@@ -1,10 +1,11 @@
-#include "studio/labels.hpp"
+#include "labels/labels_file.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 #include <unordered_map>
 
-namespace quorvel::studio {
+namespace quorvel {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -32,6 +33,33 @@ bool HasControl(std::string_view text)
 {
     return std::any_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; });
+}
+
+// Code points that break a line or turn the text around them although
+// they are not C0 controls: C1 controls (U+0085 is a line break, U+009B a
+// terminal's escape), the line and paragraph separators, and the
+// bidirectional marks, embeddings, overrides and isolates that make a
+// label read as something else.
+bool BreaksOrTurnsText(std::uint32_t code)
+{
+    return (code >= 0x80 && code <= 0x9F) || code == 0x061C || code == 0x200E || code == 0x200F ||
+           (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+// The code points of valid UTF-8 text.
+template <typename Visit>
+void ForEachCodePoint(std::string_view text, Visit visit)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        std::uint32_t code = length == 1 ? lead : lead & (0x7FU >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3FU);
+        }
+        visit(code);
+        i += length;
+    }
 }
 
 // A listed path is plain: "/"-separated names, none of them "." or "..".
@@ -137,8 +165,10 @@ std::optional<std::string> LabelProblem(std::string_view label)
     if (!IsUtf8(label)) {
         return "a label must be UTF-8 text";
     }
-    if (HasControl(label)) {
-        return "a label holds no tab, line break or other control character";
+    bool turns = false;
+    ForEachCodePoint(label, [&](std::uint32_t code) { turns = turns || BreaksOrTurnsText(code); });
+    if (HasControl(label) || turns) {
+        return "a label holds no tab, line break, other control character or text direction mark";
     }
     if (CodePoints(label) > kLongestLabel) {
         return "a label has at most " + std::to_string(kLongestLabel) + " characters";
@@ -233,17 +263,11 @@ LabelMatch MatchLabels(const std::vector<LabelLine>& lines, const std::vector<La
     return match;
 }
 
-std::string DownloadName(std::string_view file_name, std::string_view label)
+std::string DownloadName(std::int64_t number, std::string_view extension, std::string_view label)
 {
-    if (label.empty()) {
-        return std::string(file_name);
-    }
-    const auto dot = file_name.rfind('.');
-    const std::string_view stem = file_name.substr(0, dot);
-    const std::string_view extension = dot == std::string_view::npos ? std::string_view{} : file_name.substr(dot);
-    const auto underscore = stem.rfind('_');
-    const std::string_view number = underscore == std::string_view::npos ? stem : stem.substr(underscore + 1);
-    std::string name = std::string(number) + " ";
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%04lld ", static_cast<long long>(number));
+    std::string name = digits;
     for (const char c : label) {
         name += SafeCharacter(c);
     }
@@ -254,4 +278,4 @@ std::string DownloadName(std::string_view file_name, std::string_view label)
     return name + std::string(extension);
 }
 
-}  // namespace quorvel::studio
+}  // namespace quorvel
