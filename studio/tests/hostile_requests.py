@@ -168,12 +168,68 @@ try:
     with socket.create_connection(("127.0.0.1", port)) as s:
         s.sendall(f"POST /api/swap/{records[0]['path']}?token={studio.token} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n"
                   f"Origin: {studio.origin}\r\nContent-Length: 1000000\r\n\r\n".encode() + b"RIFF" + b"\0" * 20000)
-        wait_until(lambda: glob.glob(os.path.join(game, ".quorvel-upload-*")), "the upload's temporary file")
-    wait_until(lambda: not glob.glob(os.path.join(game, ".quorvel-upload-*")), "the upload to be dropped")
+        wait_until(lambda: glob.glob(os.path.join(game, "sfx", ".quorvel-replacing.*")), "the upload's temporary file")
+        # A second upload while the first arrives is refused, not written.
+        status, _, _ = studio.request("POST", "/api/swap/" + records[0]["path"], b"RIFF")
+        check(status == 409, f"a second upload while one arrives: 409 (got {status})")
+    wait_until(lambda: not glob.glob(os.path.join(game, "sfx", ".quorvel-replacing*")), "the upload to be dropped")
     check(open(target, "rb").read() == before, "an upload broken off mid-body leaves the old file")
     status, _, body = studio.request("POST", "/api/swap/" + records[0]["path"], b"ID3\x04 an mp3, say" + b"\0" * 100)
     check(status == 422 and b"not a WAV" in body and open(target, "rb").read() == before,
           "an upload that is not a WAV: 422, the old file stays")
+    header = before[:44]
+    for name, bad, says in (("a bare RIFF/WAVE header", before[:12], b"neither a fmt nor a data chunk"),
+                            ("markup after the header", before[:12] + b"<html><script>x</script></html>", b"cut short"),
+                            ("a data chunk cut short", before[:44 + 100], b"is cut short: its data chunk declares")):
+        status, _, body = studio.request("POST", "/api/swap/" + records[0]["path"] + "?name=new.wav", bad)
+        check(status == 422 and says in body and b"export it again" in body and open(target, "rb").read() == before,
+              f"{name}: 422, says what is wrong and what to do, the old file stays")
+    check(not glob.glob(os.path.join(game, "sfx", ".quorvel-replacing*")), "no upload is left after the refusals")
+
+    # A request built to exhaust the parser: 100,000 nested brackets.
+    deep = b'{"paths":[' + b"[" * 100000 + b"]" * 100000 + b"]}"
+    status, _, body = studio.request("POST", "/api/extract", deep)
+    check(status == 400 and len(body) < 200, f"100,000 nested brackets: 400, a short answer (got {status})")
+    check(alive(studio, expected), "after the nested brackets, the studio still serves")
+    for label in ("door\u0085creak", "door\u009bcreak", "door\u2028creak", "door\u2029creak",
+                  "\u202ekaerc rood", "\u2066isolated\u2069"):
+        status, _ = studio.post_json("/api/labels", {"path": records[0]["path"], "label": json.loads(f'"{label}"')})
+        check(status == 400, f"a label with {label[:11]}: 400")
+
+    # A name flipped between the extracted file and a link to a secret, as
+    # fast as another process can, while the file is read: the secret is
+    # never served.
+    secret_bytes = b"OUTSIDE" * 100
+    with open(secret, "wb") as out:
+        out.write(secret_bytes)
+    victim = os.path.join(game, records[1]["path"])
+    flipping = threading.Event()
+
+    def flip():
+        link = victim + ".link"
+        copy = victim + ".copy"
+        shutil.copy(victim, copy)
+        os.symlink(secret, link)
+        while not flipping.is_set():
+            os.link(link, victim + ".next", follow_symlinks=False)
+            os.replace(victim + ".next", victim)
+            os.link(copy, victim + ".next")
+            os.replace(victim + ".next", victim)
+        os.replace(copy, victim)
+        os.unlink(link)
+
+    flipper = threading.Thread(target=flip)
+    flipper.start()
+    served = []
+    try:
+        for _ in range(400):
+            status, _, data = studio.request("GET", "/api/output/" + records[1]["path"])
+            served.append((status, data))
+    finally:
+        flipping.set()
+        flipper.join()
+    check(not any(b"OUTSIDE" in data for _, data in served), "a name flipped to a link: no outside byte served "
+          f"({sum(1 for s, _ in served if s == 200)} reads served, {sum(1 for s, _ in served if s == 422)} refused)")
     line = raw(studio, f"POST /api/swap/{records[0]['path']}?token={studio.token} HTTP/1.1\r\n"
                        f"Host: 127.0.0.1:{port}\r\nOrigin: {studio.origin}\r\nContent-Length: {3 << 30}\r\n\r\n"
                        .encode() + b"RIFF")
@@ -206,6 +262,19 @@ try:
     check(served + busy == 200 and served > 0, f"200 requests at once: {served} served, {busy} answered 503")
     check(alive(studio, expected), "after 200 requests at once, the studio still serves")
 
+    # 100 connections that never send a token do not lock the user out,
+    # and are closed within a few seconds.
+    silent = [socket.create_connection(("127.0.0.1", port)) for _ in range(100)]
+    try:
+        check(alive(studio, expected), "100 silent connections: the user is still served")
+        for s in silent:
+            s.settimeout(30)
+        closed = sum(1 for s in silent if s.recv(1) == b"")
+        check(closed == 100, f"the silent connections were closed ({closed} of 100)")
+    finally:
+        for s in silent:
+            s.close()
+
     # A second studio on the same port fails to start, naming the port.
     other = subprocess.run([program, "--studio", "--no-open", "--port", str(port), "-C", game],
                            capture_output=True, text=True, timeout=60)
@@ -213,6 +282,51 @@ try:
 finally:
     status = studio.quit()
 check(status == 0, f"Quit with no run under way: exit status 0 (got {status})")
+# The labels file in the game folder is a FIFO, then a link to a file
+# elsewhere: the studio starts without it, says why, and reads nothing
+# through the link.
+labels_file = os.path.join(game, "quorvel-labels.tsv")
+for plant, says in ((lambda: os.mkfifo(labels_file), "is a FIFO"),
+                    (lambda: os.symlink(secret, labels_file), "is a symbolic link")):
+    if os.path.lexists(labels_file):
+        os.unlink(labels_file)
+    with open(secret, "w") as out:
+        out.write(records[0]["path"] + "\t\tread through a link\n")
+    plant()
+    studio = Studio(program, game)
+    try:
+        state = studio.get_json("/api/status")
+        check(says in state["warning"] and studio.get_json("/api/labels") == {},
+              f"a labels file that {says}: the studio starts without it and says so ({state['warning']})")
+    finally:
+        studio.quit()
+os.unlink(labels_file)
+
+# The browser is opened on a page file only the user can read, never on the
+# address with the token, which every user can read in the process list.
+opener_folder = os.path.join(work, "opener")
+os.makedirs(opener_folder)
+record = os.path.join(opener_folder, "record")
+with open(os.path.join(opener_folder, "xdg-open"), "w") as out:
+    out.write(f'#!/bin/sh\nprintf "%s\\n" "$@" >"{record}.args"\npage=${{1#file://}}\n'
+              f'stat -c %a "$page" >"{record}.mode"\ncat "$page" >"{record}.page"\ntouch "{record}.done"\n')
+os.chmod(os.path.join(opener_folder, "xdg-open"), 0o755)
+runtime = os.path.join(work, "runtime")
+os.makedirs(runtime, mode=0o700)
+environment = dict(os.environ, PATH=opener_folder + ":" + os.environ["PATH"], XDG_RUNTIME_DIR=runtime)
+studio = Studio(program, game, command=[program, "--studio", "-C", game], env=environment)
+try:
+    wait_until(lambda: os.path.exists(record + ".done"), "the stand-in opener to be called")
+    arguments = open(record + ".args").read()
+    check(studio.token not in arguments and arguments.startswith("file://" + runtime + "/"),
+          f"the opener's arguments hold no token: {arguments.strip()}")
+    check(open(record + ".mode").read().strip() == "600" and studio.token in open(record + ".page").read(),
+          "the page it opens is the user's alone (mode 600) and takes the browser on to the studio")
+finally:
+    studio.quit()
+page = arguments.strip()[len("file://"):]
+check(not os.path.exists(page), "the page is removed when the studio ends")
+
 nowhere = subprocess.run([program, "--studio", "--no-open", "-C", work], capture_output=True, text=True, timeout=60)
 check(nowhere.returncode == 1 and "sfx.pak" in nowhere.stderr and "-C DIR" in nowhere.stderr,
       "no sfx.pak: the studio does not start (exit 1), naming it, with the hint")
