@@ -143,6 +143,10 @@ std::unique_ptr<GameFolder::Replacement> GameFolder::NewReplacement(const Listed
     // Beside the file it will replace, so that taking its name is a rename
     // within one folder; hidden, and never listed by the pack.
     const std::string folder = Location(sound.path.substr(0, sound.path.find('/'))).output_folder;
+    // The folder extraction would make, made now where it is not yet there.
+    if (const auto failure = files_.MakeFolder(folder)) {
+        throw ExtractError(*failure);
+    }
     return std::make_unique<Replacement>(pack_files_,
                                          pack_files_.MakeTemporaryBeside(files_.Join(folder, kReplacementFolder)));
 }

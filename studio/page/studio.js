@@ -15,14 +15,21 @@
 
   const $ = (id) => document.getElementById(id);
   const withToken = (url) => url + (url.includes("?") ? "&" : "?") + "token=" + encodeURIComponent(token);
+  const encodedPath = (path) => path.split("/").map(encodeURIComponent).join("/");
+  // A new take of a swapped sound gets an address of its own, so that the
+  // browser never plays one it kept from before.
   const fileUrl = (path, from) =>
-    withToken((from === "output" ? "/api/output/" : "/api/file/") + path.split("/").map(encodeURIComponent).join("/"));
+    withToken((from === "output" ? "/api/output/" : "/api/file/") + encodedPath(path) +
+      (from === "output" ? "?take=" + (state.takes.get(path) || 0) : ""));
 
   const state = {
     files: [],           // {path, kind, size, channels, rate, bits, seconds, index}
     byPath: new Map(),
     labels: new Map(),
     changed: new Set(),
+    changedFiles: new Map(), // path -> what the output folder holds in its place, as a listing record
+    takes: new Map(),        // path -> how many times it was swapped here
+    ended: false,
     hashes: null,        // Map path -> hash, once asked for
     shown: [],           // indices into files, filtered and sorted
     selected: -1,        // position in shown
@@ -59,6 +66,9 @@
     return `${file.channels} ch, ${file.rate} Hz, ${file.bits} bit`;
   }
 
+  // What a row shows: the output folder's file where it was changed.
+  const shownOf = (file) => state.changedFiles.get(file.path) || file;
+
   function sizeText(bytes) {
     return bytes.toLocaleString("en-US");
   }
@@ -81,6 +91,8 @@
   async function loadStatus() {
     const status = await api("/api/status");
     state.changed = new Set(status.changed);
+    state.changedFiles = new Map(Object.entries(status.changed_files || {}));
+    state.outputFolder = status.output_folder_shown || status.output_folder;
     if (!status.speech) {
       notice("There is no speech.pak: the sound effects alone are listed.");
     }
@@ -103,8 +115,8 @@
   function keyOf(file, key) {
     switch (key) {
       case "label": return state.labels.get(file.path) || "";
-      case "format": return formatOf(file);
-      case "seconds": return file.seconds == null ? -1 : file.seconds;
+      case "format": return formatOf(shownOf(file));
+      case "seconds": return shownOf(file).seconds == null ? -1 : shownOf(file).seconds;
       default: return file[key];
     }
   }
@@ -221,9 +233,10 @@
           c.kind.appendChild(mark);
         }
       }
-      c.size.textContent = sizeText(file.size);
-      c.format.textContent = formatOf(file);
-      c.seconds.textContent = file.seconds == null ? "" : file.seconds.toFixed(2) + " s";
+      const now = shownOf(file);
+      c.size.textContent = sizeText(now.size);
+      c.format.textContent = formatOf(now);
+      c.seconds.textContent = now.seconds == null ? "" : now.seconds.toFixed(2) + " s";
       if (!(state.editing && state.editing.row === row)) {
         c.label.textContent = state.labels.get(file.path) || "";
       }
@@ -267,16 +280,20 @@
     if (!file) return;
     $("detail-path").textContent = file.path;
     const label = state.labels.get(file.path);
-    const facts = [file.kind, sizeText(file.size) + " bytes", formatOf(file),
-      file.seconds == null ? "" : file.seconds.toFixed(2) + " s", label ? "“" + label + "”" : ""];
+    const describe = (record) => [sizeText(record.size) + " bytes", formatOf(record),
+      record.seconds == null ? "" : record.seconds.toFixed(2) + " s"].filter(Boolean).join(", ");
+    const inFolder = state.changedFiles.get(file.path);
+    const facts = [file.kind, inFolder ? "in the folder: " + describe(inFolder) + "; in the archive: " + describe(file)
+      : describe(file), label ? "“" + label + "”" : ""];
     $("detail-facts").textContent = facts.filter(Boolean).join(" · ");
     const sound = file.kind === "sound";
     const changed = state.changed.has(file.path);
     $("play-original").disabled = !sound;
     $("play-new").disabled = !sound || !changed;
     $("undo").disabled = !changed;
-    $("swap-label").hidden = !sound;
-    $("download").href = fileUrl(file.path) + "&download=1";
+    setEnabled($("swap-label"), sound);
+    setEnabled($("download"), true);
+    $("download").href = withToken("/api/file/" + encodedPath(file.path) + "?download=1");
     const player = $("player");
     if (sound) {
       player.hidden = false;
@@ -292,6 +309,7 @@
 
   function loadSound(file, from, play) {
     const player = $("player");
+    $("cannot-play").hidden = true;
     const src = fileUrl(file.path, from);
     player.dataset.path = file.path;
     player.dataset.from = from;
@@ -307,7 +325,7 @@
     state.peaks = null;
     drawWave();
     try {
-      const peaks = await api("/api/peaks/" + file.path.split("/").map(encodeURIComponent).join("/") + query);
+      const peaks = await api("/api/peaks/" + encodedPath(file.path) + query);
       if (currentFile() === file) {
         state.peaks = peaks.peaks ? peaks : null;
         drawWave();
@@ -319,12 +337,20 @@
 
   function drawWave() {
     const canvas = $("wave");
+    // Drawn at the size it is shown, or its text comes out squashed.
+    const ratio = window.devicePixelRatio || 1;
+    const width = Math.round(canvas.clientWidth * ratio);
+    const height = Math.round(canvas.clientHeight * ratio);
+    if (width > 0 && height > 0 && (canvas.width !== width || canvas.height !== height)) {
+      canvas.width = width;
+      canvas.height = height;
+    }
     const g = canvas.getContext("2d");
     g.clearRect(0, 0, canvas.width, canvas.height);
     const peaks = state.peaks;
     if (!peaks) {
       g.fillStyle = "#8a93a6";
-      g.font = "13px system-ui, sans-serif";
+      g.font = `${Math.round(13 * ratio)}px system-ui, sans-serif`;
       const file = currentFile();
       g.fillText(file && file.kind === "sound" ? "no waveform for this format" : "", 12, canvas.height / 2);
       return;
@@ -455,7 +481,7 @@
   async function extract(paths) {
     try {
       const result = await run("/api/extract", JSON.stringify(paths ? { paths } : {}));
-      notice(`Extracted ${result.extracted} files into the output folder.`);
+      notice(`Extracted ${result.extracted} files into ${result.folder || "the output folder"}.`);
     } catch (error) {
       notice("Extraction: " + error.message, true);
     }
@@ -464,11 +490,13 @@
 
   async function swap(path, file) {
     try {
-      await run("/api/swap/" + path.split("/").map(encodeURIComponent).join("/"), file);
+      await run("/api/swap/" + encodedPath(path) + "?name=" + encodeURIComponent(file.name), file);
       state.changed.add(path);
+      state.takes.set(path, (state.takes.get(path) || 0) + 1);
       notice(`${path} is now ${file.name}.`);
     } catch (error) {
-      notice(`${path} was left as it was: ${error.message}`, true);
+      // The answer says what is wrong, what to do and which sound stays.
+      notice(error.message, true);
     }
     await refreshAfterRun();
   }
@@ -477,7 +505,7 @@
     const file = currentFile();
     if (!file) return;
     try {
-      await run("/api/undo/" + file.path.split("/").map(encodeURIComponent).join("/"), "");
+      await run("/api/undo/" + encodedPath(file.path), "");
       state.changed.delete(file.path);
       notice(`${file.path} is the archive's own again.`);
     } catch (error) {
@@ -486,24 +514,10 @@
     await refreshAfterRun();
   }
 
+  // The pack's own words, as the terminal prints them.
   function describeReport(report) {
     const lines = [];
-    for (const a of report.archives) {
-      if (a.refused) {
-        lines.push(`${a.archive}: ${report.dry_run ? "would be refused" : "was left as it was"}: ${a.refused}`);
-      }
-      for (const c of a.changes) {
-        const what = c.final_field ? "(the final field)" : c.files.join(", ") || "(no files)";
-        lines.push(`${a.archive}: block at offset ${c.offset}: ${c.old_size} -> ${c.new_size} bytes: ${what}`);
-      }
-      if (report.dry_run && !a.refused) {
-        const blocks = a.changes.filter((c) => !c.final_field).length;
-        lines.push(`${a.archive}: ${blocks} of ${a.blocks} blocks would change, ${a.old_size} -> ${a.new_size} bytes`);
-      }
-      if (!report.dry_run && !a.refused) lines.push(`${a.archive}: ${a.result}`);
-      if (a.ignored.length) lines.push(`${a.archive}: left out (extraction does not make them): ${a.ignored.join(", ")}`);
-      if (a.repaired) lines.push(`${a.archive}: ${a.repaired}`);
-    }
+    for (const a of report.archives) lines.push(...a.warnings, ...a.lines);
     return lines.join("\n") || "Nothing to pack.";
   }
 
@@ -569,6 +583,12 @@
         event.preventDefault();
         const next = state.selected + (event.key === "ArrowDown" ? 1 : -1);
         select(Math.max(0, Math.min(state.shown.length - 1, state.selected < 0 ? 0 : next)), autoplay);
+      } else if (["Home", "End", "PageUp", "PageDown"].includes(event.key) && state.shown.length) {
+        event.preventDefault();
+        const page = Math.max(1, Math.floor($("rows").clientHeight / ROW_HEIGHT) - 1);
+        const from = state.selected < 0 ? 0 : state.selected;
+        const next = { Home: 0, End: state.shown.length - 1, PageUp: from - page, PageDown: from + page }[event.key];
+        select(Math.max(0, Math.min(state.shown.length - 1, next)), autoplay);
       } else if (event.key === "Enter" || event.key === " ") {
         event.preventDefault();
         if (currentFile()) {
@@ -644,8 +664,7 @@
       try {
         await api("/api/quit", { method: "POST" });
       } finally {
-        document.body.dataset.ended = "1";
-        notice("The studio has ended; this page can be closed.");
+        endPage();
       }
     });
     const player = $("player");
@@ -655,6 +674,16 @@
     };
     player.addEventListener("play", () => requestAnimationFrame(tick));
     player.addEventListener("seeked", drawWave);
+    // A sound the browser cannot play says so, and why, instead of sitting at 0:00.
+    player.addEventListener("error", () => {
+      if (!player.getAttribute("src")) return;
+      const reasons = { 1: "its loading was stopped", 2: "it could not be read", 3: "its encoding could not be decoded",
+        4: "its encoding is not one this browser plays" };
+      const box = $("cannot-play");
+      box.textContent = "This sound cannot be played here: " +
+        (reasons[player.error && player.error.code] || "the browser refused it") + ".";
+      box.hidden = false;
+    });
     // Dropping: a WAV on a sound's row swaps it; a labels list anywhere is imported.
     rows.addEventListener("dragover", (event) => {
       event.preventDefault();
@@ -669,8 +698,13 @@
     document.addEventListener("drop", (event) => {
       event.preventDefault();
       for (const row of state.pool) row.classList.remove("dropping");
-      const file = event.dataTransfer.files[0];
-      if (!file) return;
+      const files = event.dataTransfer.files;
+      if (state.ended || !files.length) return;
+      if (files.length > 1) {
+        notice(`${files.length} files were dropped: drop one file at a time, on the sound it is for.`, true);
+        return;
+      }
+      const file = files[0];
       if (/\.(tsv|txt)$/i.test(file.name)) {
         importLabels(file);
         return;
@@ -686,8 +720,35 @@
     });
   }
 
+  // A control that cannot act is disabled, not silent.
+  function setEnabled(control, on) {
+    if (control.tagName === "BUTTON") {
+      control.disabled = !on;
+      return;
+    }
+    control.classList.toggle("disabled", !on);
+    control.setAttribute("aria-disabled", on ? "false" : "true");
+    const input = control.querySelector("input");
+    if (input) input.disabled = !on;
+  }
+
+  // After Quit nothing can act: every control is disabled and the page says why.
+  function endPage() {
+    state.ended = true;
+    document.body.dataset.ended = "1";
+    if (polling) clearInterval(polling);
+    for (const control of document.querySelectorAll("button, label.button, a.button, input, select")) {
+      setEnabled(control, false);
+      if (control.tagName === "INPUT" || control.tagName === "SELECT") control.disabled = true;
+    }
+    $("player").pause();
+    notice("The studio has ended: start it again to go on (quorvel-extractor --studio). This page can be closed.");
+  }
+
   async function start() {
     wire();
+    setEnabled($("swap-label"), false);
+    setEnabled($("download"), false);
     try {
       await Promise.all([loadEntries(), loadLabels()]);
       await loadStatus();

@@ -90,6 +90,9 @@ try:
     driver.get(studio.url("/"))
     wait_until(lambda: js("return document.body.dataset.ready === '1'"), "the table")
     check("token" not in driver.current_url, "the token left the address bar: " + driver.current_url)
+    check(js("return ['swap-label', 'download'].every(id => "
+             "document.getElementById(id).getAttribute('aria-disabled') === 'true')"),
+          "with no file selected, Replace and Download are disabled")
 
     # A row per listed file, each with its data-path: only the rows in view
     # are drawn, so the table is scrolled through.
@@ -198,7 +201,8 @@ try:
     driver.find_element(By.ID, "swap-file").send_keys(bad)
     refusal = wait_until(lambda: js("const n = document.getElementById('notice'); "
                                     "return n.classList.contains('error') ? n.textContent : ''"), "the refusal", 60)
-    check("RIFF" in refusal, f"a refused swap shows the pack's reason: {refusal}")
+    check("RIFF" in refusal and "keeps the archive's own sound" in refusal and "choose another file" in refusal,
+          f"a refused swap shows the pack's reason, the way out and which sound stays: {refusal}")
     check(open(extracted, "rb").read() == original, "after the refusal the file is the archive's own")
 
     # A swap through the page's file input.
@@ -209,6 +213,28 @@ try:
     driver.find_element(By.ID, "swap-file").send_keys(good)
     wait_until(lambda: driver.find_elements(By.CSS_SELECTOR, f".row[data-path='{first}'] .badge"), "changed", 60)
     check(open(extracted, "rb").read() == new_sound, "the swap made the WAV the output folder's file")
+    badge = js(f"const b = document.querySelector(\".row[data-path='{first}'] .badge\"); "
+               "return b.scrollWidth <= b.clientWidth + 1 ? b.textContent : ''")
+    check(badge == "changed", f"the row's badge reads whole: {badge!r}")
+
+    # A second take of the same sound: Play new plays it, not the first one
+    # the browser has already heard; the row shows what the folder holds.
+    new_sound = tone_wav(0.75)
+    second = os.path.join(work, "door-take-2.wav")
+    with open(second, "wb") as out:
+        out.write(new_sound)
+    driver.find_element(By.ID, "swap-file").send_keys(second)
+    wait_until(lambda: open(extracted, "rb").read() == new_sound, "the second take", 60)
+    wait_until(lambda: "door-take-2.wav" in js("return document.getElementById('notice').textContent"), "its notice")
+    check(not os.path.exists(os.path.join(game, "sfx", ".quorvel-replacing")),
+          "no hidden folder is left in sfx once the swap has ended")
+    driver.find_element(By.ID, "play-new").click()
+    heard = wait_until(lambda: js("const p = document.getElementById('player'); "
+                                  "return p.dataset.from === 'output' && p.duration > 0 ? p.duration : 0"),
+                       "the new take to load", 20)
+    check(abs(heard - 0.75) < 0.02, f"Play new plays the second take (0.75 s), not the first (heard {heard:.3f} s)")
+    row_seconds = driver.find_element(By.CSS_SELECTOR, f".row[data-path='{first}'] .seconds").text
+    check(row_seconds == "0.75 s", f"the changed row shows the folder's sound: {row_seconds}")
 
     # Pack: the dry run's report, then the pack itself.
     driver.find_element(By.ID, "pack").click()
@@ -235,6 +261,11 @@ try:
     driver.find_element(By.ID, "quit").click()
     status = studio.process.wait(timeout=30)
     check(status == 0, f"Quit on the page ends the studio with exit status 0 (got {status})")
+    wait_until(lambda: js("return document.body.dataset.ended === '1'"), "the page to know")
+    enabled = js("return [...document.querySelectorAll('button, input, select')].filter(c => !c.disabled)"
+                 ".map(c => c.id)")
+    check(not enabled and "has ended" in js("return document.getElementById('notice').textContent"),
+          f"after Quit every control is disabled and the page says the studio has ended (enabled: {enabled})")
 finally:
     driver.quit()
     if studio.process.poll() is None:
