@@ -12,3 +12,12 @@ diff -r out again
 # empty game/speech, were it taken, would be refused for its missing files.
 rm -r out/speech && mkdir game/speech
 run "$tool" --pack -q -C game -o out
+# Every message names a file as a path from here: a file left out, the dry
+# run's changed files and a refusal.
+"$tool" -y -q -C game -o out
+printf 'mine' >out/sfx/notes.txt
+printf 'AVQFagain' >out/sfx/sfx_0001.AVQF
+run "$tool" --pack --dry-run -C game -o out >report
+grep -q "^game/sfx.pak: block at offset 0: 14 -> 13 bytes: out/sfx/sfx_0001.AVQF$" report
+rm out/sfx/sfx_0001.AVQF
+run "$tool" --pack -q -C game -o out
