@@ -173,12 +173,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 EOF
 }
 
-apt_options=()
-apt_ready=false
+apt_config=
 # A private apt state: Debian's deb-src lines for the system's own mirror and
-# suites, lists and caches inside the work folder.
+# suites, lists and caches inside the work folder. The system's settings
+# (proxies, say) still apply, but not its hooks after an update, which would
+# refresh caches of the system's own.
 prepare_apt() {
-    $apt_ready && return
+    [[ -z $apt_config ]] || return 0
     local state=$work/apt
     rm -rf "$state"
     mkdir -p "$state/sources.list.d" "$state/lists/partial" "$state/cache/archives/partial"
@@ -189,12 +190,20 @@ prepare_apt() {
     else
         die "no Debian mirror is configured (/etc/apt/sources.list.d/debian.sources)"
     fi
-    apt_options=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$state/sources.list.d"
-        -o Dir::State::Lists="$state/lists" -o Dir::Cache="$state/cache" -o APT::Sandbox::User="$(id -un)")
+    cat >"$state/apt.conf" <<EOF
+#clear APT::Update::Pre-Invoke;
+#clear APT::Update::Post-Invoke;
+#clear APT::Update::Post-Invoke-Success;
+Dir::Etc::SourceList "/dev/null";
+Dir::Etc::SourceParts "$state/sources.list.d";
+Dir::State::Lists "$state/lists";
+Dir::Cache "$state/cache";
+APT::Sandbox::User "$(id -un)";
+EOF
     say "reading Debian's source lists"
-    apt-get "${apt_options[@]}" -q update >"$work/apt-update.log" 2>&1 ||
+    apt-get -c "$state/apt.conf" -q update >"$work/apt-update.log" 2>&1 ||
         die "apt-get update failed (is the Debian mirror reachable?): $(tail -n 3 "$work/apt-update.log")"
-    apt_ready=true
+    apt_config=$state/apt.conf
 }
 
 # dsc_checksums DSC: "SHA256 NAME" for each file the .dsc lists.
@@ -209,7 +218,7 @@ fetch() {
     rm -rf "$downloads"
     mkdir -p "$downloads"
     local status=0
-    (cd "$downloads" && apt-get "${apt_options[@]}" -q source --download-only "$package") \
+    (cd "$downloads" && apt-get -c "$apt_config" -q source --download-only "$package") \
         >"$work/logs/$package.fetch.log" 2>&1 || status=$?
     dsc=$(find "$downloads" -maxdepth 1 -name "${package}_*.dsc" | head -n 1)
     [[ -n $dsc ]] || die "apt-get source $package fetched no .dsc: $(tail -n 3 "$work/logs/$package.fetch.log")"
