@@ -361,9 +361,13 @@ for package in "${packages[@]}"; do
         die "$package $debian_version did not build: see $log"
     fi
     { echo "$package $debian_version" && recipe "$package"; } >"$stamps/$package"
+    # Installed: its sources and objects are not needed again (the log stays).
+    rm -rf "$build" "$src"
     say "$package $debian_version: built in $((SECONDS - package_started)) s"
     built_any=true
 done
+# The next run that needs sources reads the lists afresh.
+rm -rf "$work/apt"
 if $built_any || [[ ! -f $stamps/check ]]; then
     check_prefix
     touch "$stamps/check"
