@@ -25,7 +25,11 @@ package_linux() {
 package_windows() {
     local build=build/package-windows
     rm -f dist/quorvel-extractor-*-windows-*.zip
-    cmake -S . -B "$build" "${common[@]}" --toolchain cmake/mingw-w64-x86_64.cmake >/dev/null
+    # The sound libraries, linked into the exes: built once into the prefix
+    # every Windows build of this tree reads (nothing to do when they are).
+    scripts/build-windows-audio-libs.sh build/windows-audio >/dev/null
+    cmake -S . -B "$build" "${common[@]}" --toolchain cmake/mingw-w64-x86_64.cmake \
+        -DQUORVEL_AUDIO_PREFIX="$PWD/build/windows-audio" >/dev/null
     cmake --build "$build" --parallel 2 --target quorvel-extractor quorvel-extractor-cli
     (cd "$build" && cpack -G ZIP >/dev/null)
 }
