@@ -16,7 +16,7 @@ struct LoudnessMeter::State {
     ebur128_state* meter = nullptr;
     int channels = 1;
     int sample_rate = 1;
-    bool true_peak = true;
+    PeakMeasure peak = PeakMeasure::kTrue;
     std::int64_t frames = 0;
 
     ~State()
@@ -27,14 +27,17 @@ struct LoudnessMeter::State {
     }
 };
 
-LoudnessMeter::LoudnessMeter(int channels, int sample_rate, bool true_peak) : state_(std::make_unique<State>())
+LoudnessMeter::LoudnessMeter(int channels, int sample_rate, PeakMeasure peak) : state_(std::make_unique<State>())
 {
     state_->channels = channels;
     state_->sample_rate = sample_rate;
-    state_->true_peak = true_peak;
+    state_->peak = peak;
     // The histogram keeps the meter's memory the same for an hour as for a
     // second; its 0.1 LU bins are finer than any use made of the figure.
-    const int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM | (true_peak ? EBUR128_MODE_TRUE_PEAK : 0);
+    const int peak_mode = peak == PeakMeasure::kTrue     ? EBUR128_MODE_TRUE_PEAK
+                          : peak == PeakMeasure::kSample ? EBUR128_MODE_SAMPLE_PEAK
+                                                         : 0;
+    const int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM | peak_mode;
     state_->meter = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sample_rate), mode);
     if (state_->meter == nullptr) {
         throw SoundError("loudness cannot be measured for " + std::to_string(channels) + " channels at " +
@@ -73,12 +76,13 @@ Loudness LoudnessMeter::Result() const
         result.lufs = lufs;
     }
     double peak = 0;
-    for (int channel = 0; state_->true_peak && channel < state_->channels; ++channel) {
+    for (int channel = 0; state_->peak != PeakMeasure::kNone && channel < state_->channels; ++channel) {
         double channel_peak = 0;
-        ebur128_true_peak(state_->meter, static_cast<unsigned>(channel), &channel_peak);
+        const auto measure = state_->peak == PeakMeasure::kTrue ? ebur128_true_peak : ebur128_sample_peak;
+        measure(state_->meter, static_cast<unsigned>(channel), &channel_peak);
         peak = std::max(peak, channel_peak);
     }
-    result.true_peak_dbtp = peak > 0 ? 20 * std::log10(peak) : -std::numeric_limits<double>::infinity();
+    result.peak_db = peak > 0 ? 20 * std::log10(peak) : -std::numeric_limits<double>::infinity();
     return result;
 }
 

@@ -22,16 +22,24 @@ enum class LoudnessMeasure {
     kWholeSound,  // a sound under 400 ms, as one block
 };
 
+// Which peak a meter finds: the true peak costs three times the rest of
+// the meter, so it is measured only where it decides something.
+enum class PeakMeasure {
+    kNone,
+    kSample,  // the largest sample
+    kTrue,    // between the samples too, 4 times oversampled (dBTP)
+};
+
 struct Loudness {
     std::optional<double> lufs;  // nothing for a silent sound
-    double true_peak_dbtp = 0;   // -infinity for digital silence
+    double peak_db = 0;          // as the meter's PeakMeasure; -infinity for digital silence or none measured
     LoudnessMeasure measure = LoudnessMeasure::kIntegrated;
 };
 
 class LoudnessMeter {
 public:
     // Throws SoundError if libebur128 cannot be set up for these.
-    LoudnessMeter(int channels, int sample_rate, bool true_peak = true);
+    LoudnessMeter(int channels, int sample_rate, PeakMeasure peak = PeakMeasure::kTrue);
     LoudnessMeter(LoudnessMeter&&) noexcept;
     LoudnessMeter& operator=(LoudnessMeter&&) noexcept;
     ~LoudnessMeter();

@@ -118,7 +118,7 @@ std::string JsonSound(const SoundSummary& sound, bool with_peak)
            ", \"lufs\": " + (sound.loudness.lufs ? Fixed(*sound.loudness.lufs, 1) : "null") + ", \"measure\": " +
            (sound.loudness.measure == LoudnessMeasure::kIntegrated ? "\"integrated\"" : "\"whole_sound\"");
     if (with_peak) {
-        out += ", \"true_peak_dbtp\": " + JsonNumber(sound.loudness.true_peak_dbtp, 1);
+        out += ", \"true_peak_dbtp\": " + JsonNumber(sound.loudness.peak_db, 1);
     }
     return out + "}";
 }

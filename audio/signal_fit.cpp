@@ -89,8 +89,10 @@ FittedSignal FitSignal(SoundDecoder& input, const SignalFit& fit, TemporaryStore
     // Mixing and resampling commute; the resampler gets the fewer channels.
     const bool mix_first = to < from;
     Resampler resampler(input.sample_rate(), fit.to_rate, mix_first ? to : from);
-    LoudnessMeter input_meter(from, input.sample_rate(), false);
-    LoudnessMeter meter(to, fit.to_rate);
+    LoudnessMeter input_meter(from, input.sample_rate(), PeakMeasure::kNone);
+    // The sample peak is enough for a first gain: what is encoded is
+    // measured for its true peak, and the gain set again from that.
+    LoudnessMeter meter(to, fit.to_rate, PeakMeasure::kSample);
     FittedSignal result;
     store.Clear();
     const auto fade = static_cast<std::int64_t>(std::lround(fit.to_rate * LengthFitter::kFadeSeconds));

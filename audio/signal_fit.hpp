@@ -59,8 +59,8 @@ struct SignalFit {
 struct FittedSignal {
     std::int64_t frames = 0;  // in the store, at the target's rate and channels
     std::int64_t input_frames = 0;
-    Loudness loudness;        // of what is in the store
-    Loudness input_loudness;  // of the new sound as it is (no true peak)
+    Loudness loudness;        // of what is in the store, with its sample peak
+    Loudness input_loudness;  // of the new sound as it is (no peak)
     bool trimmed = false;
     bool padded = false;
 };

@@ -42,7 +42,7 @@ constexpr std::uint64_t kLargestRiff = std::numeric_limits<std::uint32_t>::max()
 constexpr double kLowestCeilingDbtp = -1.0;
 // Loudness is matched to within this; a gain held down for the peak stays
 // this far under it; more encodings than this never moved a result.
-constexpr double kGainToleranceDb = 0.05;
+constexpr double kGainToleranceDb = 0.1;
 constexpr double kPeakMarginDb = 0.02;
 constexpr double kLoweredNoteDb = 0.1;
 constexpr int kMaxEncodings = 4;
@@ -60,9 +60,9 @@ struct Measured {
     Loudness loudness;
 };
 
-Measured Measure(SoundDecoder& sound, int meter_rate, bool true_peak)
+Measured Measure(SoundDecoder& sound, int meter_rate)
 {
-    LoudnessMeter meter(sound.channels(), meter_rate, true_peak);
+    LoudnessMeter meter(sound.channels(), meter_rate, PeakMeasure::kTrue);
     std::vector<float> piece(kPieceFrames * static_cast<std::size_t>(sound.channels()));
     Measured measured;
     while (const std::size_t got = sound.Read(std::span(piece))) {
@@ -126,7 +126,7 @@ Archived ReadArchived(InputFile& file, const std::string& name)
     archived.payloads = ReadCarriedChunks(file, name, archived.layout);
     SoundDecoder sound = OpenLimited(file, name, archived.layout);
     const int rate = static_cast<int>(archived.layout.fmt.sample_rate);
-    const Measured measured = Measure(sound, rate, true);
+    const Measured measured = Measure(sound, rate);
     archived.summary = {.format = archived.target.name,
                         .encoding = archived.target.id,
                         .channels = archived.layout.fmt.channels,
@@ -169,9 +169,12 @@ GainPlan PlanGain(const Loudness& replaced, const Loudness& fitted, const Replac
     if (!fitted.lufs) {
         return {.level = LevelRule::kNewSilent};
     }
+    // The fitted samples' peak is their sample peak, which can lie under the
+    // true peak: the first gain may be a little high, and the encoded sound's
+    // true peak sets it right.
     GainPlan plan{.level = LevelRule::kMatched};
-    plan.ceiling_dbtp = std::max(replaced.true_peak_dbtp, kLowestCeilingDbtp);
-    plan.gain_db = std::min(*replaced.lufs - *fitted.lufs, plan.ceiling_dbtp - fitted.true_peak_dbtp - kPeakMarginDb);
+    plan.ceiling_dbtp = std::max(replaced.peak_db, kLowestCeilingDbtp);
+    plan.gain_db = std::min(*replaced.lufs - *fitted.lufs, plan.ceiling_dbtp - fitted.peak_db - kPeakMarginDb);
     return plan;
 }
 
@@ -194,9 +197,9 @@ EncodedLevel EncodeMatched(const std::function<Loudness(double)>& encode, const 
             return {gain, gain, result};
         }
         const double by_loudness = *replaced.lufs - *result.lufs;
-        const double room = plan.ceiling_dbtp - result.true_peak_dbtp;
+        const double room = plan.ceiling_dbtp - result.peak_db;
         const double step = room < by_loudness ? room - kPeakMarginDb : by_loudness;
-        const bool settled = std::abs(step) < kGainToleranceDb && result.true_peak_dbtp <= plan.ceiling_dbtp;
+        const bool settled = std::abs(step) < kGainToleranceDb && result.peak_db <= plan.ceiling_dbtp;
         if (settled || encoding == kMaxEncodings) {
             return {gain, gain + by_loudness, result};
         }
@@ -215,7 +218,7 @@ Loudness EncodePass(TemporaryStore& fitted, std::int64_t frames, const TargetFor
     encoder.Finish();
     SoundDecoder stored = SoundDecoder::Open(encoded, name);
     stored.LimitFrames(frames);
-    return Measure(stored, static_cast<int>(target.fmt.sample_rate), true).loudness;
+    return Measure(stored, static_cast<int>(target.fmt.sample_rate)).loudness;
 }
 
 // --- The header ----------------------------------------------------------
@@ -373,7 +376,7 @@ private:
 
 void CopyAsItIs(FittedSound::State& state, InputFile& replacement, SoundDecoder& input, const Archived& archived)
 {
-    const Measured measured = Measure(input, input.sample_rate(), true);
+    const Measured measured = Measure(input, input.sample_rate());
     state.report.level = LevelRule::kCopied;
     state.report.input = {.format = DescribeSource(input.sf_format()),
                           .encoding = {},

@@ -152,7 +152,7 @@ TEST(Loudness, MeasuresASoundTooShortToGateAsOneBlockOnTheSameScale)
     EXPECT_EQ(long_tone.measure, LoudnessMeasure::kIntegrated);
     EXPECT_EQ(short_tone.measure, LoudnessMeasure::kWholeSound);
     EXPECT_NEAR(*short_tone.lufs, *long_tone.lufs, 0.2);
-    EXPECT_NEAR(short_tone.true_peak_dbtp, 20 * std::log10(0.25), 0.1);
+    EXPECT_NEAR(short_tone.peak_db, 20 * std::log10(0.25), 0.1);
 
     EXPECT_FALSE(Measured(std::vector<float>(22050 * 2, 0.0f), 22050).lufs) << "silence has no level";
     EXPECT_FALSE(Measured(std::vector<float>(10, 0.5f), 22050).lufs) << "nor has under a millisecond";
