@@ -9,13 +9,14 @@
 #include <limits>
 
 #include "audio/channel_mix.hpp"
+#include "audio/replaced_sound.hpp"
+#include "audio/replacement_header.hpp"
 #include "audio/signal_fit.hpp"
 #include "audio/sound_decoder.hpp"
 #include "audio/sound_encoder.hpp"
 #include "audio/sound_formats.hpp"
 #include "audio/temporary_store.hpp"
 #include "audio/wav_chunks.hpp"
-#include "audio/wav_markers.hpp"
 
 namespace quorvel::audio {
 
@@ -24,21 +25,14 @@ namespace quorvel::audio {
 struct FittedSound::State {
     ReplacementReport report;
     TemporaryStore encoded;
-    std::vector<std::byte> head;  // the RIFF header and every chunk up to the data's payload
-    std::uint64_t data_offset = 0;
-    std::uint64_t data_size = 0;
-    std::vector<std::byte> tail;  // the data's pad byte and the chunks after it
+    ReplacementBytes bytes;
 };
 
 namespace {
 
 using Bytes = std::vector<std::byte>;
 
-constexpr std::size_t kPieceFrames = 4096;
 constexpr std::size_t kCopyPiece = std::size_t{64} << 10;
-// The chunks around the data are held in memory while the sound is made.
-constexpr std::uint64_t kMaxCarriedBytes = std::uint64_t{4} << 20;
-constexpr std::uint64_t kLargestRiff = std::numeric_limits<std::uint32_t>::max();
 constexpr double kLowestCeilingDbtp = -1.0;
 // Loudness is matched to within this; a gain held down for the peak stays
 // this far under it; more encodings than this never moved a result.
@@ -46,95 +40,6 @@ constexpr double kGainToleranceDb = 0.1;
 constexpr double kPeakMarginDb = 0.02;
 constexpr double kLoweredNoteDb = 0.1;
 constexpr int kMaxEncodings = 4;
-
-struct Archived {
-    std::string name;
-    WavLayout layout;
-    std::vector<Bytes> payloads;  // every chunk's but the data's, in the layout's order
-    TargetFormat target;
-    SoundSummary summary;
-};
-
-struct Measured {
-    std::int64_t frames = 0;
-    Loudness loudness;
-};
-
-Measured Measure(SoundDecoder& sound, int meter_rate)
-{
-    LoudnessMeter meter(sound.channels(), meter_rate, PeakMeasure::kTrue);
-    std::vector<float> piece(kPieceFrames * static_cast<std::size_t>(sound.channels()));
-    Measured measured;
-    while (const std::size_t got = sound.Read(std::span(piece))) {
-        meter.Add(std::span(piece).first(got * static_cast<std::size_t>(sound.channels())));
-        measured.frames += static_cast<std::int64_t>(got);
-    }
-    measured.loudness = meter.Result();
-    return measured;
-}
-
-SoundDecoder OpenLimited(InputFile& file, const std::string& name, const std::optional<WavLayout>& layout)
-{
-    SoundDecoder sound = SoundDecoder::Open(file, name);
-    if (layout) {
-        if (const auto frames = layout->Frames()) {
-            sound.LimitFrames(*frames);
-        }
-    }
-    return sound;
-}
-
-std::string Where(const std::string& name, const WavChunk& chunk)
-{
-    return name + ": the \"" + chunk.Name() + "\" chunk at offset " + std::to_string(chunk.offset - 8);
-}
-
-std::vector<Bytes> ReadCarriedChunks(InputFile& file, const std::string& name, const WavLayout& layout)
-{
-    std::vector<Bytes> payloads(layout.chunks.size());
-    std::uint64_t carried = 0;
-    for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
-        if (i == layout.data_chunk) {
-            continue;
-        }
-        carried += layout.chunks[i].size;
-        if (carried > kMaxCarriedBytes) {
-            throw SoundError(Where(name, layout.chunks[i]) + " takes the chunks around its data past " +
-                             std::to_string(kMaxCarriedBytes) + " bytes, more than a header holds");
-        }
-        payloads[i] = ReadChunkPayload(file, layout.chunks[i], name);
-    }
-    // Loop and cue points that lie about their count are refused now,
-    // before any work is done.
-    std::vector<DroppedMarker> none;
-    for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
-        if (layout.chunks[i].Is("smpl")) {
-            FitSamplerChunk(payloads[i], {}, none, Where(name, layout.chunks[i]));
-        } else if (layout.chunks[i].Is("cue ")) {
-            FitCueChunk(payloads[i], {}, none, Where(name, layout.chunks[i]));
-        }
-    }
-    return payloads;
-}
-
-Archived ReadArchived(InputFile& file, const std::string& name)
-{
-    Archived archived;
-    archived.name = name;
-    archived.layout = ReadWavLayout(file, name);
-    archived.target = ChooseTarget(archived.layout.fmt, name);
-    archived.payloads = ReadCarriedChunks(file, name, archived.layout);
-    SoundDecoder sound = OpenLimited(file, name, archived.layout);
-    const int rate = static_cast<int>(archived.layout.fmt.sample_rate);
-    const Measured measured = Measure(sound, rate);
-    archived.summary = {.format = archived.target.name,
-                        .encoding = archived.target.id,
-                        .channels = archived.layout.fmt.channels,
-                        .sample_rate = rate,
-                        .frames = measured.frames,
-                        .loudness = measured.loudness};
-    return archived;
-}
 
 std::optional<WavLayout> WavLayoutIfAny(InputFile& file, const std::string& name)
 {
@@ -218,165 +123,41 @@ Loudness EncodePass(TemporaryStore& fitted, std::int64_t frames, const TargetFor
     encoder.Finish();
     SoundDecoder stored = SoundDecoder::Open(encoded, name);
     stored.LimitFrames(frames);
-    return Measure(stored, static_cast<int>(target.fmt.sample_rate)).loudness;
+    return MeasureSound(stored, static_cast<int>(target.fmt.sample_rate)).loudness;
 }
 
-// --- The header ----------------------------------------------------------
-
-std::string Blocks(const WavFmt& fmt)
+bool HasChunk(const WavLayout& layout, std::string_view id)
 {
-    std::string text = std::to_string(fmt.block_align) + " bytes";
-    if (fmt.samples_per_block > 0) {
-        text += " (" + std::to_string(fmt.samples_per_block) + " frames)";
-    }
-    return text;
+    return std::any_of(layout.chunks.begin(), layout.chunks.end(), [&](const WavChunk& c) { return c.Is(id); });
 }
-
-void AppendChunk(Bytes& out, const WavChunk& chunk, std::span<const std::byte> payload, std::uint64_t size)
-{
-    const auto* id = reinterpret_cast<const std::byte*>(chunk.id.data());
-    out.insert(out.end(), id, id + 4);
-    const std::size_t at = out.size();
-    out.resize(at + 4);
-    StoreLe(out, at, 4, static_cast<std::uint32_t>(size));
-    out.insert(out.end(), payload.begin(), payload.end());
-    if (size % 2 == 1 && !payload.empty()) {
-        out.push_back(std::byte{0});
-    }
-}
-
-class HeaderMaker {
-public:
-    HeaderMaker(const Archived& archived, TemporaryStore& encoded, std::int64_t frames, ReplacementReport& report)
-        : archived_(archived), encoded_(encoded), frames_(frames), report_(report)
-    {
-    }
-
-    void Make(FittedSound::State& state)
-    {
-        const WavLayout produced = ReadWavLayout(encoded_, report_.name);
-        const Bytes fmt = FormatChunk(produced.fmt);
-        Bytes* out = &state.head;
-        const char riff[] = "RIFF\0\0\0\0WAVE";
-        const auto* start = reinterpret_cast<const std::byte*>(riff);
-        out->insert(out->end(), start, start + 12);
-        for (std::size_t i = 0; i < archived_.layout.chunks.size(); ++i) {
-            const WavChunk& chunk = archived_.layout.chunks[i];
-            if (i == archived_.layout.data_chunk) {
-                state.data_offset = produced.data().offset;
-                state.data_size = produced.data().size;
-                AppendChunk(*out, chunk, {}, state.data_size);
-                out = &state.tail;
-                if (state.data_size % 2 == 1) {
-                    out->push_back(std::byte{0});
-                }
-            } else if (const auto payload = Payload(i, fmt, produced)) {
-                AppendChunk(*out, chunk, *payload, payload->size());
-            }
-        }
-        const std::uint64_t riff_size = state.head.size() + state.data_size + state.tail.size() - 8;
-        if (riff_size > kLargestRiff) {
-            throw SoundError(report_.name + ": fitted, it would take " + std::to_string(riff_size + 8) +
-                             " bytes, more than a WAV can hold (4 GiB)");
-        }
-        StoreLe(state.head, 4, 4, static_cast<std::uint32_t>(riff_size));
-        for (const DroppedMarker& marker : dropped_) {
-            report_.notes.push_back(
-                {marker.loop ? ReplacementNote::Kind::kLoopDropped : ReplacementNote::Kind::kCuePointDropped,
-                 marker.Describe(frames_),
-                 {{marker.loop ? "loop" : "cue_id", marker.number},
-                  {"start", static_cast<double>(marker.start)},
-                  {"end", static_cast<double>(marker.end)},
-                  {"new_frames", static_cast<double>(frames_)}}});
-        }
-    }
-
-private:
-    // The archived sound's own "fmt " chunk wherever the encoder's data has
-    // its layout; else the encoder's, with the archived sound's rate.
-    Bytes FormatChunk(const WavFmt& produced)
-    {
-        const WavFmt& wanted = archived_.layout.fmt;
-        if (produced.SameBlockLayout(wanted)) {
-            return wanted.bytes;
-        }
-        Bytes fmt = produced.bytes;
-        const std::uint64_t per_block = produced.samples_per_block > 0 ? produced.samples_per_block : 1;
-        StoreLe(fmt, 4, 4, wanted.sample_rate);
-        StoreLe(fmt, 8, 4,
-                static_cast<std::uint32_t>(wanted.sample_rate * std::uint64_t{produced.block_align} / per_block));
-        if (produced.samples_per_block > 0) {
-            new_blocks_ = MarkerFit::Blocks{produced.block_align, produced.samples_per_block};
-        }
-        report_.notes.push_back({ReplacementNote::Kind::kBlockSizeNotMatched,
-                                 "blocks of " + Blocks(wanted) +
-                                     ", as the sound it replaces has, cannot be made: written in blocks of " +
-                                     Blocks(produced),
-                                 {{"block_align", wanted.block_align},
-                                  {"samples_per_block", wanted.samples_per_block},
-                                  {"written_block_align", produced.block_align},
-                                  {"written_samples_per_block", produced.samples_per_block}}});
-        return fmt;
-    }
-
-    std::optional<Bytes> Payload(std::size_t index, const Bytes& fmt, const WavLayout& produced)
-    {
-        const WavChunk& chunk = archived_.layout.chunks[index];
-        const Bytes& old = archived_.payloads[index];
-        const std::string where = Where(archived_.name, chunk);
-        const MarkerFit fit{.old_frames = archived_.summary.frames, .new_frames = frames_, .new_blocks = new_blocks_};
-        if (chunk.Is("fmt ")) {
-            return fmt;
-        }
-        if (chunk.Is("fact")) {
-            Bytes fact = old;
-            if (fact.size() >= 4) {
-                StoreLe(fact, 0, 4, static_cast<std::uint32_t>(frames_));
-            }
-            return fact;
-        }
-        if (chunk.Is("smpl")) {
-            return FitSamplerChunk(old, fit, dropped_, where);
-        }
-        if (chunk.Is("cue ")) {
-            return FitCueChunk(old, fit, dropped_, where);
-        }
-        if (chunk.Is("PEAK")) {
-            return PeakChunk(old, produced);
-        }
-        return old;
-    }
-
-    // A "PEAK" chunk states the peaks of float data: the encoder's, for the
-    // new data, with the old chunk's time stamp so that the same input
-    // gives the same bytes; none where the data is not float.
-    std::optional<Bytes> PeakChunk(const Bytes& old, const WavLayout& produced)
-    {
-        for (const WavChunk& chunk : produced.chunks) {
-            if (chunk.Is("PEAK")) {
-                Bytes peak = ReadChunkPayload(encoded_, chunk, report_.name);
-                if (peak.size() >= 8 && old.size() >= 8) {
-                    std::copy(old.begin() + 4, old.begin() + 8, peak.begin() + 4);
-                }
-                return peak;
-            }
-        }
-        return std::nullopt;
-    }
-
-    const Archived& archived_;
-    TemporaryStore& encoded_;
-    std::int64_t frames_;
-    ReplacementReport& report_;
-    std::optional<MarkerFit::Blocks> new_blocks_;
-    std::vector<DroppedMarker> dropped_;
-};
 
 // --- The steps -----------------------------------------------------------
 
-void CopyAsItIs(FittedSound::State& state, InputFile& replacement, SoundDecoder& input, const Archived& archived)
+// Samples that are still the source's integers need no dither to be
+// rounded to as many bits or more: rounding keeps them exactly.
+bool OnTheTargetGrid(const SoundDecoder& input, const ChannelMix& mix, const FittedSignal& fitted,
+                     const TargetFormat& target)
 {
-    const Measured measured = Measure(input, input.sample_rate());
+    const int depth = SourceDepth(input.sf_format());
+    return mix.identity() && input.sample_rate() == static_cast<int>(target.fmt.sample_rate) && !fitted.trimmed &&
+           depth > 0 && depth <= target.quantise_bits;
+}
+
+EncodedLevel EncodeAtLevel(TemporaryStore& fitted, std::int64_t frames, const ReplacedSound& archived,
+                           const GainPlan& plan, bool on_grid, TemporaryStore& encoded, const std::string& name)
+{
+    const bool peak_chunk = HasChunk(archived.layout, "PEAK");
+    return EncodeMatched(
+        [&](double gain_db) {
+            const bool dither = !(on_grid && gain_db == 0);
+            return EncodePass(fitted, frames, archived.target, peak_chunk, gain_db, dither, encoded, name);
+        },
+        plan, archived.summary.loudness);
+}
+
+void CopyAsItIs(FittedSound::State& state, InputFile& replacement, SoundDecoder& input, const ReplacedSound& archived)
+{
+    const MeasuredSound measured = MeasureSound(input, input.sample_rate());
     state.report.level = LevelRule::kCopied;
     state.report.input = {.format = DescribeSource(input.sf_format()),
                           .encoding = {},
@@ -396,17 +177,15 @@ void CopyAsItIs(FittedSound::State& state, InputFile& replacement, SoundDecoder&
         state.encoded.Append(std::span(piece).first(got));
         at += got;
     }
-    state.data_size = state.encoded.Size();
+    state.bytes.data_size = state.encoded.Size();
 }
 
-bool HasChunk(const WavLayout& layout, std::string_view id)
+void AddLengthNote(ReplacementReport& report, const FittedSignal& fitted, int rate)
 {
-    return std::any_of(layout.chunks.begin(), layout.chunks.end(), [&](const WavChunk& c) { return c.Is(id); });
-}
-
-void AddLengthNote(ReplacementReport& report, const FittedSignal& fitted)
-{
-    const std::string length = " to the length of the sound it replaces (" + std::to_string(fitted.frames) + " frames)";
+    char seconds[32];
+    std::snprintf(seconds, sizeof(seconds), "%.2f s", static_cast<double>(fitted.frames) / rate);
+    const std::string length =
+        " to the length of the sound it replaces (" + std::to_string(fitted.frames) + " frames, " + seconds + ")";
     if (fitted.trimmed) {
         report.notes.push_back({ReplacementNote::Kind::kTrimmed,
                                 "trimmed" + length + ", with a 10 ms fade",
@@ -448,10 +227,10 @@ FittedSound FittedSound::Fit(InputFile& archived_file, const std::string& archiv
 {
     auto state = std::make_unique<State>();
     ReplacementReport& report = state->report;
-    const Archived archived = ReadArchived(archived_file, archived_name);
+    const ReplacedSound archived = ReadReplacedSound(archived_file, archived_name);
     const TargetFormat& target = archived.target;
     const std::optional<WavLayout> new_layout = WavLayoutIfAny(replacement, replacement_name);
-    SoundDecoder input = OpenLimited(replacement, replacement_name, new_layout);
+    SoundDecoder input = OpenHeldToItsLength(replacement, replacement_name, new_layout);
     const ChannelMix mix(input.channels(), target.fmt.channels, OrderOf(input.sf_format()));
     report.name = replacement_name;
     report.replaced_name = archived_name;
@@ -462,7 +241,7 @@ FittedSound FittedSound::Fit(InputFile& archived_file, const std::string& archiv
                            (!options.fit_length || input.frames() == archived.summary.frames);
     if (options.keep_loudness && in_format) {
         CopyAsItIs(*state, replacement, input, archived);
-        report.bytes = state->data_size;
+        report.bytes = state->bytes.size();
         return FittedSound(std::move(state));
     }
 
@@ -479,29 +258,18 @@ FittedSound FittedSound::Fit(InputFile& archived_file, const std::string& archiv
                     .loudness = fitted.input_loudness};
 
     const GainPlan plan = PlanGain(archived.summary.loudness, fitted.loudness, options);
-    // Samples that are still the source's integers need no dither to be
-    // rounded to as many bits or more: rounding keeps them exactly.
-    const int depth = SourceDepth(input.sf_format());
-    const bool untouched = mix.identity() && input.sample_rate() == fit.to_rate && !fitted.trimmed && depth > 0 &&
-                           depth <= target.quantise_bits;
-    const bool peak_chunk = HasChunk(archived.layout, "PEAK");
-    const EncodedLevel level = EncodeMatched(
-        [&](double gain_db) {
-            const bool dither = !(untouched && gain_db == 0);
-            return EncodePass(fitted_store, fitted.frames, target, peak_chunk, gain_db, dither, state->encoded,
-                              replacement_name);
-        },
-        plan, archived.summary.loudness);
-
+    const bool exact = OnTheTargetGrid(input, mix, fitted, target);
+    const EncodedLevel level =
+        EncodeAtLevel(fitted_store, fitted.frames, archived, plan, exact, state->encoded, replacement_name);
     report.level = plan.level;
     report.gain_db = level.gain_db;
     report.output = archived.summary;
     report.output.frames = fitted.frames;
     report.output.loudness = level.loudness;
     AddGainNote(report, plan, level);
-    AddLengthNote(report, fitted);
-    HeaderMaker(archived, state->encoded, fitted.frames, report).Make(*state);
-    report.bytes = state->head.size() + state->data_size + state->tail.size();
+    AddLengthNote(report, fitted, report.output.sample_rate);
+    state->bytes = MakeReplacementBytes(archived, state->encoded, fitted.frames, report);
+    report.bytes = state->bytes.size();
     return FittedSound(std::move(state));
 }
 
@@ -522,18 +290,19 @@ std::uint64_t FittedSound::size() const
 
 void FittedSound::WriteTo(OutputFile& out)
 {
-    out.Write(state_->head);
+    const ReplacementBytes& bytes = state_->bytes;
+    out.Write(bytes.head);
     std::vector<std::byte> piece(kCopyPiece);
-    for (std::uint64_t done = 0; done < state_->data_size;) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyPiece, state_->data_size - done));
-        const std::size_t got = state_->encoded.ReadAt(state_->data_offset + done, std::span(piece).first(want));
+    for (std::uint64_t done = 0; done < bytes.data_size;) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyPiece, bytes.data_size - done));
+        const std::size_t got = state_->encoded.ReadAt(bytes.data_offset + done, std::span(piece).first(want));
         if (got == 0) {
             throw SoundError(state_->report.name + ": the converted sound ended early in its temporary store");
         }
         out.Write(std::span(piece).first(got));
         done += got;
     }
-    out.Write(state_->tail);
+    out.Write(bytes.tail);
 }
 
 }  // namespace quorvel::audio

@@ -44,21 +44,23 @@ cmake --build --preset default --target quorvel-fit-sound -j2 >/dev/null
 fit="$repo/build/default/bench/quorvel-fit-sound"
 mkdir -p "$data" "$results"
 
-archived="$data/archived-ima-22050.wav"
+# Named as they are in the data folder, so the report reads as a user's would.
+cd "$data"
+archived="archived-ima-22050.wav"
 if [[ ! -s "$archived" ]]; then
     sox -n -r 22050 -c 1 -e ima-adpcm "$archived" synth 2 pinknoise vol 0.1
 fi
 IFS=, read -r -a lengths <<< "$minutes"
 for length in "${lengths[@]}"; do
-    mp3="$data/new-${length}min.mp3"
+    mp3="new-${length}min.mp3"
     if [[ ! -s "$mp3" ]]; then
         echo "making $mp3" >&2
         sox -n -r 44100 -c 2 -C 192 "$mp3" synth "$((length * 60))" pinknoise sine 200-2000 vol 0.4
     fi
 done
 
-out="$data/out.wav"
-three="$data/new-3min.mp3"
+out="out.wav"
+three="new-3min.mp3"
 [[ -s "$three" ]] || sox -n -r 44100 -c 2 -C 192 "$three" synth 180 pinknoise sine 200-2000 vol 0.4
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 hyperfine --warmup 1 --runs "$runs" --export-json "$results/hyperfine.json" \
@@ -66,7 +68,7 @@ hyperfine --warmup 1 --runs "$runs" --export-json "$results/hyperfine.json" \
 
 memory_rows=()
 for length in "${lengths[@]}"; do
-    mp3="$data/new-${length}min.mp3"
+    mp3="new-${length}min.mp3"
     # The tool's own lines on stderr come first; /usr/bin/time's is marked.
     measured=$( ( /usr/bin/time -f 'TIME %e %U %S %M' "$fit" "$archived" "$mp3" "$out" >/dev/null ) 2>&1 | grep '^TIME' )
     memory_rows+=("$length $(stat -c %s "$mp3") $(stat -c %s "$out") ${measured#TIME }")
