@@ -34,12 +34,15 @@ using Bytes = std::vector<std::byte>;
 
 constexpr std::size_t kCopyPiece = std::size_t{64} << 10;
 constexpr double kLowestCeilingDbtp = -1.0;
-// Loudness is matched to within this; a gain held down for the peak stays
-// this far under it; more encodings than this never moved a result.
+// Loudness is matched to within this (the report's own step); a gain held
+// down for the peak stays this far under it. Past kEnoughEncodings the
+// loudness is left as close as it came, but the peak is not: a result over
+// the ceiling is encoded again, up to kMostEncodings.
 constexpr double kGainToleranceDb = 0.1;
 constexpr double kPeakMarginDb = 0.02;
 constexpr double kLoweredNoteDb = 0.1;
-constexpr int kMaxEncodings = 4;
+constexpr int kEnoughEncodings = 4;
+constexpr int kMostEncodings = 8;
 
 std::optional<WavLayout> WavLayoutIfAny(InputFile& file, const std::string& name)
 {
@@ -104,8 +107,9 @@ EncodedLevel EncodeMatched(const std::function<Loudness(double)>& encode, const 
         const double by_loudness = *replaced.lufs - *result.lufs;
         const double room = plan.ceiling_dbtp - result.peak_db;
         const double step = room < by_loudness ? room - kPeakMarginDb : by_loudness;
-        const bool settled = std::abs(step) < kGainToleranceDb && result.peak_db <= plan.ceiling_dbtp;
-        if (settled || encoding == kMaxEncodings) {
+        const bool under_ceiling = result.peak_db <= plan.ceiling_dbtp;
+        const bool settled = std::abs(step) < kGainToleranceDb && under_ceiling;
+        if (settled || (encoding >= kEnoughEncodings && under_ceiling) || encoding == kMostEncodings) {
             return {gain, gain + by_loudness, result};
         }
         gain += step;
