@@ -67,7 +67,7 @@ SoundDecoder OpenHeldToItsLength(InputFile& file, const std::string& name, const
 
 std::string ChunkWhere(const std::string& name, const WavChunk& chunk)
 {
-    return name + ": the \"" + chunk.Name() + "\" chunk at offset " + std::to_string(chunk.offset - 8);
+    return name + ": the " + chunk.Name() + " chunk at offset " + std::to_string(chunk.offset - 8);
 }
 
 ReplacedSound ReadReplacedSound(InputFile& file, const std::string& name)

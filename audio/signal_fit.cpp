@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "audio/resampler.hpp"
+#include "audio/wav_chunks.hpp"
 
 namespace quorvel::audio {
 namespace {
@@ -84,6 +85,10 @@ void LengthFitter::Finish()
 
 FittedSignal FitSignal(SoundDecoder& input, const SignalFit& fit, TemporaryStore& store)
 {
+    if (static_cast<std::uint32_t>(input.sample_rate()) > kMaxSampleRate) {
+        throw SoundError(input.name() + ": its rate of " + std::to_string(input.sample_rate()) + " Hz is past the " +
+                         std::to_string(kMaxSampleRate) + " Hz a sound is fitted from");
+    }
     const int from = input.channels();
     const int to = fit.mix.to();
     // Mixing and resampling commute; the resampler gets the fewer channels.

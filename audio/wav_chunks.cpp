@@ -22,7 +22,7 @@ constexpr std::array<unsigned char, 14> kSubFormatBase = {0x00, 0x00, 0x00, 0x00
 
 std::string Quoted(const WavChunk& chunk)
 {
-    return "the \"" + chunk.Name() + "\" chunk at offset " + std::to_string(chunk.offset - kChunkHeaderSize);
+    return "the " + chunk.Name() + " chunk at offset " + std::to_string(chunk.offset - kChunkHeaderSize);
 }
 
 [[noreturn]] void Refuse(const std::string& name, const std::string& why)
@@ -120,6 +120,21 @@ void CheckFmtExtra(std::span<const std::byte> payload, std::size_t wanted, const
 
 }  // namespace
 
+std::string WavChunk::Name() const
+{
+    const bool printable = std::all_of(id.begin(), id.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (printable) {
+        return "\"" + std::string(id.data(), id.size()) + "\"";
+    }
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex = "0x";
+    for (const char c : id) {
+        hex += kDigits[static_cast<unsigned char>(c) >> 4];
+        hex += kDigits[static_cast<unsigned char>(c) & 0xF];
+    }
+    return hex;
+}
+
 std::uint32_t LoadLe(std::span<const std::byte> bytes, std::size_t at, std::size_t width)
 {
     std::uint32_t value = 0;
@@ -190,9 +205,12 @@ WavFmt ParseWavFmt(std::span<const std::byte> payload, const std::string& where)
         throw SoundError(where + " says " + std::to_string(fmt.channels) + " channels; 1 to " +
                          std::to_string(kMaxChannels) + " expected");
     }
-    if (fmt.sample_rate == 0 || fmt.block_align == 0) {
-        throw SoundError(where + " says a rate of " + std::to_string(fmt.sample_rate) + " Hz and blocks of " +
-                         std::to_string(fmt.block_align) + " bytes; neither may be 0");
+    if (fmt.sample_rate == 0 || fmt.sample_rate > kMaxSampleRate) {
+        throw SoundError(where + " says a rate of " + std::to_string(fmt.sample_rate) + " Hz; 1 to " +
+                         std::to_string(kMaxSampleRate) + " expected");
+    }
+    if (fmt.block_align == 0) {
+        throw SoundError(where + " says blocks of 0 bytes");
     }
     if (fmt.extensible()) {
         CheckFmtExtra(payload, kExtensibleFmtSize, where, "an extensible format");

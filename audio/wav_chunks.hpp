@@ -37,6 +37,7 @@ inline constexpr std::uint16_t kExtensible = 0xFFFE;
 // channels than this are a damaged header, not a sound.
 inline constexpr std::size_t kMaxChunks = 1024;
 inline constexpr std::uint16_t kMaxChannels = 64;
+inline constexpr std::uint32_t kMaxSampleRate = 768000;
 
 struct WavChunk {
     std::array<char, 4> id{};
@@ -44,7 +45,8 @@ struct WavChunk {
     std::uint32_t size = 0;    // of the payload, without the pad byte
 
     bool Is(std::string_view four) const { return std::string_view(id.data(), id.size()) == four; }
-    std::string Name() const { return std::string(id.data(), id.size()); }
+    // The id as text, or in hex where it is not printable ASCII.
+    std::string Name() const;
 };
 
 struct WavFmt {
