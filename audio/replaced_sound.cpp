@@ -1,5 +1,6 @@
 #include "audio/replaced_sound.hpp"
 
+#include "audio/read_ahead_input.hpp"
 #include "audio/wav_markers.hpp"
 
 namespace quorvel::audio {
@@ -77,7 +78,8 @@ ReplacedSound ReadReplacedSound(InputFile& file, const std::string& name)
     archived.layout = ReadWavLayout(file, name);
     archived.target = ChooseTarget(archived.layout.fmt, name);
     archived.payloads = ReadCarriedChunks(file, name, archived.layout);
-    SoundDecoder sound = OpenHeldToItsLength(file, name, archived.layout);
+    ReadAheadInput bytes(file);
+    SoundDecoder sound = OpenHeldToItsLength(bytes, name, archived.layout);
     const int rate = static_cast<int>(archived.layout.fmt.sample_rate);
     const MeasuredSound measured = MeasureSound(sound, rate);
     archived.summary = {.format = archived.target.name,

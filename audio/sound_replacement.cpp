@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "audio/channel_mix.hpp"
+#include "audio/read_ahead_input.hpp"
 #include "audio/replaced_sound.hpp"
 #include "audio/replacement_header.hpp"
 #include "audio/signal_fit.hpp"
@@ -125,7 +126,8 @@ Loudness EncodePass(TemporaryStore& fitted, std::int64_t frames, const TargetFor
     const auto gain = static_cast<float>(std::pow(10.0, gain_db / 20.0));
     ReadFitted(fitted, channels, frames, [&](std::span<const float> piece) { encoder.Write(piece, gain, dither); });
     encoder.Finish();
-    SoundDecoder stored = SoundDecoder::Open(encoded, name);
+    ReadAheadInput stored_bytes(encoded);
+    SoundDecoder stored = SoundDecoder::Open(stored_bytes, name);
     stored.LimitFrames(frames);
     return MeasureSound(stored, static_cast<int>(target.fmt.sample_rate)).loudness;
 }
@@ -233,8 +235,9 @@ FittedSound FittedSound::Fit(InputFile& archived_file, const std::string& archiv
     ReplacementReport& report = state->report;
     const ReplacedSound archived = ReadReplacedSound(archived_file, archived_name);
     const TargetFormat& target = archived.target;
-    const std::optional<WavLayout> new_layout = WavLayoutIfAny(replacement, replacement_name);
-    SoundDecoder input = OpenHeldToItsLength(replacement, replacement_name, new_layout);
+    ReadAheadInput new_bytes(replacement);
+    const std::optional<WavLayout> new_layout = WavLayoutIfAny(new_bytes, replacement_name);
+    SoundDecoder input = OpenHeldToItsLength(new_bytes, replacement_name, new_layout);
     const ChannelMix mix(input.channels(), target.fmt.channels, OrderOf(input.sf_format()));
     report.name = replacement_name;
     report.replaced_name = archived_name;
