@@ -2,6 +2,7 @@
 
 // A new sound made to fit the archived sound it replaces, in one step:
 //
+//     InputSlice archived(archive, entry.offset, entry.size);   // where the sound lies (input_slice.hpp)
 //     FittedSound fitted = FittedSound::Fit(archived, "sfx/sfx_0012.wav", upload, "door.mp3");
 //     std::cout << fitted.report().Text();      // before anything is written
 //     fitted.WriteTo(output);                    // any OutputFile: a file, an archive being packed,

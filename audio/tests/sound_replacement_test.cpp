@@ -9,6 +9,7 @@
 #include <map>
 #include <regex>
 
+#include "audio/input_slice.hpp"
 #include "audio/memory_input.hpp"
 #include "audio/sound_decoder.hpp"
 #include "audio/tests/sound_kit.hpp"
@@ -289,6 +290,21 @@ TEST(ReplacementHeader, CarriesLoopsCuePointsAndUnknownChunksToAShorterSound)
     const testing::SoundExtras all = testing::ReadMarkers(Written(same_length));
     EXPECT_EQ(all.loops, extras.loops);
     EXPECT_EQ(all.cue_points, extras.cue_points);
+}
+
+// The front-ends hand over an archived sound where it lies in its archive.
+TEST(ReplacementHeader, ReadsTheArchivedSoundWhereItLiesInItsArchive)
+{
+    const Bytes sound = ArchivedBytes({"IMA ADPCM", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 22050, 1});
+    Bytes archive(1000, std::byte{'R'});
+    archive.insert(archive.end(), sound.begin(), sound.end());
+    archive.insert(archive.end(), 777, std::byte{'I'});
+    MemoryInput whole(archive);
+    InputSlice slice(whole, 1000, sound.size());
+    MemoryInput new_sound(NewSoundBytes(kNewSounds[0]));
+    FittedSound from_slice = FittedSound::Fit(slice, "sfx/sfx_0012.wav", new_sound, "new.wav");
+    FittedSound from_bytes = FitBytes(sound, NewSoundBytes(kNewSounds[0]), "new.wav");
+    EXPECT_EQ(Written(from_slice), Written(from_bytes));
 }
 
 // --- The level and the length ------------------------------------------
