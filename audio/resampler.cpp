@@ -93,11 +93,11 @@ void Resampler::Finish(std::vector<float>& out)
 
 Resampler::Quality Resampler::StatedQuality()
 {
-    const soxr_quality_spec_t spec = soxr_quality_spec(SOXR_VHQ, 0);
-    return {.precision_bits = spec.precision,
-            .phase_response = spec.phase_response,
-            .passband_end = spec.passband_end,
-            .stopband_begin = spec.stopband_begin};
+    const soxr_quality_spec_t stated = soxr_quality_spec(SOXR_VHQ, 0);
+    return {.precision_bits = stated.precision,
+            .phase_response = stated.phase_response,
+            .passband_end = stated.passband_end,
+            .stopband_begin = stated.stopband_begin};
 }
 
 std::string Resampler::Engine() const
