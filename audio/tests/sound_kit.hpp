@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvel::audio::testing {
@@ -16,5 +19,37 @@ std::vector<float> MakeSignal(int channels, int sample_rate, std::int64_t frames
 // `samples` (interleaved floats) written by libsndfile as SF_FORMAT_*
 // `sf_format`; the file's bytes.
 std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate, const std::vector<float>& samples);
+
+// What a WAV holds beside its samples, written by libsndfile with them.
+struct SoundExtras {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> loops;  // first and last frame ("smpl")
+    std::vector<std::uint32_t> cue_points;                       // frames ("cue ")
+    std::vector<std::pair<std::string, std::string>> chunks;     // id and payload of chunks libsndfile does not know
+};
+std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate, const std::vector<float>& samples,
+                                   const SoundExtras& extras);
+
+// A sound decoded by libsndfile, held to `frames` where given (a
+// compressed sound's own count).
+struct DecodedSound {
+    int channels = 0;
+    int sample_rate = 0;
+    int sf_format = 0;
+    std::vector<float> samples;  // interleaved
+    std::int64_t frames() const { return static_cast<std::int64_t>(samples.size()) / channels; }
+};
+DecodedSound DecodeSound(const std::vector<std::byte>& bytes, std::optional<std::int64_t> frames = std::nullopt);
+// Its loop and cue points as libsndfile reads them.
+SoundExtras ReadMarkers(const std::vector<std::byte>& bytes);
+
+// EBU R128 integrated loudness (LUFS) and true peak (dBTP), by libebur128.
+double IntegratedLoudness(const DecodedSound& sound);
+double TruePeak(const DecodedSound& sound);
+
+// The payload of the first chunk `id` of a RIFF/WAVE file, found by a walk of
+// the test's own; nothing when there is none.
+std::optional<std::vector<std::byte>> FindChunk(const std::vector<std::byte>& wav, const char (&id)[5]);
+// Where that chunk's payload starts.
+std::optional<std::size_t> FindChunkOffset(const std::vector<std::byte>& wav, const char (&id)[5]);
 
 }  // namespace quorvel::audio::testing
