@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace quorvel::audio::testing {
@@ -16,5 +17,9 @@ std::vector<float> MakeSignal(int channels, int sample_rate, std::int64_t frames
 // `samples` (interleaved floats) written by libsndfile as SF_FORMAT_*
 // `sf_format`; the file's bytes.
 std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate, const std::vector<float>& samples);
+
+// The string libsndfile reads from the file `bytes` as SF_STR_*
+// `string_type`: a tag. Empty where it has none.
+std::string ReadTag(const std::vector<std::byte>& bytes, int string_type);
 
 }  // namespace quorvel::audio::testing
