@@ -62,6 +62,7 @@ private:
     ArchiveLocation Locate(std::string_view name) const;
     void ExportArchive(const ArchiveLocation& location, InputFile& walked, InputFile& read);
     void ExportSound(const Entry& entry, const ArchiveLocation& location, InputFile& archive, ExportTally& tally);
+    void SoundFailed(const audio::SoundError& error, ExportTally& tally);
     void WriteSound(audio::SoundExport& sound, const std::string& path, const audio::ExportTags& tags,
                     std::uint64_t size);
     void MakeFolders(const ArchiveLocation& location);
@@ -192,10 +193,7 @@ void Export::ExportSound(const Entry& entry, const ArchiveLocation& location, In
     try {
         sound = audio::SoundExport::Open(bytes, listed, request_.format);
     } catch (const audio::SoundError& error) {
-        report_.SoundFailed(error.what());
-        ++tally.failed;
-        ++failed_;
-        return;
+        return SoundFailed(error, tally);
     }
     std::string label;
     if (request_.labels != nullptr) {
@@ -213,13 +211,18 @@ void Export::ExportSound(const Entry& entry, const ArchiveLocation& location, In
     try {
         WriteSound(*sound, path, tags, entry.size);
     } catch (const audio::SoundError& error) {
-        report_.SoundFailed(error.what());
-        ++tally.failed;
-        ++failed_;
-        return;
+        return SoundFailed(error, tally);
     }
     ++tally.exported;
     report_.SoundExported(path);
+}
+
+// The sound's own fault: told, and the run goes on with the others.
+void Export::SoundFailed(const audio::SoundError& error, ExportTally& tally)
+{
+    report_.SoundFailed(error.what());
+    ++tally.failed;
+    ++failed_;
 }
 
 // Writes the file whole or not at all: a failure or a stop throws away what
