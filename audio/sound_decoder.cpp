@@ -185,6 +185,11 @@ std::size_t SoundDecoder::Read(std::span<std::int16_t> out)
     return ReadSome(*state_, out, sf_readf_short);
 }
 
+std::size_t SoundDecoder::Read(std::span<std::int32_t> out)
+{
+    return ReadSome(*state_, out, sf_readf_int);
+}
+
 void SoundDecoder::Seek(std::int64_t frame)
 {
     const std::int64_t target = std::clamp<std::int64_t>(frame, 0, state_->limit);

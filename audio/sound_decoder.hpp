@@ -54,6 +54,9 @@ public:
     // own conversion. Throws SoundError.
     std::size_t Read(std::span<float> out);
     std::size_t Read(std::span<std::int16_t> out);
+    // Integer samples at the top of 32 bits: every bit of PCM up to 32 bits
+    // comes through unchanged, for copies that must be exact.
+    std::size_t Read(std::span<std::int32_t> out);
     // Goes to frame `frame` (at most frames()). Throws SoundError.
     void Seek(std::int64_t frame);
 

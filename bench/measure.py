@@ -50,6 +50,13 @@ RERUN_LIMIT = 1.00
 # cache, the archive's pages brought in, beyond the listing's and the file's
 # own, stay within the read-ahead of a few windows.
 CHOSEN_READ_SLACK = 16 * MIB
+# Exporting every sound as FLAC, against what a user does without it:
+# extract, then run ffmpeg on every sound, one after the other.
+EXPORT_LIMIT = 1 / 3
+EXPORT_RSS_LIMIT_KIB = 32 * 1024
+# The reference takes minutes on the full game (an ffmpeg per sound): its
+# median of a few rounds is enough for a ratio that far from 1.
+EXPORT_REFERENCE_ROUNDS = 2
 
 
 @dataclass
@@ -68,6 +75,9 @@ class Case:
     layout: str = ""  # sfx.pak from this layout instead of a profile
     cold_too: bool = False  # also run the tool and cp with the page cache dropped, where allowed
     warm_limit: float = LARGE_ENTRY_LIMIT
+    # Also time --export flac: "ffmpeg" against extracting and then ffmpeg on
+    # every sound, "memory" for its time and peak memory alone.
+    export: str = ""
 
 
 @dataclass
@@ -111,8 +121,9 @@ def cases(quick):
     large_sounds = size(("large", f"{large_mib} MiB"), ("large-quick", f"{large_mib / 8:.0f} MiB"))
     sounds = size((1, 10, 100, 1000), (1, 4, 16, 64))
     return [
-        Case("a", f"realistic game, {game[1]}", "game", game[0], True, "large", progress=True),
-        Case("b", f"one sound of {huge[1]} and 5/12 more", "huge-sound", huge[0], False, "large", pack=PACK_LIMIT),
+        Case("a", f"realistic game, {game[1]}", "game", game[0], True, "large", progress=True, export="ffmpeg"),
+        Case("b", f"one sound of {huge[1]} and 5/12 more", "huge-sound", huge[0], False, "large", pack=PACK_LIMIT,
+             export="memory"),
         Case("c", f"{tiny[1]} tiny blocks", "tiny-blocks", tiny[0], False, "small", progress=True, rerun=True),
         Case("d", f"search worst case, {worst[1]}", "search-worst", worst[0], False, "large"),
     ] + [Case("e", f"one sound of {mib} MiB", "sound", f"{mib}M", False, "large",
@@ -283,6 +294,16 @@ class Harness:
             # before it may replace the old one: a copy that is flushed.
             variants["dd, flushed"] = lambda: self.timed(
                 ["dd", f"if={archives[0].name}", "of=dd-out/copy", "bs=4M", "conv=fsync", "status=none"], folder)
+        if case.export:
+            variants["tool --export flac"] = lambda: self.timed(
+                tool_argv + ["--export", "flac", "-y" if case.speech else "-n", "-q"], folder)
+        if case.export == "ffmpeg" and shutil.which("ffmpeg"):
+            each = " ".join(f"{name}/*.wav" for name in self.outputs(case))
+            variants["extract + ffmpeg"] = lambda: self.timed(
+                ["bash", "-c", f'"$0" {"-y" if case.speech else "-n"} -q && for f in {each}; do '
+                 'ffmpeg -nostdin -loglevel error -i "$f" "${f%.wav}.flac" || exit; done', str(self.tool)], folder)
+        elif case.export == "ffmpeg":
+            self.noisy_notes.append(f"({case.key}) no ffmpeg (Debian: ffmpeg): the export was not compared")
         if case.rerun:
             # Each after its first run in the round, over what that run wrote.
             variants["tool, rerun"] = variants["tool"]
@@ -290,11 +311,13 @@ class Harness:
         scratch = {"tool": self.outputs(case), "tool, bar on a terminal": self.outputs(case), "tool --list": [],
                    "tool, one file": self.outputs(case), "tool, rerun": [], "tar -xf, rerun": [],
                    "cp": ["cp-out"], "tar -xf": ["tar-out"], "tool --pack": [f"{a.name}.bak" for a in archives],
-                   "dd, flushed": ["dd-out"]}
+                   "dd, flushed": ["dd-out"], "tool --export flac": ["export"],
+                   "extract + ffmpeg": self.outputs(case)}
         inputs = {"tool": archives, "tool --pack": archives, "tool, bar on a terminal": archives,
                   "tool --list": archives, "cp": archives, "dd, flushed": archives, "tool, one file": archives,
                   "tool, rerun": archives, "tar -xf": [folder / "reference.tar"],
-                  "tar -xf, rerun": [folder / "reference.tar"]}
+                  "tar -xf, rerun": [folder / "reference.tar"], "tool --export flac": archives,
+                  "extract + ffmpeg": archives}
         rounds = self.args.repetitions
         if case.cold_too and self.may_drop_caches and not self.cold:
             for name in ("tool", "cp"):
@@ -307,13 +330,15 @@ class Harness:
         result = Result(case, sum(a.stat().st_size for a in archives), output_files)
         for repetition in range(rounds):
             for variant, run in variants.items():
+                if variant == "extract + ffmpeg" and repetition >= EXPORT_REFERENCE_ROUNDS:
+                    continue
                 self.clear(folder, scratch[variant])
                 if variant.startswith(("cp", "tar -xf", "dd")) and scratch[variant]:
                     (folder / scratch[variant][0]).mkdir()
                 self.settle(inputs[variant], cold=variant.endswith("cold cache"))
                 result.runs.setdefault(variant, []).append(run())
             print(f"  round {repetition + 1}: " + ", ".join(
-                f"{v} {r[-1].wall:.3f} s" for v, r in result.runs.items()), flush=True)
+                f"{v} {r[-1].wall:.3f} s" for v, r in result.runs.items() if len(r) == repetition + 1), flush=True)
         if case.choose_one and self.may_drop_caches:
             result.pages_read = {
                 "tool --list": self.archive_bytes_read(tool_argv + ["--list", "-n"], folder, archives, []),
@@ -445,6 +470,19 @@ def write_report(results, harness, out, micro):
                            f"{chosen / MIB:.1f} MiB; the listing {listing / MIB:.1f} MiB + the file "
                            f"{result.chosen_file_bytes / MIB:.1f} MiB (warm: {result.median('tool, one file'):.3f} s, "
                            f"the listing {result.median('tool --list'):.3f} s, all {tool:.3f} s)", chosen <= allowed))
+        if case.export:
+            exported = result.median("tool --export flac")
+            rss = result.peak_rss("tool --export flac")
+            checks.append((f"({case.key}) {case.name}: --export flac, peak RSS",
+                           f"{rss / 1024:.1f} MiB (limit {EXPORT_RSS_LIMIT_KIB // 1024} MiB; {exported:.3f} s, "
+                           f"{result.median_cpu('tool --export flac'):.3f} s of CPU)", rss <= EXPORT_RSS_LIMIT_KIB))
+        if "extract + ffmpeg" in result.runs:
+            reference = result.median("extract + ffmpeg")
+            ratio = result.median("tool --export flac") / reference
+            checks.append((f"({case.key}) {case.name}: --export flac / (extract, then ffmpeg on every sound)",
+                           f"{ratio:.3f} (limit {EXPORT_LIMIT:.2f}; {result.median('tool --export flac'):.3f} s "
+                           f"against {reference:.3f} s; CPU {result.median_cpu('tool --export flac'):.3f} s against "
+                           f"{result.median_cpu('extract + ffmpeg'):.3f} s)", ratio <= EXPORT_LIMIT))
         if case.pack:
             ratio = result.median("tool --pack") / tool
             floor = result.median("tool --pack") / result.median("dd, flushed")

@@ -5,7 +5,8 @@
 #
 # Builds the default preset, runs the micro-benchmarks, generates the inputs
 # (a)-(g) into a scratch folder (default build/bench-data) one at a time,
-# measures quorvel-extractor against cp and tar -xf of the same bytes and
+# measures quorvel-extractor against cp and tar -xf of the same bytes (and
+# --export flac against extracting, then ffmpeg on every sound) and
 # writes bench/results/: results.md, results.json, time-vs-size.png and
 # micro.json. --quick uses small inputs and takes a minute or two; the full
 # run needs about 30 GiB of free disk and 20 minutes. Start it some minutes

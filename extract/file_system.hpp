@@ -61,6 +61,13 @@ public:
     {
         return 0;
     }
+    // Writes all of bytes at `offset`, for formats whose header is finished
+    // only once their data is written (an encoder seeks back to it). An
+    // output is written either this way or with Write: where Write would go
+    // on after a WriteAt is not defined. False, having written nothing, for
+    // an output that only goes front to back (standard output). Throws
+    // ExtractError.
+    virtual bool WriteAt(std::uint64_t /*offset*/, std::span<const std::byte> /*bytes*/) { return false; }
     // False for an output that throws its bytes away: whole spans meant for
     // it are then passed over without being read.
     virtual bool KeepsBytes() const { return true; }
@@ -145,6 +152,7 @@ protected:
 class DiscardingOutput final : public OutputFile {
 public:
     void Write(std::span<const std::byte> /*bytes*/) override {}
+    bool WriteAt(std::uint64_t /*offset*/, std::span<const std::byte> /*bytes*/) override { return true; }
     bool KeepsBytes() const override { return false; }
     void Close() override {}
     void Abandon() noexcept override {}

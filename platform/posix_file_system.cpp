@@ -104,6 +104,22 @@ public:
         }
     }
 
+    bool WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) override
+    {
+        while (!bytes.empty()) {
+            const ssize_t written = ::pwrite(fd_.get(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                ThrowPosixError(errno, names_.shown);
+            }
+            bytes = bytes.subspan(static_cast<std::size_t>(written));
+            offset += static_cast<std::uint64_t>(written);
+        }
+        return true;
+    }
+
     std::uint64_t CopyFrom(InputFile& input, std::uint64_t offset, std::uint64_t length) override
     {
 #if defined(__linux__) && defined(SYS_copy_file_range)

@@ -82,6 +82,23 @@ public:
         }
     }
 
+    bool WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) override
+    {
+        while (!bytes.empty()) {
+            // A synchronous handle writes at the offset an OVERLAPPED names.
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset & 0xffffffffu);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            DWORD written = 0;
+            if (!::WriteFile(handle_.get(), bytes.data(), ClampToDword(bytes.size()), &written, &at)) {
+                ThrowLastError(Shown());
+            }
+            bytes = bytes.subspan(written);
+            offset += written;
+        }
+        return true;
+    }
+
     void Close() override
     {
         if (!::CloseHandle(handle_.release())) {

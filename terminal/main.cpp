@@ -27,6 +27,9 @@
 #include "labels/label_store.hpp"
 #include "terminal/studio_command.hpp"
 #endif
+#ifdef QUORVEL_WITH_EXPORT
+#include "terminal/export_command.hpp"
+#endif
 
 #ifndef QUORVEL_VERSION
 #define QUORVEL_VERSION "unknown"
@@ -45,6 +48,8 @@ constexpr std::string_view kHelp =
     "       quorvel-extractor -O [-C GAME] FILE...\n"
     "       quorvel-extractor -l [-y | -n] [--json] [-C GAME] [--labels FILE] [FILE...]\n"
     "       quorvel-extractor --pack [--dry-run] [-C GAME] [-o DIR] [-q]\n"
+    "       quorvel-extractor --export FORMAT [-y | -n] [-C GAME] [-o DIR] [--labels FILE]\n"
+    "                         [-q] [FILE...]\n"
     "       quorvel-extractor --studio [-C GAME] [-o DIR] [--labels FILE] [--port N] [--no-open]\n"
     "Unpacks sfx.pak of the game's folder into the folder sfx and, if the answer\n"
     "to \"Also extract speech files?\" is yes, speech.pak into speech.\n"
@@ -66,10 +71,16 @@ constexpr std::string_view kHelp =
     "                     as sfx.pak.bak and speech.pak.bak\n"
     "      --dry-run      with --pack: make every check, write nothing, show the\n"
     "                     blocks that would change, their sizes and their files\n"
+    "      --export FORMAT  decode the chosen sounds (all without FILEs) and write\n"
+    "                     them as FORMAT (wav, flac, ogg, opus or mp3) into\n"
+    "                     export/sfx and export/speech in DIR (default: the game's\n"
+    "                     folder), named by number and label; files that are not\n"
+    "                     sounds are left out\n"
     "      --studio       hear, find, name and swap the sounds in the browser: a\n"
     "                     page served on 127.0.0.1, its address on stderr\n"
     "      --labels FILE  with --studio: attach the labels of a shared list;\n"
-    "                     with --list: show them\n"
+    "                     with --list: show them; with --export: name the files\n"
+    "                     by them (default: quorvel-labels.tsv in DIR, if there)\n"
     "      --port N       with --studio: serve on port N (default: a free one)\n"
     "      --no-open      with --studio: print the address, open no browser\n"
     "  -q, --quiet        no title, status lines, progress or summary\n"
@@ -95,8 +106,10 @@ constexpr std::string_view kHelp =
     "  quorvel-extractor -O sfx/sfx_0012.wav | aplay\n"
     "                                            hear one sound\n"
     "  quorvel-extractor --pack                  put edited sounds back into the game\n"
+    "  quorvel-extractor --export flac -y        every sound as FLAC, in export/\n"
     "\n"
-    "Exit status: 0 done; 1 failed (the message says why); 2 bad usage;\n"
+    "Exit status: 0 done; 1 failed (the message says why; for --export, also\n"
+    "when a sound could not be exported, once the others are); 2 bad usage;\n"
     "3 done, but an archive was truncated; 128 + the signal when stopped\n"
     "(130 Ctrl-C, 143 SIGTERM, 129 the terminal closed).\n";
 
@@ -228,6 +241,60 @@ int Extract(quorvel::FileSystem& files, const Options& options, quorvel::Selecti
     return CheckEveryOperandChose(selection, ExitStatusOf(form.FormLoad(), files, options));
 }
 
+#if defined(QUORVEL_WITH_EXPORT) && defined(QUORVEL_WITH_STUDIO)
+// The labels an export names its files by: the list given with --labels,
+// else the output folder's own labels file where there is one; path ->
+// label, matched as the studio matches a list. The one place that knows
+// where labels are read and matched. Throws studio::RunFailed.
+std::map<std::string, std::string> LabelsForExport(quorvel::FileSystem& files, const Options& options)
+{
+    const auto pack_files = quorvel::MakePlatformPackFileSystem();
+    const quorvel::Places places = PlacesOf(options);
+    std::optional<std::string> list;
+    if (!options.labels_file.empty()) {
+        list = quorvel::ReadSharedList(files, options.labels_file);
+    } else {
+        const std::string& base = options.output_folder.empty() ? options.game_folder : options.output_folder;
+        list = quorvel::ReadLabelsFile(files, quorvel::LabelsFilePath(files, base));
+    }
+    if (!list) {
+        return {};
+    }
+    // Both archives where both are there: the labels of files the run then
+    // leaves out cost nothing but their hashes.
+    const bool speech = quorvel::ArchiveIsThere(files, *pack_files, places, quorvel::kSpeech);
+    return quorvel::MatchList(quorvel::GameReader::Open(files, places, speech), *list).labels;
+}
+#endif
+
+#ifdef QUORVEL_WITH_EXPORT
+int Export(quorvel::FileSystem& files, const Options& options, quorvel::Selection& selection,
+           quorvel::audio::ExportFormat format)
+{
+    std::map<std::string, std::string> labels;
+#ifdef QUORVEL_WITH_STUDIO
+    try {
+        labels = LabelsForExport(files, options);
+    } catch (const quorvel::ExtractError& error) {
+        quorvel::PrintError(stderr, error.failure());
+        HintIfNoGameHere(files, options);
+        return kExitFailed;
+    }
+#endif
+    const bool draw_bar = quorvel::IsTerminal(stderr);
+    const quorvel::ExportCommand command{.request = {.places = PlacesOf(options),
+                                                     .format = format,
+                                                     .choice = selection.Empty() ? nullptr : &selection,
+                                                     .labels = &labels},
+                                         .answer = AnswerFor(options, selection, files),
+                                         .quiet = options.quiet,
+                                         .draw_bar = draw_bar,
+                                         .erase_with_escape = draw_bar && quorvel::PrepareLineErasing(stderr)};
+    const quorvel::RunEnd end = quorvel::RunExportCommand(command, files, quorvel::StopSignal(), std::cin, stderr);
+    return CheckEveryOperandChose(selection, ExitStatusOf(end, files, options));
+}
+#endif
+
 int Pack(quorvel::FileSystem& files, const Options& options, quorvel::StandardOutput& output)
 {
     const auto pack_files = quorvel::MakePlatformPackFileSystem();
@@ -246,6 +313,25 @@ int Run(const Options& options)
     } catch (const quorvel::BadOperand& bad) {
         return UsageError(bad.what());
     }
+#ifdef QUORVEL_WITH_EXPORT
+    std::optional<quorvel::audio::ExportFormat> export_format;
+    if (options.export_format) {
+        export_format = quorvel::audio::ExportFormatNamed(*options.export_format);
+        if (!export_format) {
+            return UsageError("option '--export' needs a format: wav, flac, ogg, opus or mp3, not '" +
+                              *options.export_format + "'");
+        }
+    }
+#else
+    if (options.export_format) {
+        return UsageError("this build has no sound export (it needs libsndfile, libsoxr and xxhash)");
+    }
+#endif
+#ifndef QUORVEL_WITH_STUDIO
+    if (options.export_format && !options.labels_file.empty()) {
+        return UsageError("this build has no studio, whose labels --labels reads");
+    }
+#endif
     if (options.to_stdout && quorvel::IsTerminal(stdout)) {
         quorvel::PrintMessage(stderr,
                               "standard output is a terminal, and sounds are not written to one: send them to a "
@@ -279,7 +365,27 @@ int Run(const Options& options)
     if (options.pack) {
         return Pack(*files, options, output);
     }
+#ifdef QUORVEL_WITH_EXPORT
+    if (export_format) {
+        return Export(*files, options, *selection, *export_format);
+    }
+#endif
     return options.list ? List(*files, options, *selection, output) : Extract(*files, options, *selection, output);
+}
+
+// The help is longer than one buffer of standard output: a write that fails
+// on the way is told with its own error, which the last flush no longer knows.
+int WriteHelp()
+{
+    try {
+        quorvel::StandardOutput().Write(kHelp);
+    } catch (const quorvel::ExtractError& error) {
+        quorvel::PrintError(stderr, error.failure());
+        return kExitFailed;
+    } catch (const quorvel::Cancelled&) {  // the reader went away
+        return 128 + quorvel::StopSignal().load();
+    }
+    return 0;
 }
 
 }  // namespace
@@ -291,8 +397,7 @@ int main(int argc, char** argv)
     const quorvel::ParsedCommandLine parsed = quorvel::ParseCommandLine(command_line.argc(), command_line.argv());
     switch (parsed.action) {
         case quorvel::ParsedCommandLine::Action::kHelp:
-            std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
-            return quorvel::FinishStandardOutput(0);
+            return quorvel::FinishStandardOutput(WriteHelp());
         case quorvel::ParsedCommandLine::Action::kVersion:
             std::fputs("quorvel-extractor " QUORVEL_VERSION "\n", stdout);
             return quorvel::FinishStandardOutput(0);

@@ -18,6 +18,7 @@ enum LongOnly : int {
     kLabels,
     kPort,
     kNoOpen,
+    kExport,
 };
 
 // A leading ':' makes a missing value tell itself apart from an unknown option.
@@ -42,6 +43,7 @@ const option kLongOptions[] = {
     {"labels", required_argument, nullptr, kLabels},
     {"port", required_argument, nullptr, kPort},
     {"no-open", no_argument, nullptr, kNoOpen},
+    {"export", required_argument, nullptr, kExport},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -74,6 +76,8 @@ std::string WhatItNeeds(int option)
             return "a file";
         case kPort:
             return "a port number";
+        case kExport:
+            return "a format: wav, flac, ogg, opus or mp3";
         default:
             return "a folder";
     }
@@ -92,7 +96,8 @@ std::optional<unsigned> ParsePort(std::string_view text)
 // Options that cannot go together, named as the user would look them up.
 std::optional<std::string> Conflict(const Options& options)
 {
-    const bool extraction = !options.list && !options.pack && !options.studio;
+    const bool exporting = options.export_format.has_value();
+    const bool extraction = !options.list && !options.pack && !options.studio && !exporting;
     if (options.json && !options.list) {
         return "--json goes with --list";
     }
@@ -111,7 +116,15 @@ std::optional<std::string> Conflict(const Options& options)
     if (options.pack && !options.operands.empty()) {
         return "--pack packs whole archives: it takes no files to choose ('" + options.operands.front() + "')";
     }
+    if (exporting && (options.list || options.pack || options.studio)) {
+        return std::string("--export writes sound files: it takes no ") + (options.list   ? "--list"
+                                                                           : options.pack ? "--pack"
+                                                                                          : "--studio");
+    }
     if (options.to_stdout) {
+        if (exporting) {
+            return "-O writes the chosen files to standard output: it takes no --export";
+        }
         if (options.list || options.pack || options.studio) {
             return std::string("-O writes the chosen files to standard output: it takes no ") + (options.list ? "--list"
                                                                                                  : options.pack
@@ -132,6 +145,7 @@ std::optional<std::string> Conflict(const Options& options)
         return std::string(options.keep_old_files ? "-k" : "-v") + " goes with an extraction: it takes no " +
                (options.list   ? "--list"
                 : options.pack ? "--pack"
+                : exporting    ? "--export"
                                : "--studio");
     }
     if (options.studio && (options.list || options.pack)) {
@@ -144,8 +158,8 @@ std::optional<std::string> Conflict(const Options& options)
     if (!options.studio && (options.port || options.no_open)) {
         return std::string(options.port ? "--port" : "--no-open") + " goes with --studio";
     }
-    if (!options.labels_file.empty() && !options.studio && !options.list) {
-        return "--labels goes with --studio or --list";
+    if (!options.labels_file.empty() && !options.studio && !options.list && !exporting) {
+        return "--labels goes with --studio, --list or --export";
     }
     return std::nullopt;
 }
@@ -229,6 +243,12 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv)
                 break;
             case kNoOpen:
                 options.no_open = true;
+                break;
+            case kExport:
+                if (*optarg == '\0') {
+                    return UsageError("option '--export' needs " + WhatItNeeds(kExport));
+                }
+                options.export_format = optarg;
                 break;
             case 'h':
                 parsed.action = ParsedCommandLine::Action::kHelp;

@@ -20,6 +20,8 @@ struct Options {
     bool keep_old_files = false;  // -k
     bool verbose = false;         // -v
     bool studio = false;
+    // --export FORMAT: "flac" and the like, checked where the formats are known.
+    std::optional<std::string> export_format;
     std::string labels_file;
     std::optional<unsigned> port;
     bool no_open = false;

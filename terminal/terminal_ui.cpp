@@ -220,6 +220,12 @@ void TerminalUi::ReportWarning(std::string_view text)
     Print("quorvel-extractor: warning: " + std::string(text) + "\n");
 }
 
+void TerminalUi::ReportMessage(std::string_view text)
+{
+    EndBarLine();
+    Print("quorvel-extractor: " + std::string(text) + "\n");
+}
+
 void TerminalUi::Print(std::string_view text)
 {
     std::fwrite(text.data(), 1, text.size(), output_);

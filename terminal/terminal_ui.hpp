@@ -48,6 +48,8 @@ public:
     void Unload() override;
     void ReportError(const Failure& failure) override;
     void ReportWarning(std::string_view text) override;
+    // "quorvel-extractor: TEXT" on a line of its own, below the bar.
+    void ReportMessage(std::string_view text);
     void ArchiveFinished(const ArchiveTally& tally) override;
     void FileWritten(std::string_view path) override;
 

@@ -16,6 +16,10 @@ if(TARGET quorvel_studio)
   target_sources(quorvel-extractor-cli PRIVATE studio_command.cpp)
   target_link_libraries(quorvel-extractor-cli PRIVATE quorvel_studio)
 endif()
+if(TARGET quorvel_terminal_export)
+  # --export: libsndfile with its codecs and libsoxr, linked statically.
+  target_link_libraries(quorvel-extractor-cli PRIVATE quorvel_terminal_export)
+endif()
 target_compile_definitions(quorvel-extractor-cli PRIVATE QUORVEL_VERSION="${PROJECT_VERSION}")
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT MSVC)
   # One self-contained exe, and a console program: no -mwindows.

@@ -106,18 +106,26 @@ public:
 
     void Write(std::span<const std::byte> bytes) override
     {
-        if (files_.write_budget_) {
-            if (*files_.write_budget_ < bytes.size()) {
-                Throw(ENOSPC, path_);
-            }
-            *files_.write_budget_ -= bytes.size();
-        }
-        files_.bytes_written_ += bytes.size();
+        Spend(bytes.size());
         size_ += bytes.size();
         if (files_.mode_ == OutputMode::kKeep) {
             Bytes& file = replaces_ ? pending_ : files_.outputs_.at(path_);
             file.insert(file.end(), bytes.begin(), bytes.end());
         }
+    }
+
+    bool WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) override
+    {
+        Spend(bytes.size());
+        size_ = std::max<std::uint64_t>(size_, offset + bytes.size());
+        if (files_.mode_ == OutputMode::kKeep) {
+            Bytes& file = replaces_ ? pending_ : files_.outputs_.at(path_);
+            if (file.size() < size_) {
+                file.resize(static_cast<std::size_t>(size_));
+            }
+            std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
+        }
+        return true;
     }
 
     void Close() override
@@ -143,6 +151,17 @@ public:
     }
 
 private:
+    void Spend(std::size_t count)
+    {
+        if (files_.write_budget_) {
+            if (*files_.write_budget_ < count) {
+                Throw(ENOSPC, path_);
+            }
+            *files_.write_budget_ -= count;
+        }
+        files_.bytes_written_ += count;
+    }
+
     MemoryFileSystem& files_;
     std::string path_;
     bool replaces_;

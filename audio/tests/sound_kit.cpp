@@ -279,4 +279,19 @@ std::optional<std::vector<std::byte>> FindChunk(const std::vector<std::byte>& wa
                                   wav.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
+std::string ReadTag(const std::vector<std::byte>& bytes, int string_type)
+{
+    Sink source{.bytes = bytes, .position = 0};
+    SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, WriteTo, Tell};
+    SF_INFO info{};
+    SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &source);
+    if (file == nullptr) {
+        throw std::runtime_error(std::string("libsndfile cannot read that file: ") + sf_strerror(nullptr));
+    }
+    const char* text = sf_get_string(file, string_type);
+    std::string tag = text != nullptr ? text : "";
+    sf_close(file);
+    return tag;
+}
+
 }  // namespace quorvel::audio::testing

@@ -51,5 +51,8 @@ double TruePeak(const DecodedSound& sound);
 std::optional<std::vector<std::byte>> FindChunk(const std::vector<std::byte>& wav, const char (&id)[5]);
 // Where that chunk's payload starts.
 std::optional<std::size_t> FindChunkOffset(const std::vector<std::byte>& wav, const char (&id)[5]);
+// The string libsndfile reads from the file `bytes` as SF_STR_*
+// `string_type`: a tag. Empty where it has none.
+std::string ReadTag(const std::vector<std::byte>& bytes, int string_type);
 
 }  // namespace quorvel::audio::testing

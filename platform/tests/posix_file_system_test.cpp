@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -130,6 +131,22 @@ TEST_F(PosixFileSystemTest, AFileOfAnEarlierRunIsReplacedOnlyByAWholeNewOne)
     EXPECT_TRUE(fs::exists("sfx/sfx_0002"));
     fresh->Abandon();
     EXPECT_FALSE(fs::exists("sfx/sfx_0002"));
+}
+
+// An encoder writes its header last, at the start: positioned writes land
+// where they are aimed, past the end too, in a new file and in one that
+// replaces an earlier file alike.
+TEST_F(PosixFileSystemTest, WritesAtAnOffsetLandThereInNewAndReplacingFiles)
+{
+    std::ofstream("sfx/sfx_0002.flac") << "an earlier export, longer than the new one";
+    for (const std::string path : {"sfx/sfx_0001.flac", "sfx/sfx_0002.flac"}) {
+        auto output = files_.CreateOutput(path, FileSystem::IfTaken::kReplace);
+        ASSERT_TRUE(output->WriteAt(4, std::as_bytes(std::span(std::string_view("data")))));
+        ASSERT_TRUE(output->WriteAt(12, std::as_bytes(std::span(std::string_view("end")))));
+        ASSERT_TRUE(output->WriteAt(0, std::as_bytes(std::span(std::string_view("head")))));
+        output->Close();
+        EXPECT_EQ(Read(path), std::string("headdata") + std::string(4, '\0') + "end") << path;
+    }
 }
 
 // A link planted where the new files of taken names are written is never

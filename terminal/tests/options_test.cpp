@@ -71,6 +71,7 @@ TEST(CommandLine, UsageErrorsNameTheOption)
         {{"--list=yes"}, "option '--list' takes no value"},
         {{"--port", "http"}, "option '--port' needs a port number (0 to 65535), not 'http'"},
         {{"--studio", "--port"}, "option '--port' needs a port number"},
+        {{"--export"}, "option '--export' needs a format: wav, flac, ogg, opus or mp3"},
     };
     for (const auto& [arguments, message] : cases) {
         const ParsedCommandLine parsed = Parse(arguments);
@@ -92,6 +93,10 @@ TEST(CommandLine, OptionsThatCannotGoTogetherAreUsageErrors)
         {{"--json"}, "--json goes with --list"},
         {{"-l", "-o", "out"}, "--list writes nothing, so it takes no --output"},
         {{"--port", "80"}, "--port goes with --studio"},
+        {{"--export", "flac", "-l"}, "--export writes sound files: it takes no --list"},
+        {{"-O", "--export=ogg", "x"}, "-O writes the chosen files to standard output: it takes no --export"},
+        {{"-v", "--export", "mp3"}, "-v goes with an extraction: it takes no --export"},
+        {{"--labels", "mine.tsv"}, "--labels goes with --studio, --list or --export"},
     };
     for (const auto& [arguments, message] : cases) {
         const ParsedCommandLine parsed = Parse(arguments);
@@ -101,6 +106,9 @@ TEST(CommandLine, OptionsThatCannotGoTogetherAreUsageErrors)
     EXPECT_EQ(Parse({"-O", "sfx/sfx_0001.wav"}).action, Action::kRun);
     EXPECT_EQ(Parse({"--help", "--frobnicate"}).action, Action::kHelp);
     EXPECT_EQ(Parse({"--studio", "--port", "0", "--no-open", "--labels", "mine.tsv"}).options.port, 0u);
+    const ParsedCommandLine exporting = Parse({"--export=opus", "-n", "-o", "out", "--labels", "mine.tsv", "sfx:1"});
+    EXPECT_EQ(exporting.action, Action::kRun);
+    EXPECT_EQ(exporting.options.export_format, "opus");
 }
 
 }  // namespace

@@ -604,8 +604,9 @@ def valgrind_end_to_end(game):
     """The whole run on a sample game under memcheck: no error, no leak."""
     subprocess.run([game.generator, "--profile", "sample", "--seed", "5", game.folder], check=True,
                    stdout=subprocess.DEVNULL)
+    suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "valgrind.supp")
     result = subprocess.run(["valgrind", "--error-exitcode=99", "--leak-check=full", "--errors-for-leak-kinds=all",
-                             game.program, "-y"], cwd=game.folder, stdin=subprocess.DEVNULL, capture_output=True,
+                             "--suppressions=" + suppressions, game.program, "-y"], cwd=game.folder, stdin=subprocess.DEVNULL, capture_output=True,
                             text=True, timeout=1200)
     expect(result.returncode == 0, f"exit status {result.returncode}; valgrind said:\n{result.stderr[-4000:]}")
     expect("ERROR SUMMARY: 0 errors" in result.stderr, "valgrind reported errors")
