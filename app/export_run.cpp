@@ -165,7 +165,7 @@ void Export::ExportAll()
 std::string Export::ExportFolder() const
 {
     const Places& places = request_.places;
-    const std::string& base = places.output_folder.empty() ? places.game_folder : places.output_folder;
+    const std::string base = ArchiveLocation::OutputParent(places.game_folder, places.output_folder);
     return base.empty() ? std::string(kExportFolder) : files_.Join(base, std::string(kExportFolder));
 }
 

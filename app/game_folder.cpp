@@ -60,7 +60,7 @@ GameFolder::GameFolder(Places places, FileSystem& files, RunFileSystems run_file
 
 std::string GameFolder::OutputFolder() const
 {
-    return places_.output_folder.empty() ? places_.game_folder : places_.output_folder;
+    return ArchiveLocation::OutputParent(places_.game_folder, places_.output_folder);
 }
 
 std::shared_ptr<const GameReader> GameFolder::List()
@@ -92,9 +92,8 @@ void GameFolder::ForgetListing()
 
 std::string GameFolder::ExtractedPath(const ListedFile& file) const
 {
-    const std::string_view path = file.path;
-    const auto slash = path.find('/');
-    return files_.Join(Location(path.substr(0, slash)).output_folder, std::string(path.substr(slash + 1)));
+    const auto name = SplitListedPath(file.path).value();
+    return files_.Join(Location(name.archive).output_folder, std::string(name.file_name));
 }
 
 std::unique_ptr<InputFile> GameFolder::OpenExtracted(const ListedFile& file)
@@ -142,7 +141,7 @@ std::unique_ptr<GameFolder::Replacement> GameFolder::NewReplacement(const Listed
 {
     // Beside the file it will replace, so that taking its name is a rename
     // within one folder; hidden, and never listed by the pack.
-    const std::string folder = Location(sound.path.substr(0, sound.path.find('/'))).output_folder;
+    const std::string folder = Location(SplitListedPath(sound.path).value().archive).output_folder;
     // The folder extraction would make, made now where it is not yet there.
     if (const auto failure = files_.MakeFolder(folder)) {
         throw ExtractError(*failure);
@@ -153,7 +152,7 @@ std::unique_ptr<GameFolder::Replacement> GameFolder::NewReplacement(const Listed
 
 void GameFolder::Swap(const ListedFile& sound, Replacement& replacement, RunListener& listener)
 {
-    const std::string archive = sound.path.substr(0, sound.path.find('/'));
+    const std::string archive(SplitListedPath(sound.path).value().archive);
     const ArchiveLocation location = Location(archive);
     ExtractMissing(archive, listener);
     const std::string target = ExtractedPath(sound);

@@ -6,19 +6,14 @@
 namespace quorvel {
 namespace {
 
-// Turns the report's "keep going?" into the walk's stop.
+// The walk's checkpoints, where the report may stop it.
 class StopWhenAsked final : public ExtractionListener {
 public:
     explicit StopWhenAsked(ListingReport& report) : report_(report) {}
     void StatusChanged(std::string_view /*text*/) override {}
     void TruncationFound(const Truncation& /*truncation*/) override {}
     void Advance(std::uint64_t /*bytes*/) override {}
-    void Checkpoint() override
-    {
-        if (!report_.KeepGoing()) {
-            throw Cancelled();
-        }
-    }
+    void Checkpoint() override { report_.Checkpoint(); }
 
 private:
     ListingReport& report_;

@@ -19,8 +19,9 @@ public:
     virtual void ArchiveListed(const ListedArchive& archive, std::span<const ListedFile> files) = 0;
     virtual void ReportError(const Failure& failure) = 0;
     virtual void ReportWarning(std::string_view text) = 0;
-    // Asked after every block and 64 KiB chunk; false stops the listing.
-    virtual bool KeepGoing() { return true; }
+    // Called after every block and 64 KiB chunk; throws Cancelled to stop
+    // the listing, as every run is stopped.
+    virtual void Checkpoint() {}
 };
 
 // Lists the archives of a run (sfx, then speech if asked for) as

@@ -206,7 +206,7 @@ ArchiveLocation ArchiveLocation::Of(const FileSystem& files, const std::string& 
 ArchiveLocation ArchiveLocation::OfRun(const FileSystem& files, const std::string& name, const std::string& game_folder,
                                        const std::string& output_folder)
 {
-    return Of(files, name, game_folder, output_folder.empty() ? game_folder : output_folder);
+    return Of(files, name, game_folder, OutputParent(game_folder, output_folder));
 }
 
 void ExtractArchive(const ArchiveLocation& location, FileSystem& files, ExtractionListener& listener,

@@ -23,8 +23,13 @@ struct ArchiveLocation {
     // an empty folder stands for the current one.
     static ArchiveLocation Of(const FileSystem& files, const std::string& name, const std::string& game_folder = {},
                               const std::string& output_parent = {});
-    // As a run places them: the folder {name} in `output_folder` if one is
-    // given, else beside the archive in the game folder.
+    // Where a run puts the archives' folders: `output_folder` if one is
+    // given, else the game folder, beside the archives.
+    static std::string OutputParent(const std::string& game_folder, const std::string& output_folder)
+    {
+        return output_folder.empty() ? game_folder : output_folder;
+    }
+    // As a run places them: the folder {name} in OutputParent.
     static ArchiveLocation OfRun(const FileSystem& files, const std::string& name, const std::string& game_folder,
                                  const std::string& output_folder);
 };

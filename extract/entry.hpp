@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "extract/output_names.hpp"
+
 namespace quorvel {
 
 // Why a file is made, which also decides its extension.
@@ -37,7 +39,7 @@ struct Entry {
     static constexpr std::size_t kHeadSize = 4096;
 
     // "sfx/sfx_0001.wav": where it lies under the output folder, "/"-separated.
-    std::string RelativePath() const { return folder + "/" + file_name; }
+    std::string RelativePath() const { return ListedPath(folder, file_name); }
 };
 
 }  // namespace quorvel

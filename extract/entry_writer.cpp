@@ -5,19 +5,6 @@
 
 namespace quorvel {
 
-std::string EntryFileName(std::string_view name, std::int64_t number, std::string_view extension)
-{
-    std::string digits = std::to_string(number);
-    if (digits.size() < 4) {
-        digits.insert(0, 4 - digits.size(), '0');
-    }
-    std::string file_name(name);
-    file_name += '_';
-    file_name += digits;
-    file_name += extension;
-    return file_name;
-}
-
 EntryWriter::EntryWriter(FileSystem& files, std::string name, std::string folder, std::optional<Failure> folder_failure,
                          ExtractionListener* listener, ArchiveReader* archive, const ExtractionOptions& options)
     : files_(files),

@@ -12,13 +12,10 @@
 #include "extract/entry.hpp"
 #include "extract/extraction_listener.hpp"
 #include "extract/file_system.hpp"
+#include "extract/output_names.hpp"
 #include "extract/window_writer.hpp"
 
 namespace quorvel {
-
-// "sfx_0001.wav": the number zero-padded to at least four digits. Numbers
-// past 9999 keep all their digits, so entry 10000 never replaces entry 0.
-std::string EntryFileName(std::string_view name, std::int64_t number, std::string_view extension);
 
 // The running number of one archive's outputs and the one output file that
 // is open at a time, written through this writer. A file still open when

@@ -1,7 +1,6 @@
 #include "pack/archive_plan.hpp"
 
 #include <algorithm>
-#include <cassert>
 
 #include "extract/entry_writer.hpp"
 #include "extract/listing.hpp"
@@ -20,21 +19,18 @@ public:
     void Checkpoint() override { progress_.Checkpoint(); }
     void EntryFinished(const Entry& entry) override
     {
+        if (files_in_block_ == 0) {
+            first_number_ = entry.number;  // a block's files are numbered on from its first
+        }
         plan_.kinds.push_back(entry.kind);
         ++files_in_block_;
     }
     void BlockFinished(const BlockExtent& extent) override
     {
-        const PlannedBlock block{.extent = extent,
-                                 .first_number = next_number_,
-                                 .first_file = plan_.kinds.size() - files_in_block_,
-                                 .file_count = files_in_block_};
-        plan_.blocks.push_back(block);
-        assert(files_in_block_ == 0 ||
-               plan_.FileName(block, 0) ==
-                   EntryFileName(plan_.location.name, next_number_, ExtensionOf(plan_.kinds[block.first_file])));
-        // A block without files still uses up its number.
-        next_number_ += static_cast<std::int64_t>(std::max<std::size_t>(files_in_block_, 1));
+        plan_.blocks.push_back(PlannedBlock{.extent = extent,
+                                            .first_number = files_in_block_ == 0 ? 0 : first_number_,
+                                            .first_file = plan_.kinds.size() - files_in_block_,
+                                            .file_count = files_in_block_});
         files_in_block_ = 0;
     }
 
@@ -42,7 +38,7 @@ private:
     ArchivePlan& plan_;
     ExtractionListener& progress_;
     std::size_t files_in_block_ = 0;
-    std::int64_t next_number_ = 1;
+    std::int64_t first_number_ = 0;
 };
 
 }  // namespace

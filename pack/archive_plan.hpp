@@ -15,7 +15,7 @@ namespace quorvel {
 // One block of the archive and the files extraction makes of it.
 struct PlannedBlock {
     BlockExtent extent;
-    std::int64_t first_number = 0;  // of its first file, or the number it uses up
+    std::int64_t first_number = 0;  // of its first file, as extraction numbered it (0 for a block without files)
     std::size_t first_file = 0;     // index into ArchivePlan::kinds
     std::size_t file_count = 0;
 

@@ -24,8 +24,7 @@ namespace {
 
 std::string FolderOf(const std::string& path)
 {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return SplitPath(path).first;
 }
 
 void Sync(int fd, const std::string& path)

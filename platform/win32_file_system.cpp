@@ -304,9 +304,8 @@ std::unique_ptr<OutputFile> Win32FileSystem::ReplaceOutput(const std::string& pa
         }
         RequirePlainFile(existing.get(), path);
     }
-    const auto separator = path.find_last_of("\\/");
-    const std::string folder = separator == std::string::npos ? "" : path.substr(0, separator + 1);
-    const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
+    const std::string name = SplitPath(path).second;
+    const std::string folder = path.substr(0, path.size() - name.size());  // with its separator
     for (unsigned attempt = 0;; ++attempt) {
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, ".%lu-%u.part", static_cast<unsigned long>(::GetCurrentProcessId()),
@@ -327,6 +326,17 @@ std::unique_ptr<OutputFile> Win32FileSystem::ReplaceOutput(const std::string& pa
 std::unique_ptr<OutputFile> AdoptOutput(void* handle, std::string path)
 {
     return std::make_unique<Win32OutputFile>(static_cast<HANDLE>(handle), std::move(path));
+}
+
+std::pair<std::string, std::string> SplitPath(const std::string& path)
+{
+    const auto separator = path.find_last_of("\\/");
+    if (separator == std::string::npos) {
+        return {".", path};
+    }
+    // A drive's root keeps its separator: "C:" alone is the drive's current folder.
+    const bool root = separator == 0 || (separator == 2 && path[1] == ':');
+    return {path.substr(0, root ? separator + 1 : separator), path.substr(separator + 1)};
 }
 
 std::string Win32FileSystem::Join(const std::string& folder, const std::string& file) const

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <utility>
+
 #include "extract/file_system.hpp"
 
 namespace quorvel {
@@ -23,6 +26,10 @@ private:
 // An output for a new file already open on `handle` (a HANDLE), which it
 // closes; Abandon removes `path`.
 std::unique_ptr<OutputFile> AdoptOutput(void* handle, std::string path);
+
+// A path's folder ("." for a bare name; "C:\\" for a name in a drive's
+// root) and name; either separator counts.
+std::pair<std::string, std::string> SplitPath(const std::string& path);
 
 // Text for a Windows error number, without the trailing line break
 // ("The system cannot find the file specified.").

@@ -23,8 +23,7 @@ namespace {
 
 std::string FolderOf(const std::string& path)
 {
-    const auto separator = path.find_last_of("\\/");
-    return separator == std::string::npos ? "." : path.substr(0, separator);
+    return SplitPath(path).first;
 }
 
 DWORD AttributesOf(const std::string& path)

@@ -517,7 +517,7 @@ Response Studio::FileBytes(RouteRequest& request, bool extracted)
     if (Query(request.target.query, "download") == "1") {
         const auto label = labels_.LabelOf(file.path);
         const std::string name = label ? DownloadName(file.number, ExtensionOf(file.kind), *label)
-                                       : file.path.substr(file.path.find('/') + 1);
+                                       : std::string(SplitListedPath(file.path).value().file_name);
         response.headers.emplace_back("Content-Disposition", Disposition(name));
     }
     const std::uint64_t first = range.kind == RangeDecision::Kind::kPartial ? range.first : 0;

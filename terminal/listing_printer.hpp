@@ -32,7 +32,12 @@ public:
     void ArchiveListed(const ListedArchive& archive, std::span<const ListedFile> files) override;
     void ReportError(const Failure& failure) override;
     void ReportWarning(std::string_view text) override;
-    bool KeepGoing() override { return stop_signal_.load(std::memory_order_relaxed) == 0; }
+    void Checkpoint() override
+    {
+        if (stop_signal_.load(std::memory_order_relaxed) != 0) {
+            throw Cancelled();
+        }
+    }
 
 private:
     void PrintRows(const std::vector<std::vector<std::string>>& rows);

@@ -254,7 +254,7 @@ std::map<std::string, std::string> LabelsForExport(quorvel::FileSystem& files, c
     if (!options.labels_file.empty()) {
         list = quorvel::ReadSharedList(files, options.labels_file);
     } else {
-        const std::string& base = options.output_folder.empty() ? options.game_folder : options.output_folder;
+        const std::string base = quorvel::ArchiveLocation::OutputParent(options.game_folder, options.output_folder);
         list = quorvel::ReadLabelsFile(files, quorvel::LabelsFilePath(files, base));
     }
     if (!list) {

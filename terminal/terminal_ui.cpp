@@ -4,6 +4,8 @@
 #include <cctype>
 #include <string>
 
+#include "terminal/messages.hpp"
+
 namespace quorvel {
 namespace {
 
@@ -181,8 +183,8 @@ void TerminalUi::Unload()
     }
     summary_.clear();
     if (kept_ != 0 && !options_.quiet) {
-        Print("quorvel-extractor: " + std::to_string(kept_) + (kept_ == 1 ? " file was" : " files were") +
-              " there already and kept as " + (kept_ == 1 ? "it was" : "they were") + "\n");
+        Print(MessageLine(std::to_string(kept_) + (kept_ == 1 ? " file was" : " files were") +
+                          " there already and kept as " + (kept_ == 1 ? "it was" : "they were")));
     }
     kept_ = 0;
 }
@@ -211,19 +213,19 @@ void TerminalUi::ArchiveFinished(const ArchiveTally& tally)
 void TerminalUi::ReportError(const Failure& failure)
 {
     EndBarLine();
-    Print("quorvel-extractor: " + failure.OneLine() + "\n");
+    Print(MessageLine(failure.OneLine()));
 }
 
 void TerminalUi::ReportWarning(std::string_view text)
 {
     EndBarLine();
-    Print("quorvel-extractor: warning: " + std::string(text) + "\n");
+    Print(WarningLine(text));
 }
 
 void TerminalUi::ReportMessage(std::string_view text)
 {
     EndBarLine();
-    Print("quorvel-extractor: " + std::string(text) + "\n");
+    Print(MessageLine(text));
 }
 
 void TerminalUi::Print(std::string_view text)

@@ -9,6 +9,7 @@
 #include "app/places.hpp"
 #include "extract/block_stream.hpp"
 #include "platform/win32_file_system.hpp"
+#include "platform/win32_pack_file_system.hpp"
 #include "windows/folder_picker.hpp"
 
 namespace quorvel {
@@ -88,10 +89,8 @@ std::string OnOneLine(const Failure& failure)
 
 bool HoldsGame(const std::string& folder)
 {
-    const std::string archive =
-        Locate(Win32FileSystem(), Places{.game_folder = folder, .output_folder = {}}, kSoundEffects).archive_path;
-    const DWORD attributes = ::GetFileAttributesW(WidenUtf8(archive).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    Win32PackFileSystem pack_files;
+    return quorvel::HoldsGame(Win32FileSystem(), pack_files, Places{.game_folder = folder, .output_folder = {}});
 }
 
 Win32Ui::Win32Ui(HINSTANCE instance) : instance_(instance)

@@ -20,7 +20,7 @@ import sys
 import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from studio_process import Studio, listing, make_sample, wait_until  # noqa: E402
+from studio_process import Checks, Studio, listing, make_sample, wait_until  # noqa: E402
 from xxh64 import xxh64  # noqa: E402
 
 SKIP = 77
@@ -46,13 +46,7 @@ if not shutil.which("chromedriver") or not os.path.exists("/usr/bin/chromium"):
 
 program, generator, work = sys.argv[1:4]
 screenshot = sys.argv[4] if len(sys.argv) > 4 else None
-failures = []
-
-
-def check(condition, what):
-    print(("ok: " if condition else "FAIL: ") + what)
-    if not condition:
-        failures.append(what)
+check = Checks()
 
 
 def tone_wav(seconds, rate=22050, samples_hold=None):
@@ -271,5 +265,4 @@ finally:
     if studio.process.poll() is None:
         studio.quit()
 
-print(f"{len(failures)} failed" if failures else "browser test: all passed")
-sys.exit(1 if failures else 0)
+check.finish("browser test")

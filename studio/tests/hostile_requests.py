@@ -22,16 +22,10 @@ import sys
 import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from studio_process import Studio, listing, make_sample, wait_until  # noqa: E402
+from studio_process import Checks, Studio, listing, make_sample, wait_until  # noqa: E402
 
 program, generator, work = sys.argv[1:4]
-failures = []
-
-
-def check(condition, what):
-    print(("ok: " if condition else "FAIL: ") + what)
-    if not condition:
-        failures.append(what)
+check = Checks()
 
 
 def raw(studio, data, read=True, timeout=10):
@@ -367,5 +361,4 @@ while True:
     break
 shutil.rmtree(slow, ignore_errors=True)
 
-print(f"{len(failures)} failed" if failures else "hostile requests: all passed")
-sys.exit(1 if failures else 0)
+check.finish("hostile requests")

@@ -109,3 +109,21 @@ def wait_until(check, what, timeout=60.0):
             return value
         time.sleep(0.05)
     raise AssertionError(f"timed out waiting for {what}")
+
+
+class Checks:
+    """The verdicts of a test script: each check printed as it is made, the
+    failures counted, and the script's exit status at the end."""
+
+    def __init__(self):
+        self.failures = []
+
+    def __call__(self, condition, what):
+        print(("ok: " if condition else "FAIL: ") + what)
+        if not condition:
+            self.failures.append(what)
+
+    def finish(self, name):
+        print(f"{len(self.failures)} failed" if self.failures else f"{name}: all passed")
+        raise SystemExit(1 if self.failures else 0)
+

@@ -19,17 +19,11 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from studio_process import Studio, listing  # noqa: E402
+from studio_process import Checks, Studio, listing  # noqa: E402
 
 windows_exe, linux_program, game = sys.argv[1:4]
 launcher = sys.argv[4] if len(sys.argv) > 4 else None
-failures = []
-
-
-def check(condition, what):
-    print(("ok: " if condition else "FAIL: ") + what)
-    if not condition:
-        failures.append(what)
+check = Checks()
 
 
 def wine_path(path):
@@ -115,4 +109,4 @@ if launcher:
     finally:
         launcher_status = started.quit()
     check(launcher_status == 0, f"the launcher's studio quits with exit status {launcher_status}")
-sys.exit(1 if failures else 0)
+check.finish("the console program's studio under Wine")
