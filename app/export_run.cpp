@@ -7,6 +7,7 @@
 
 #include "app/export_names.hpp"
 #include "extract/listing.hpp"
+#include "labels/label_store.hpp"
 
 namespace quorvel {
 namespace {
@@ -203,7 +204,7 @@ void Export::ExportSound(const Entry& entry, const ArchiveLocation& location, In
     }
     // The path and the bytes' hash, so that an exported file can be traced
     // back to its sound even after the game renumbers its files.
-    const audio::ExportTags tags{.title = label, .comment = listed + " xxh64:" + audio::ContentHash(bytes)};
+    const audio::ExportTags tags{.title = label, .comment = listed + " xxh64:" + ContentHash(bytes)};
     MakeFolders(location);
     const std::string stem = entry.file_name.substr(0, entry.file_name.rfind('.'));
     const std::string path =

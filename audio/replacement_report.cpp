@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 namespace quorvel::audio {
 namespace {
@@ -11,11 +12,13 @@ std::string Fixed(double value, int decimals, bool sign = false)
     char text[64];
     std::snprintf(text, sizeof(text), sign ? "%+.*f" : "%.*f", decimals, value);
     // "-0.0" says a sign the figure does not have.
-    std::string result = text;
-    if (result.find_first_not_of("+-0.") == std::string::npos) {
-        result = (sign ? "+" : "") + result.substr(result.find_first_of("0"));
+    // The digits alone, with no sign, for a figure of all zeros.
+    const std::string_view digits(text);
+    if (digits.find_first_not_of("+-0.") == std::string_view::npos) {
+        const std::string_view unsigned_digits = digits.substr(digits.find_first_of('0'));
+        return std::string(sign ? "+" : "").append(unsigned_digits);
     }
-    return result;
+    return std::string(digits);
 }
 
 std::string Level(const Loudness& loudness)

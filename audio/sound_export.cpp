@@ -3,8 +3,6 @@
 #include <sndfile.h>
 #include <soxr.h>
 
-#define XXH_INLINE_ALL
-#include <xxhash.h>
 
 #include <algorithm>
 #include <array>
@@ -48,7 +46,6 @@ constexpr int kMostFlacChannels = 8;
 // Samples moved at a time, whatever the channel count: memory stays small.
 constexpr std::size_t kPieceSamples = 1 << 16;
 // Bytes of a sound read at a time to hash it.
-constexpr std::size_t kHashPiece = 1 << 16;
 // Encoders write a few kilobytes at a time; gathered, they reach the
 // output in pieces this large.
 constexpr std::size_t kOutputBuffer = 1 << 16;
@@ -422,24 +419,6 @@ ExportTarget TargetFor(ExportFormat format, int source_sf_format, int sample_rat
                     .integer_samples = false};
     }
     return {};
-}
-
-std::string ContentHash(InputFile& input)
-{
-    XXH64_state_t state;
-    XXH64_reset(&state, 0);
-    std::vector<std::byte> piece(kHashPiece);
-    for (std::uint64_t offset = 0;;) {
-        const std::size_t got = input.ReadAt(offset, piece);
-        if (got == 0) {
-            break;
-        }
-        XXH64_update(&state, piece.data(), got);
-        offset += got;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(XXH64_digest(&state)));
-    return text;
 }
 
 SoundExport SoundExport::Open(InputFile& sound, std::string name, ExportFormat format)

@@ -57,10 +57,6 @@ struct ExportTags {
     std::string comment;  // the listed path and the content hash
 };
 
-// XXH64 (seed 0) of all of `input`'s bytes as 16 lowercase hex digits, as
-// the labels file spells a file's hash.
-std::string ContentHash(InputFile& input);
-
 class SoundExport {
 public:
     // Opens the sound held by `sound` (which must outlive this) for export

@@ -69,6 +69,22 @@ void WriteLabelsFile(PackFileSystem& pack_files, const std::string& path, std::s
     }
 }
 
+std::string ContentHash(InputFile& file)
+{
+    XXH64_state_t state;
+    XXH64_reset(&state, 0);
+    std::vector<std::byte> piece(kPiece);
+    for (std::uint64_t at = 0;;) {
+        const std::size_t got = file.ReadAt(at, piece);
+        if (got == 0) {
+            break;
+        }
+        XXH64_update(&state, piece.data(), got);
+        at += got;
+    }
+    return HashText(XXH64_digest(&state));
+}
+
 std::string ContentHash(const GameReader& game, const ListedFile& file)
 {
     XXH64_state_t state;

@@ -36,8 +36,10 @@ std::string ReadSharedList(FileSystem& files, const std::string& path);
 // the new one, and a failure leaves the old one. Throws ExtractError.
 void WriteLabelsFile(PackFileSystem& pack_files, const std::string& path, std::string_view text);
 
-// XXH64 (seed 0) of a listed file's bytes, read from its archive, in the
-// labels file's spelling. Throws ExtractError.
+// XXH64 (seed 0) of all of a file's bytes, in the labels file's spelling:
+// what lets a list, or an exported file, find its file again.
+std::string ContentHash(InputFile& file);
+// The same of a listed file's bytes, read from its archive. Throws ExtractError.
 std::string ContentHash(const GameReader& game, const ListedFile& file);
 
 // The labels a list gives the files of `game`, matched by hash first.

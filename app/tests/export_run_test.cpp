@@ -4,6 +4,7 @@
 // written.
 
 #include "app/export_run.hpp"
+#include "labels/label_store.hpp"
 
 #include <sndfile.h>
 
@@ -111,7 +112,7 @@ TEST(ExportRun, ExportsEverySoundItCanAndTellsTheOneItCannot)
 
     EXPECT_EQ(audio::testing::ReadTag(labelled, SF_STR_TITLE), "door: creak?");
     MemoryInput adpcm(game.adpcm);
-    EXPECT_EQ(audio::testing::ReadTag(labelled, SF_STR_COMMENT), "sfx/sfx_0005.wav xxh64:" + audio::ContentHash(adpcm));
+    EXPECT_EQ(audio::testing::ReadTag(labelled, SF_STR_COMMENT), "sfx/sfx_0005.wav xxh64:" + ContentHash(adpcm));
     EXPECT_EQ(audio::testing::ReadTag(outputs.at("out/export/sfx/sfx_0002.flac"), SF_STR_TITLE), "");
 
     ASSERT_EQ(report.tallies.size(), 2U);

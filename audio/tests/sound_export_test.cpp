@@ -3,8 +3,6 @@
 #include <sndfile.h>
 #include <soxr.h>
 
-#define XXH_INLINE_ALL
-#include <xxhash.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -250,18 +248,6 @@ TEST(SoundExport, AnOutputThatFailsFailsAsTheOutput)
             EXPECT_EQ(error.failure().file, "out");
         }
     }
-}
-
-TEST(SoundExport, ContentHashIsTheXxh64OfEveryByte)
-{
-    MemoryInput empty({});
-    EXPECT_EQ(ContentHash(empty), "ef46db3751d8e999");
-    const auto bytes = Source(SF_FORMAT_PCM_16);  // several pieces of 64 KiB
-    MemoryInput sound(bytes);
-    char expected[17];
-    std::snprintf(expected, sizeof expected, "%016llx",
-                  static_cast<unsigned long long>(XXH64(bytes.data(), bytes.size(), 0)));
-    EXPECT_EQ(ContentHash(sound), expected);
 }
 
 }  // namespace
