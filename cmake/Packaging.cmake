@@ -15,6 +15,13 @@ if(WIN32)
   install(FILES ${PROJECT_BINARY_DIR}/README.txt ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION .)
 else()
   install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The pages and pictures the README links to, where its links find them.
+  file(GLOB quorvel_docs ${PROJECT_SOURCE_DIR}/docs/*.md ${PROJECT_SOURCE_DIR}/docs/*.png)
+  install(FILES ${quorvel_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+  # Shell completion, where bash-completion and zsh look for it.
+  install(FILES packaging/completion/quorvel-extractor.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME quorvel-extractor)
+  install(FILES packaging/completion/_quorvel-extractor DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
   if(QUORVEL_DEBIAN_LAYOUT)
     configure_file(packaging/debian/changelog.in ${PROJECT_BINARY_DIR}/changelog @ONLY)
     add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz

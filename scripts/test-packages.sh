@@ -54,8 +54,13 @@ cmake --build build/package-linux --target quorvel-make-sample >/dev/null
 DESTDIR=$work/root cmake --install build/package-linux --prefix /opt/quorvel >/dev/null
 installed=$work/root/opt/quorvel
 for file in bin/quorvel-extractor share/man/man1/quorvel-extractor.1.gz share/doc/quorvel-extractor/README.md \
-    share/doc/quorvel-extractor/LICENSE; do
+    share/doc/quorvel-extractor/LICENSE share/bash-completion/completions/quorvel-extractor \
+    share/zsh/vendor-completions/_quorvel-extractor; do
     [[ -f $installed/$file ]] || fail "the install lacks $file"
+done
+# Every page the README links to is installed beside it.
+for page in $(grep -oE '\]\((docs/[^)]+)\)' README.md | sed -E 's/^\]\(|\)$//g' | sort -u); do
+    [[ -f $installed/share/doc/quorvel-extractor/$page ]] || fail "the install lacks $page, which the README links to"
 done
 build/package-linux/tools/sample_game/quorvel-make-sample --expect "$work/expected" "$work/game" >/dev/null
 if (cd "$work/game" && "$installed/bin/quorvel-extractor" -y 2>/dev/null) &&

@@ -296,9 +296,9 @@ TEST(ReplacementHeader, CarriesLoopsCuePointsAndUnknownChunksToAShorterSound)
 TEST(ReplacementHeader, ReadsTheArchivedSoundWhereItLiesInItsArchive)
 {
     const Bytes sound = ArchivedBytes({"IMA ADPCM", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 22050, 1});
-    Bytes archive(1000, std::byte{'R'});
-    archive.insert(archive.end(), sound.begin(), sound.end());
-    archive.insert(archive.end(), 777, std::byte{'I'});
+    Bytes archive(1000 + sound.size() + 777, std::byte{'I'});
+    std::fill_n(archive.begin(), 1000, std::byte{'R'});
+    std::copy(sound.begin(), sound.end(), archive.begin() + 1000);
     MemoryInput whole(archive);
     InputSlice slice(whole, 1000, sound.size());
     MemoryInput new_sound(NewSoundBytes(kNewSounds[0]));
