@@ -19,6 +19,10 @@ enum LongOnly : int {
     kPort,
     kNoOpen,
     kExport,
+    kReplace,
+    kReplaceList,
+    kKeepLoudness,
+    kFitLength,
 };
 
 // A leading ':' makes a missing value tell itself apart from an unknown option.
@@ -44,6 +48,10 @@ const option kLongOptions[] = {
     {"port", required_argument, nullptr, kPort},
     {"no-open", no_argument, nullptr, kNoOpen},
     {"export", required_argument, nullptr, kExport},
+    {"replace", no_argument, nullptr, kReplace},
+    {"replace-list", required_argument, nullptr, kReplaceList},
+    {"keep-loudness", no_argument, nullptr, kKeepLoudness},
+    {"fit-length", no_argument, nullptr, kFitLength},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -78,6 +86,8 @@ std::string WhatItNeeds(int option)
             return "a port number";
         case kExport:
             return "a format: wav, flac, ogg, opus or mp3";
+        case kReplaceList:
+            return "a file";
         default:
             return "a folder";
     }
@@ -93,16 +103,55 @@ std::optional<unsigned> ParsePort(std::string_view text)
     return port;
 }
 
+// A replacement's options, against the others.
+std::optional<std::string> ReplacementConflict(const Options& options)
+{
+    const bool replacing = options.replace || !options.replace_list.empty();
+    if (!replacing) {
+        if (options.keep_loudness || options.fit_length) {
+            return std::string(options.keep_loudness ? "--keep-loudness" : "--fit-length") + " goes with --replace";
+        }
+        return std::nullopt;
+    }
+    const char* other = options.list             ? "--list"
+                        : options.pack           ? "--pack"
+                        : options.studio         ? "--studio"
+                        : options.export_format  ? "--export"
+                        : options.to_stdout      ? "-O"
+                        : options.keep_old_files ? "-k"
+                        : options.verbose        ? "-v"
+                        : !options.answer        ? nullptr
+                        : *options.answer        ? "--yes"
+                                                 : "--no";
+    if (other != nullptr) {
+        return std::string("--replace puts new sounds in the output folder: it takes no ") + other;
+    }
+    if (options.replace && options.operands.empty()) {
+        return "--replace takes pairs of a sound and its new file: --replace SOUND FILE [SOUND FILE ...]";
+    }
+    if (!options.replace && !options.operands.empty()) {
+        return "--replace-list takes its sounds from the list: no files to choose ('" + options.operands.front() + "')";
+    }
+    if (options.operands.size() % 2 != 0) {
+        return "--replace takes pairs of a sound and its new file: '" + options.operands.back() + "' has no file";
+    }
+    return std::nullopt;
+}
+
 // Options that cannot go together, named as the user would look them up.
 std::optional<std::string> Conflict(const Options& options)
 {
     const bool exporting = options.export_format.has_value();
-    const bool extraction = !options.list && !options.pack && !options.studio && !exporting;
+    const bool replacing = options.replace || !options.replace_list.empty();
+    const bool extraction = !options.list && !options.pack && !options.studio && !exporting && !replacing;
     if (options.json && !options.list) {
         return "--json goes with --list";
     }
-    if (options.dry_run && !options.pack) {
-        return "--dry-run goes with --pack";
+    if (options.dry_run && !options.pack && !replacing) {
+        return "--dry-run goes with --pack or --replace";
+    }
+    if (auto conflict = ReplacementConflict(options)) {
+        return conflict;
     }
     if (options.list && !options.output_folder.empty()) {
         return "--list writes nothing, so it takes no --output";
@@ -158,8 +207,8 @@ std::optional<std::string> Conflict(const Options& options)
     if (!options.studio && (options.port || options.no_open)) {
         return std::string(options.port ? "--port" : "--no-open") + " goes with --studio";
     }
-    if (!options.labels_file.empty() && !options.studio && !options.list && !exporting) {
-        return "--labels goes with --studio, --list or --export";
+    if (!options.labels_file.empty() && !options.studio && !options.list && !exporting && !replacing) {
+        return "--labels goes with --studio, --list, --export or --replace";
     }
     return std::nullopt;
 }
@@ -249,6 +298,21 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv)
                     return UsageError("option '--export' needs " + WhatItNeeds(kExport));
                 }
                 options.export_format = optarg;
+                break;
+            case kReplace:
+                options.replace = true;
+                break;
+            case kReplaceList:
+                if (*optarg == '\0') {
+                    return UsageError("option '--replace-list' needs a file");
+                }
+                options.replace_list = optarg;
+                break;
+            case kKeepLoudness:
+                options.keep_loudness = true;
+                break;
+            case kFitLength:
+                options.fit_length = true;
                 break;
             case 'h':
                 parsed.action = ParsedCommandLine::Action::kHelp;

@@ -22,6 +22,12 @@ struct Options {
     bool studio = false;
     // --export FORMAT: "flac" and the like, checked where the formats are known.
     std::optional<std::string> export_format;
+    // --replace: the operands are SOUND FILE pairs; --replace-list LIST
+    // gives them one SOUND<TAB>FILE a line.
+    bool replace = false;
+    std::string replace_list;
+    bool keep_loudness = false;
+    bool fit_length = false;
     std::string labels_file;
     std::optional<unsigned> port;
     bool no_open = false;

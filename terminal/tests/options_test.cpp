@@ -96,7 +96,16 @@ TEST(CommandLine, OptionsThatCannotGoTogetherAreUsageErrors)
         {{"--export", "flac", "-l"}, "--export writes sound files: it takes no --list"},
         {{"-O", "--export=ogg", "x"}, "-O writes the chosen files to standard output: it takes no --export"},
         {{"-v", "--export", "mp3"}, "-v goes with an extraction: it takes no --export"},
-        {{"--labels", "mine.tsv"}, "--labels goes with --studio, --list or --export"},
+        {{"--labels", "mine.tsv"}, "--labels goes with --studio, --list, --export or --replace"},
+        {{"--replace", "sfx:3", "new.mp3", "speech:1"},
+         "--replace takes pairs of a sound and its new file: 'speech:1' has no file"},
+        {{"--replace"}, "--replace takes pairs of a sound and its new file: --replace SOUND FILE [SOUND FILE ...]"},
+        {{"--replace", "-y", "sfx:3", "a.wav"}, "--replace puts new sounds in the output folder: it takes no --yes"},
+        {{"--replace-list", "list.tsv", "--pack"},
+         "--replace puts new sounds in the output folder: it takes no --pack"},
+        {{"--replace-list", "list.tsv", "sfx:3"},
+         "--replace-list takes its sounds from the list: no files to choose ('sfx:3')"},
+        {{"--fit-length", "sfx:3"}, "--fit-length goes with --replace"},
     };
     for (const auto& [arguments, message] : cases) {
         const ParsedCommandLine parsed = Parse(arguments);
@@ -104,6 +113,11 @@ TEST(CommandLine, OptionsThatCannotGoTogetherAreUsageErrors)
         EXPECT_EQ(parsed.usage_error, message);
     }
     EXPECT_EQ(Parse({"-O", "sfx/sfx_0001.wav"}).action, Action::kRun);
+    const ParsedCommandLine replacing = Parse(
+        {"--replace", "speech:18", "line.mp3", "--dry-run", "--keep-loudness", "-C", "game", "sfx/x.wav", "y.ogg"});
+    ASSERT_EQ(replacing.action, Action::kRun) << replacing.usage_error;
+    EXPECT_EQ(replacing.options.operands, (std::vector<std::string>{"speech:18", "line.mp3", "sfx/x.wav", "y.ogg"}));
+    EXPECT_TRUE(replacing.options.keep_loudness && replacing.options.dry_run);
     EXPECT_EQ(Parse({"--help", "--frobnicate"}).action, Action::kHelp);
     EXPECT_EQ(Parse({"--studio", "--port", "0", "--no-open", "--labels", "mine.tsv"}).options.port, 0u);
     const ParsedCommandLine exporting = Parse({"--export=opus", "-n", "-o", "out", "--labels", "mine.tsv", "sfx:1"});
