@@ -3,8 +3,10 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <exception>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace quorvel::audio {
 
@@ -18,11 +20,27 @@ struct SoundDecoder::State {
     SF_INFO info{};
     std::int64_t limit = 0;
     std::int64_t at = 0;  // the next frame Read gives
+    // Set once libsndfile could not seek this encoding (GSM 6.10, G.721):
+    // going back then means decoding again from the start.
+    bool decodes_from_start = false;
+    // What the input threw while libsndfile read from it: libsndfile only
+    // sees a short read, so the failure itself is thrown after its call.
+    std::exception_ptr input_failure;
 
-    ~State()
+    ~State() { Close(); }
+
+    void Close()
     {
         if (file != nullptr) {
             sf_close(file);
+            file = nullptr;
+        }
+    }
+
+    void ThrowInputFailure()
+    {
+        if (input_failure) {
+            std::rethrow_exception(std::exchange(input_failure, nullptr));
         }
     }
 
@@ -78,9 +96,10 @@ sf_count_t ReadFrom(void* buffer, sf_count_t count, void* user)
             done += static_cast<sf_count_t>(got);
             state->position += static_cast<sf_count_t>(got);
         }
-    } catch (const std::exception&) {
-        // libsndfile takes a short read for the end of the file; the archive's
-        // own failure is found again by whoever reads it next.
+    } catch (...) {
+        // libsndfile takes a short read for the end of the file; the failure
+        // itself is thrown once libsndfile returns.
+        state->input_failure = std::current_exception();
     }
     return done;
 }
@@ -95,6 +114,29 @@ sf_count_t Tell(void* user)
     return static_cast<State*>(user)->position;
 }
 
+// Opens (or opens again) libsndfile's handle, at the first frame.
+void OpenHandle(State& state)
+{
+    static SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, NoWrite, Tell};
+    state.Close();
+    state.position = 0;
+    state.at = 0;
+    state.info = SF_INFO{};
+    state.file = sf_open_virtual(&io, SFM_READ, &state.info, &state);
+    state.ThrowInputFailure();
+    if (state.file == nullptr) {
+        state.Fail(sf_strerror(nullptr));
+    }
+    if (state.info.channels <= 0 || state.info.samplerate <= 0 || state.info.frames < 0) {
+        state.Fail("its header gives " + std::to_string(state.info.channels) + " channels at " +
+                   std::to_string(state.info.samplerate) + " Hz");
+    }
+    // Floats read from integer sounds are scaled into [-1, 1], and 16-bit
+    // samples read from float sounds are clipped, not wrapped.
+    sf_command(state.file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    sf_command(state.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+}
+
 }  // namespace
 
 SoundDecoder SoundDecoder::Open(InputFile& input, std::string name)
@@ -102,19 +144,7 @@ SoundDecoder SoundDecoder::Open(InputFile& input, std::string name)
     auto state = std::make_unique<State>();
     state->input = &input;
     state->name = std::move(name);
-    static SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, NoWrite, Tell};
-    state->file = sf_open_virtual(&io, SFM_READ, &state->info, state.get());
-    if (state->file == nullptr) {
-        state->Fail(sf_strerror(nullptr));
-    }
-    if (state->info.channels <= 0 || state->info.samplerate <= 0 || state->info.frames < 0) {
-        state->Fail("its header gives " + std::to_string(state->info.channels) + " channels at " +
-                    std::to_string(state->info.samplerate) + " Hz");
-    }
-    // Floats read from integer sounds are scaled into [-1, 1], and 16-bit
-    // samples read from float sounds are clipped, not wrapped.
-    sf_command(state->file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
-    sf_command(state->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    OpenHandle(*state);
     state->limit = state->info.frames;
     return SoundDecoder(std::move(state));
 }
@@ -166,11 +196,26 @@ std::size_t ReadSome(State& state, std::span<Sample> out, ReadFunction read)
         return 0;
     }
     const sf_count_t got = read(state.file, out.data(), static_cast<sf_count_t>(wanted));
+    state.ThrowInputFailure();
     if (got < 0 || (got == 0 && sf_error(state.file) != SF_ERR_NO_ERROR)) {
         state.Fail(sf_strerror(state.file));
     }
     state.at += got;
     return static_cast<std::size_t>(got);
+}
+
+// Decodes and drops frames up to `target`, for an encoding libsndfile
+// cannot seek.
+void SkipTo(State& state, std::int64_t target)
+{
+    std::vector<float> scratch(std::size_t{4096} * static_cast<std::size_t>(state.info.channels));
+    while (state.at < target) {
+        const std::size_t room = static_cast<std::size_t>(std::min<std::int64_t>(target - state.at, 4096)) *
+                                 static_cast<std::size_t>(state.info.channels);
+        if (ReadSome(state, std::span(scratch).first(room), sf_readf_float) == 0) {
+            state.Fail("it ends at frame " + std::to_string(state.at) + " of " + std::to_string(state.limit));
+        }
+    }
 }
 
 }  // namespace
@@ -187,11 +232,28 @@ std::size_t SoundDecoder::Read(std::span<std::int16_t> out)
 
 void SoundDecoder::Seek(std::int64_t frame)
 {
-    const std::int64_t target = std::clamp<std::int64_t>(frame, 0, state_->limit);
-    if (sf_seek(state_->file, static_cast<sf_count_t>(target), SEEK_SET) < 0) {
-        state_->Fail("cannot go to frame " + std::to_string(target) + ": " + sf_strerror(state_->file));
+    State& state = *state_;
+    const std::int64_t target = std::clamp<std::int64_t>(frame, 0, state.limit);
+    if (target == state.at) {
+        return;
     }
-    state_->at = target;
+    if (!state.decodes_from_start) {
+        const sf_count_t went = sf_seek(state.file, static_cast<sf_count_t>(target), SEEK_SET);
+        state.ThrowInputFailure();
+        if (went == target) {
+            state.at = target;
+            return;
+        }
+        // Where a failed seek left libsndfile is its own business: start again.
+        state.decodes_from_start = true;
+        state.at = state.limit + 1;
+    }
+    if (target < state.at) {
+        const std::int64_t limit = state.limit;
+        OpenHandle(state);
+        state.limit = std::min<std::int64_t>(limit, state.info.frames);
+    }
+    SkipTo(state, target);
 }
 
 }  // namespace quorvel::audio

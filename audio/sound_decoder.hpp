@@ -51,10 +51,14 @@ public:
 
     // Reads the next frames, interleaved, as many as fit whole in `out`;
     // 0 at the end. Floats lie in [-1, 1]; 16-bit samples are libsndfile's
-    // own conversion. Throws SoundError.
+    // own conversion. Throws SoundError, or what the input throws (an
+    // ExtractError of the archive).
     std::size_t Read(std::span<float> out);
     std::size_t Read(std::span<std::int16_t> out);
-    // Goes to frame `frame` (at most frames()). Throws SoundError.
+    // Goes to frame `frame` (at most frames()). Where libsndfile cannot
+    // seek the encoding (GSM 6.10, G.721: each frame depends on all before
+    // it), the frames in between are decoded, from the start when going
+    // back. Throws SoundError, or what the input throws.
     void Seek(std::int64_t frame);
 
     struct State;  // libsndfile's handle and the reading position

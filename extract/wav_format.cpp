@@ -176,6 +176,33 @@ std::uint64_t FramesByByteRate(const WavFormat& format, std::uint32_t byte_rate)
     return byte_rate == 0 ? 0 : std::uint64_t{format.data_size} * format.sample_rate / byte_rate;
 }
 
+// A compressed sound keeps its own count in its fact chunk: its blocks hold
+// up to a block more, the padding of the last. One writer is known to count
+// otherwise: libsndfile, which the tool itself encodes with, writes half the
+// frames of a stereo IMA ADPCM sound (its padded frames over its channels);
+// there the blocks give the count. A fact that asks for more than the data
+// holds stays as it is, for the decoder to refuse.
+std::uint64_t OwnFrameCount(const WavFormat& format, std::uint32_t byte_rate)
+{
+    const auto held = FramesHeldBy(format, format.data_size);
+    if (!format.fact_frames || !KeepsItsOwnCount(format.encoding)) {
+        return held.value_or(FramesByByteRate(format, byte_rate));
+    }
+    const std::uint64_t fact = *format.fact_frames;
+    if (held && format.encoding == WavEncoding::kImaAdpcm && format.channels == 2) {
+        const auto in_last_block = [&](std::uint64_t count) {
+            return count <= *held && count + format.samples_per_block > *held;
+        };
+        // Twice the fact in the last block is the writer's count (a real
+        // one is there only for a sound of one block, given a block of
+        // padding at most, as a decoder that ignores the fact gives).
+        if (in_last_block(2 * fact)) {
+            return *held;
+        }
+    }
+    return fact;
+}
+
 }  // namespace
 
 std::optional<std::uint64_t> FramesHeldBy(const WavFormat& format, std::uint64_t data_bytes)
@@ -230,11 +257,7 @@ std::optional<WavFormat> ReadWavFormat(std::span<const std::byte> head, std::str
             format->data_offset = body;
             format->data_size = static_cast<std::uint32_t>(size);
             format->fact_frames = fact_frames;
-            if (fact_frames && KeepsItsOwnCount(format->encoding)) {
-                format->frames = *fact_frames;
-            } else {
-                format->frames = FramesHeldBy(*format, size).value_or(FramesByByteRate(*format, byte_rate));
-            }
+            format->frames = OwnFrameCount(*format, byte_rate);
             format->seconds = static_cast<double>(format->frames) / format->sample_rate;
             return format;
         }

@@ -40,7 +40,8 @@ struct WavFormat {
     // GSM 6.10); 0 for the others.
     std::uint32_t samples_per_block = 0;
     // The sound's own frame count: a compressed sound's fact chunk where it
-    // has one, else what its data chunk holds (whole blocks only).
+    // has one (it trims the padding of the last block), else what its data
+    // chunk holds (whole blocks only).
     std::uint64_t frames = 0;
     std::optional<std::uint32_t> fact_frames;  // the fact chunk's, before the data chunk
     // The data chunk: where its bytes start, from the sound's first byte,
