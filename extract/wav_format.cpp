@@ -123,7 +123,7 @@ std::uint32_t SamplesPerBlock(const WavFormat& format, std::uint32_t stated)
 {
     const std::uint32_t channels = format.channels;
     const std::uint32_t align = format.block_align;
-    if (stated != 0) {
+    if (stated != 0 || channels == 0) {
         return stated;
     }
     switch (format.encoding) {

@@ -1,5 +1,7 @@
 // Writes the seeds of the sound decoding fuzzer: one short sound of every
-// WAV encoding libsndfile writes, each behind the fuzzer's parameter bytes
+// WAV encoding libsndfile writes, bare and with the chunks a sound may carry
+// besides its samples (text, cue points, a loop, broadcast information),
+// each behind the fuzzer's parameter bytes
 // (reads of 4096 frames, a seek to the middle, 100 buckets).
 //
 // Usage: make_sound_seeds FOLDER
@@ -37,6 +39,24 @@ constexpr Seed kSeeds[] = {
     {"g721", SF_FORMAT_WAV | SF_FORMAT_G721_32, 1, 8000},
 };
 
+// The seed file: the parameters, then the sound.
+bool WriteSeed(const std::string& path, const Seed& seed, bool chunks)
+{
+    namespace kit = quorvel::audio::testing;
+    const std::string parameters("\x00\x10\x00\x00\x00\x80\x63\x00", 8);
+    const auto signal = kit::MakeSignal(seed.channels, seed.rate, 3000);
+    const auto sound = chunks ? kit::EncodeSoundWithMetadata(seed.sf_format, seed.channels, seed.rate, signal)
+                              : kit::EncodeSound(seed.sf_format, seed.channels, seed.rate, signal);
+    std::ofstream out(path, std::ios::binary);
+    out << parameters;
+    out.write(reinterpret_cast<const char*>(sound.data()), static_cast<std::streamsize>(sound.size()));
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "make_sound_seeds: cannot write %s\n", path.c_str());
+    }
+    return static_cast<bool>(out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -45,19 +65,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: make_sound_seeds FOLDER\n");
         return 2;
     }
-    const std::string parameters("\x00\x10\x00\x00\x00\x80\x63\x00", 8);
     for (const Seed& seed : kSeeds) {
-        const auto sound =
-            quorvel::audio::testing::EncodeSound(seed.sf_format, seed.channels, seed.rate,
-                                                 quorvel::audio::testing::MakeSignal(seed.channels, seed.rate, 3000));
-        const std::string path = std::string(argv[1]) + "/" + seed.name;
-        std::ofstream out(path, std::ios::binary);
-        out << parameters;
-        out.write(reinterpret_cast<const char*>(sound.data()), static_cast<std::streamsize>(sound.size()));
-        out.close();
-        if (!out) {
-            std::fprintf(stderr, "make_sound_seeds: cannot write %s\n", path.c_str());
-            return 1;
+        for (const bool chunks : {false, true}) {
+            if (!WriteSeed(std::string(argv[1]) + "/" + seed.name + (chunks ? "_with_chunks" : ""), seed, chunks)) {
+                return 1;
+            }
         }
     }
     return 0;

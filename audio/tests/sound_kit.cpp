@@ -79,7 +79,37 @@ std::vector<float> MakeSignal(int channels, int sample_rate, std::int64_t frames
     return samples;
 }
 
-std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate, const std::vector<float>& samples)
+namespace {
+
+void AddMetadata(SNDFILE* file, sf_count_t frames)
+{
+    sf_set_string(file, SF_STR_TITLE, "Door creak");
+    sf_set_string(file, SF_STR_ARTIST, "Quorvel sound team");
+    sf_set_string(file, SF_STR_COMMENT, "made for a test");
+    SF_CUES cues{};
+    cues.cue_count = 3;
+    for (std::uint32_t i = 0; i < cues.cue_count; ++i) {
+        cues.cue_points[i].indx = static_cast<std::int32_t>(i + 1);
+        cues.cue_points[i].position = static_cast<std::uint32_t>(frames / 4 * i);
+        cues.cue_points[i].sample_offset = cues.cue_points[i].position;
+        std::memcpy(&cues.cue_points[i].fcc_chunk, "data", 4);
+    }
+    sf_command(file, SFC_SET_CUE, &cues, sizeof cues);
+    SF_INSTRUMENT instrument{};
+    instrument.basenote = 60;
+    instrument.velocity_hi = 127;
+    instrument.key_hi = 127;
+    instrument.loop_count = 1;
+    instrument.loops[0] = {SF_LOOP_FORWARD, 0, static_cast<std::uint32_t>(frames / 2), 0};
+    sf_command(file, SFC_SET_INSTRUMENT, &instrument, sizeof instrument);
+    SF_BROADCAST_INFO broadcast{};
+    std::strncpy(broadcast.description, "a door", sizeof broadcast.description);
+    std::strncpy(broadcast.originator, "Quorvel", sizeof broadcast.originator);
+    sf_command(file, SFC_SET_BROADCAST_INFO, &broadcast, sizeof broadcast);
+}
+
+std::vector<std::byte> Encode(int sf_format, int channels, int sample_rate, const std::vector<float>& samples,
+                              bool with_metadata)
 {
     Sink sink;
     SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, WriteTo, Tell};
@@ -93,12 +123,28 @@ std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate,
     }
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     const auto frames = static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
+    if (with_metadata) {
+        AddMetadata(file, frames);
+    }
     const sf_count_t written = sf_writef_float(file, samples.data(), frames);
     sf_close(file);
     if (written != frames) {
         throw std::runtime_error("libsndfile wrote fewer frames than asked");
     }
     return std::move(sink.bytes);
+}
+
+}  // namespace
+
+std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate, const std::vector<float>& samples)
+{
+    return Encode(sf_format, channels, sample_rate, samples, false);
+}
+
+std::vector<std::byte> EncodeSoundWithMetadata(int sf_format, int channels, int sample_rate,
+                                               const std::vector<float>& samples)
+{
+    return Encode(sf_format, channels, sample_rate, samples, true);
 }
 
 }  // namespace quorvel::audio::testing

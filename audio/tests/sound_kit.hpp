@@ -17,4 +17,10 @@ std::vector<float> MakeSignal(int channels, int sample_rate, std::int64_t frames
 // `sf_format`; the file's bytes.
 std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate, const std::vector<float>& samples);
 
+// The same with the chunks a sound may carry besides its samples, as
+// libsndfile writes them: text (LIST INFO), cue points, a sampler's loop
+// (smpl) and broadcast information (bext).
+std::vector<std::byte> EncodeSoundWithMetadata(int sf_format, int channels, int sample_rate,
+                                               const std::vector<float>& samples);
+
 }  // namespace quorvel::audio::testing

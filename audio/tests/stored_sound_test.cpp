@@ -109,6 +109,10 @@ TEST(StoredSoundListing, NamesTheEncodingAndOwnLengthOfEverySound)
                                                                 : "ima_adpcm";
         add(sound, {key, "", FramesOfItsBlocks(sound), 11025});
     }
+    // Chunks of text, cue points, a loop and broadcast information around the samples.
+    add(testing::EncodeSoundWithMetadata(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 2, 22050,
+                                         testing::MakeSignal(2, 22050, kFrames)),
+        {"ms_adpcm", "MS ADPCM", kFrames, 22050});
     // An encoding known by its format tag only, timed by its byte rate.
     const Bytes pcm = MakeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, kFrames);
     add(Patched(pcm, ChunkBody(pcm, "fmt "), 0x1234, 2), {"0x1234", "0x1234", kFrames, 8000});
@@ -173,6 +177,7 @@ std::vector<Damage> Damages()
         {"a block align of 0", [=] { return Patched(ima, ima_fmt + 12, 0, 2); }, "block align of 0"},
         {"65,535 channels", [=] { return Patched(pcm, pcm_fmt + 2, 65535, 2); }, "65535 channels"},
         {"3 channels of IMA ADPCM", [=] { return Patched(ima, ima_fmt + 2, 3, 2); }, "3 channels of IMA ADPCM"},
+        {"0 channels of MS ADPCM", [=] { return Patched(ms, ChunkBody(ms, "fmt ") + 2, 0, 2); }, "says 0 channels"},
         {"a rate of 0", [=] { return Patched(pcm, pcm_fmt + 4, 0, 4); }, "at 0 Hz"},
         {"a rate of 4 GHz", [=] { return Patched(pcm, pcm_fmt + 4, 0xFFFFFFFF, 4); }, "a rate of 4294967295 Hz"},
         {"a fact chunk that asks for a frame more than its blocks hold",
