@@ -3,6 +3,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <limits>
 #include <utility>
@@ -26,6 +27,7 @@ struct SoundDecoder::State {
     // What the input threw while libsndfile read from it: libsndfile only
     // sees a short read, so the failure itself is thrown after its call.
     std::exception_ptr input_failure;
+    std::vector<float> floats;  // a float sound's samples on their way to 16 bits
 
     ~State() { Close(); }
 
@@ -131,10 +133,11 @@ void OpenHandle(State& state)
         state.Fail("its header gives " + std::to_string(state.info.channels) + " channels at " +
                    std::to_string(state.info.samplerate) + " Hz");
     }
-    // Floats read from integer sounds are scaled into [-1, 1], and 16-bit
-    // samples read from float sounds are clipped, not wrapped.
-    sf_command(state.file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
-    sf_command(state.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // Floats read from integer sounds are scaled into [-1, 1], libsndfile's
+    // default. Not SFC_SET_SCALE_FLOAT_INT_READ: it reads the whole sound
+    // when it is opened, to scale a float sound's 16-bit samples by its
+    // loudest, which would also make them louder than they are; Read makes
+    // those itself.
 }
 
 }  // namespace
@@ -227,7 +230,21 @@ std::size_t SoundDecoder::Read(std::span<float> out)
 
 std::size_t SoundDecoder::Read(std::span<std::int16_t> out)
 {
-    return ReadSome(*state_, out, sf_readf_short);
+    State& state = *state_;
+    const int encoding = state.info.format & SF_FORMAT_SUBMASK;
+    if (encoding != SF_FORMAT_FLOAT && encoding != SF_FORMAT_DOUBLE) {
+        return ReadSome(state, out, sf_readf_short);
+    }
+    // libsndfile gives a float sound's 16-bit samples unscaled, or scaled
+    // by its loudest sample: full scale is 1.0 here, as everywhere else.
+    state.floats.resize(out.size());
+    const std::size_t got = ReadSome(state, std::span(state.floats), sf_readf_float);
+    const std::size_t samples = got * static_cast<std::size_t>(state.info.channels);
+    for (std::size_t i = 0; i < samples; ++i) {
+        const float sample = std::isnan(state.floats[i]) ? 0.0F : std::clamp(state.floats[i], -1.0F, 1.0F);
+        out[i] = static_cast<std::int16_t>(std::lrint(sample * 32767.0F));
+    }
+    return got;
 }
 
 void SoundDecoder::Seek(std::int64_t frame)

@@ -50,8 +50,9 @@ public:
     void LimitFrames(std::int64_t frames);
 
     // Reads the next frames, interleaved, as many as fit whole in `out`;
-    // 0 at the end. Floats lie in [-1, 1]; 16-bit samples are libsndfile's
-    // own conversion. Throws SoundError, or what the input throws (an
+    // 0 at the end. Floats lie in [-1, 1] (a float sound's as they are);
+    // 16-bit samples are libsndfile's own conversion, a float sound's
+    // clipped to full scale and rounded. Throws SoundError, or what the input throws (an
     // ExtractError of the archive).
     std::size_t Read(std::span<float> out);
     std::size_t Read(std::span<std::int16_t> out);

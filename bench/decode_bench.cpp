@@ -19,6 +19,7 @@
 
 #include "app/game_reader.hpp"
 #include "app/listed_file_input.hpp"
+#include "app/listing_records.hpp"
 #include "audio/decoded_wav.hpp"
 #include "audio/memory_input.hpp"
 #include "audio/tests/sound_kit.hpp"
@@ -127,8 +128,8 @@ void BM_GameSoundRange(benchmark::State& state, const std::string& encoding, boo
         const std::uint64_t offset = from_end && wav->Size() > kPiece ? wav->Size() - kPiece : 0;
         benchmark::DoNotOptimize(wav->ReadAt(offset, piece));
     }
-    state.SetLabel(file.path + ", " + std::to_string(file.size >> 10) + " KiB, " +
-                   std::to_string(file.format->seconds) + " s");
+    state.SetLabel(file.path + ", " + std::to_string(file.size >> 10) + " KiB, " + SecondsText(file.format->seconds) +
+                   " s");
 }
 
 [[maybe_unused]] const bool kRegistered = [] {
