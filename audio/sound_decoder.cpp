@@ -14,6 +14,7 @@ namespace quorvel::audio {
 // The decoder's reading position is ours: libsndfile's virtual I/O asks
 // for it, and InputFile has none of its own.
 struct SoundDecoder::State {
+    std::unique_ptr<InputFile> owned_input;
     InputFile* input = nullptr;
     std::string name;
     sf_count_t position = 0;
@@ -150,6 +151,14 @@ SoundDecoder SoundDecoder::Open(InputFile& input, std::string name)
     OpenHandle(*state);
     state->limit = state->info.frames;
     return SoundDecoder(std::move(state));
+}
+
+SoundDecoder SoundDecoder::Open(std::unique_ptr<InputFile> input, std::string name)
+{
+    InputFile& kept = *input;
+    SoundDecoder decoder = Open(kept, std::move(name));
+    decoder.state_->owned_input = std::move(input);
+    return decoder;
 }
 
 SoundDecoder::SoundDecoder(std::unique_ptr<State> state) : state_(std::move(state)) {}

@@ -31,6 +31,8 @@ public:
     // Opens the sound held by `input` (which must outlive the decoder);
     // `name` names it in errors. Throws SoundError.
     static SoundDecoder Open(InputFile& input, std::string name);
+    // The same over an input the decoder keeps.
+    static SoundDecoder Open(std::unique_ptr<InputFile> input, std::string name);
 
     SoundDecoder(SoundDecoder&&) noexcept;
     SoundDecoder& operator=(SoundDecoder&&) noexcept;

@@ -51,11 +51,6 @@ std::uint32_t MostChannelsOf(WavEncoding encoding)
     }
 }
 
-bool IsBlockCoded(WavEncoding encoding)
-{
-    return encoding == WavEncoding::kImaAdpcm || encoding == WavEncoding::kMsAdpcm || encoding == WavEncoding::kGsm610;
-}
-
 // The samples a block of the header's block align holds: IMA ADPCM keeps
 // one sample of each channel in a 4-byte header and 2 in each byte after it;
 // MS ADPCM two in a 7-byte header, and 2 a byte after it; GSM 6.10 two
@@ -118,11 +113,89 @@ void CheckData(const WavFormat& format, std::uint64_t file_size, const std::stri
     }
 }
 
-}  // namespace
-
-WavFormat ReadSoundHeader(InputFile& input, const std::string& name)
+std::uint32_t LoadLittleEndian(std::span<const std::byte> bytes, std::uint64_t at)
 {
-    const std::vector<std::byte> head = ReadHead(input);
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value |= std::to_integer<std::uint32_t>(bytes[static_cast<std::size_t>(at) + i]) << (8 * i);
+    }
+    return value;
+}
+
+// Where the ids of the chunks before the data chunk lie that the header
+// parse did not take its format from: all but the last fmt chunk of 16
+// bytes or more and the last fact chunk of 4 or more (the parse reads those
+// last), walked as the parse walks them.
+std::vector<std::uint64_t> ChunksToHide(std::span<const std::byte> head, const WavFormat& format)
+{
+    const std::uint64_t data_header = format.data_offset - 8;
+    std::vector<std::uint64_t> others;
+    std::vector<std::uint64_t> fmts;
+    std::vector<std::uint64_t> facts;
+    for (std::uint64_t at = kRiffHeaderSize; at < data_header;) {
+        const std::uint32_t size = LoadLittleEndian(head, at + 4);
+        const auto id = head.subspan(static_cast<std::size_t>(at), 4);
+        if (std::memcmp(id.data(), "fmt ", 4) == 0 && size >= 16) {
+            fmts.push_back(at);
+        } else if (std::memcmp(id.data(), "fact", 4) == 0 && size >= 4) {
+            facts.push_back(at);
+        } else {
+            others.push_back(at);
+        }
+        at += 8 + std::uint64_t{size} + size % 2;
+    }
+    for (auto* taken : {&fmts, &facts}) {
+        if (!taken->empty()) {
+            others.insert(others.end(), taken->begin(), taken->end() - 1);
+        }
+    }
+    return others;
+}
+
+// What libsndfile is shown of a stored sound: its bytes up to the end of
+// its data chunk, with every chunk before it but the fmt and fact chunks the
+// header parse read renamed "junk", which libsndfile passes over. So its
+// parsers of text, cue points, loops and the other chunks a sound may carry
+// never see an archive's bytes (one of them loops for minutes over a LIST
+// chunk whose part says a size of nearly 4 GiB), and a sound is decoded
+// from the same fmt and fact chunks it is listed by.
+class SamplesOnlyView final : public InputFile {
+public:
+    SamplesOnlyView(InputFile& input, std::uint64_t size, std::vector<std::uint64_t> hidden)
+        : input_(input), size_(size), hidden_(std::move(hidden))
+    {
+    }
+
+    std::uint64_t Size() override { return size_; }
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::byte> buffer) override
+    {
+        if (offset >= size_) {
+            return 0;
+        }
+        buffer = buffer.first(static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size_ - offset)));
+        const std::size_t got = input_.ReadAt(offset, buffer);
+        for (const std::uint64_t id : hidden_) {
+            for (std::uint64_t at = std::max(id, offset); at < std::min(id + 4, offset + got); ++at) {
+                buffer[static_cast<std::size_t>(at - offset)] = static_cast<std::byte>("junk"[at - id]);
+            }
+        }
+        return got;
+    }
+
+private:
+    InputFile& input_;
+    std::uint64_t size_;
+    std::vector<std::uint64_t> hidden_;
+};
+
+struct Header {
+    WavFormat format;
+    std::vector<std::byte> head;
+};
+
+Header ReadAndCheckHeader(InputFile& input, const std::string& name)
+{
+    std::vector<std::byte> head = ReadHead(input);
     if (!IsRiffWave(head)) {
         Refuse(name, "it does not start with a RIFF WAVE header");
     }
@@ -133,13 +206,24 @@ WavFormat ReadSoundHeader(InputFile& input, const std::string& name)
     }
     CheckShape(*format, name);
     CheckData(*format, input.Size(), name);
-    return *format;
+    return Header{.format = *format, .head = std::move(head)};
+}
+
+}  // namespace
+
+WavFormat ReadSoundHeader(InputFile& input, const std::string& name)
+{
+    return ReadAndCheckHeader(input, name).format;
 }
 
 SoundDecoder OpenSound(InputFile& input, std::string name)
 {
-    const WavFormat format = ReadSoundHeader(input, name);
-    SoundDecoder decoder = SoundDecoder::Open(input, std::move(name));
+    const Header header = ReadAndCheckHeader(input, name);
+    const WavFormat& format = header.format;
+    SoundDecoder decoder =
+        SoundDecoder::Open(std::make_unique<SamplesOnlyView>(input, format.data_offset + format.data_size,
+                                                             ChunksToHide(header.head, format)),
+                           std::move(name));
     const auto frames = static_cast<std::int64_t>(format.frames);
     if (decoder.channels() != static_cast<int>(format.channels) ||
         decoder.sample_rate() != static_cast<int>(format.sample_rate) || decoder.frames() < frames) {

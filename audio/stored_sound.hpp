@@ -37,9 +37,11 @@ WavFormat ReadSoundHeader(InputFile& input, const std::string& name);
 
 // Opens the sound held by `input` (which must outlive the decoder) for
 // decoding, checked as ReadSoundHeader checks it, and held to the frame
-// count of its header: frames() is the listing's count. Throws SoundError,
-// also where libsndfile reads the header otherwise (another channel count,
-// rate, or fewer frames).
+// count of its header: frames() is the listing's count. libsndfile is shown
+// only its fmt, fact and data chunks: the other chunks a sound may carry
+// (text, cue points, loops) and anything after its samples are hidden from
+// it. Throws SoundError, also where libsndfile reads the header otherwise
+// (another channel count, rate, or fewer frames).
 SoundDecoder OpenSound(InputFile& input, std::string name);
 
 }  // namespace quorvel::audio

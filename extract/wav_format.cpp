@@ -138,11 +138,6 @@ std::uint32_t SamplesPerBlock(const WavFormat& format, std::uint32_t stated)
     }
 }
 
-bool IsBlockCoded(WavEncoding encoding)
-{
-    return encoding == WavEncoding::kImaAdpcm || encoding == WavEncoding::kMsAdpcm || encoding == WavEncoding::kGsm610;
-}
-
 bool KeepsItsOwnCount(WavEncoding encoding)
 {
     return IsBlockCoded(encoding) || encoding == WavEncoding::kG721 || encoding == WavEncoding::kOther;
@@ -204,6 +199,11 @@ std::uint64_t OwnFrameCount(const WavFormat& format, std::uint32_t byte_rate)
 }
 
 }  // namespace
+
+bool IsBlockCoded(WavEncoding encoding)
+{
+    return encoding == WavEncoding::kImaAdpcm || encoding == WavEncoding::kMsAdpcm || encoding == WavEncoding::kGsm610;
+}
 
 std::optional<std::uint64_t> FramesHeldBy(const WavFormat& format, std::uint64_t data_bytes)
 {

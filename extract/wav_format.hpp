@@ -58,6 +58,10 @@ struct WavFormat {
 // which ("its fmt chunk says a rate of 0 Hz").
 std::optional<WavFormat> ReadWavFormat(std::span<const std::byte> head, std::string* why = nullptr);
 
+// IMA ADPCM, MS ADPCM and GSM 6.10: encodings whose samples come in blocks
+// of block_align bytes and samples_per_block frames.
+bool IsBlockCoded(WavEncoding encoding);
+
 // The most frames the data chunk's `data_bytes` hold in this format (whole
 // blocks, whole frames); nothing where the encoding does not tell (an
 // unknown one, a block align of 0).

@@ -216,6 +216,29 @@ TEST(StoredSound, RefusesADamagedSoundWithItsReason)
     }
 }
 
+TEST(StoredSound, DecodesTheSamplesWhateverTheChunksBesideThemSay)
+{
+    const auto signal = testing::MakeSignal(1, 22050, 30000);
+    const Bytes plain = testing::EncodeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 22050, signal);
+    Bytes carrying = testing::EncodeSoundWithMetadata(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 22050, signal);
+    // A text in the LIST chunk that says it is nearly 4 GiB long (libsndfile
+    // would loop over it for minutes), and cue points past the end.
+    const std::size_t list = ChunkBody(carrying, "LIST");
+    carrying = Patched(std::move(carrying), list + 4, 0xB1414E49, 4);  // "INA\xB1", a part of no known kind
+    carrying = Patched(std::move(carrying), list + 8, 0xFFFFFFF3, 4);
+    carrying = Patched(std::move(carrying), ChunkBody(carrying, "cue "), 0xFFFFFFFF, 4);
+    const auto decode = [](const Bytes& sound) {
+        MemoryInput input(sound);
+        SoundDecoder decoder = OpenSound(input, "sfx/sfx_0005.wav");
+        std::vector<std::int16_t> samples(40000);
+        samples.resize(decoder.Read(samples));
+        return samples;
+    };
+    const auto expected = decode(plain);
+    EXPECT_EQ(expected.size(), 30000U);
+    EXPECT_EQ(decode(carrying), expected);
+}
+
 // A file whose reads past `good_bytes` fail, as an archive's on a bad disk.
 class FailingInput final : public InputFile {
 public:
