@@ -42,7 +42,8 @@ python3 - "$results/decode.json" "$size" >"$results/results.md" <<'PYTHON'
 import json, sys
 runs = [b for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("aggregate_name") == "median"]
 print("# Decoding stored sounds\n")
-print("Medians of 3 repetitions, one core. A decoded WAV read front to back in 64 KiB pieces:\n")
+print("Medians of 3 repetitions, one core. A decoded WAV read front to back in 64 KiB pieces, in seconds of sound"
+      " per second of the thread's CPU time (on a shared machine, wall time is longer by its load):\n")
 print("| encoding | x real time | MB/s of WAV |")
 print("|---|---:|---:|")
 for run in runs:
