@@ -47,6 +47,7 @@ std::string FileRecord(const ListedFile& file)
            ", \"channels\": " + NumberOrNull(format, &WavFormat::channels) +
            ", \"rate\": " + NumberOrNull(format, &WavFormat::sample_rate) +
            ", \"bits\": " + NumberOrNull(format, &WavFormat::bits_per_sample) +
+           ", \"encoding\": " + (format ? JsonString(EncodingKey(*format)) : "null") +
            ", \"seconds\": " + (format ? SecondsText(format->seconds) : "null") + "}";
 }
 

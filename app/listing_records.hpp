@@ -4,7 +4,7 @@
 // Scripts and the studio read these records, so there is one writer of them.
 //
 //   {"path": "sfx/sfx_0001.wav", "kind": "sound", "offset": 4, "size": 1044,
-//    "channels": 1, "rate": 22050, "bits": 16, "seconds": 0.02}
+//    "channels": 1, "rate": 22050, "bits": 16, "encoding": "pcm_s16", "seconds": 0.02}
 //   {"archive": "sfx.pak", "files": 3, "bytes": 1054, "sounds": 1,
 //    "seconds": 0.02, "truncated": null}
 

@@ -3,14 +3,18 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
+#include <exception>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace quorvel::audio {
 
 // The decoder's reading position is ours: libsndfile's virtual I/O asks
 // for it, and InputFile has none of its own.
 struct SoundDecoder::State {
+    std::unique_ptr<InputFile> owned_input;
     InputFile* input = nullptr;
     std::string name;
     sf_count_t position = 0;
@@ -18,11 +22,28 @@ struct SoundDecoder::State {
     SF_INFO info{};
     std::int64_t limit = 0;
     std::int64_t at = 0;  // the next frame Read gives
+    // Set once libsndfile could not seek this encoding (GSM 6.10, G.721):
+    // going back then means decoding again from the start.
+    bool decodes_from_start = false;
+    // What the input threw while libsndfile read from it: libsndfile only
+    // sees a short read, so the failure itself is thrown after its call.
+    std::exception_ptr input_failure;
+    std::vector<float> floats;  // a float sound's samples on their way to 16 bits
 
-    ~State()
+    ~State() { Close(); }
+
+    void Close()
     {
         if (file != nullptr) {
             sf_close(file);
+            file = nullptr;
+        }
+    }
+
+    void ThrowInputFailure()
+    {
+        if (input_failure) {
+            std::rethrow_exception(std::exchange(input_failure, nullptr));
         }
     }
 
@@ -78,9 +99,10 @@ sf_count_t ReadFrom(void* buffer, sf_count_t count, void* user)
             done += static_cast<sf_count_t>(got);
             state->position += static_cast<sf_count_t>(got);
         }
-    } catch (const std::exception&) {
-        // libsndfile takes a short read for the end of the file; the archive's
-        // own failure is found again by whoever reads it next.
+    } catch (...) {
+        // libsndfile takes a short read for the end of the file; the failure
+        // itself is thrown once libsndfile returns.
+        state->input_failure = std::current_exception();
     }
     return done;
 }
@@ -95,6 +117,30 @@ sf_count_t Tell(void* user)
     return static_cast<State*>(user)->position;
 }
 
+// Opens (or opens again) libsndfile's handle, at the first frame.
+void OpenHandle(State& state)
+{
+    static SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, NoWrite, Tell};
+    state.Close();
+    state.position = 0;
+    state.at = 0;
+    state.info = SF_INFO{};
+    state.file = sf_open_virtual(&io, SFM_READ, &state.info, &state);
+    state.ThrowInputFailure();
+    if (state.file == nullptr) {
+        state.Fail(sf_strerror(nullptr));
+    }
+    if (state.info.channels <= 0 || state.info.samplerate <= 0 || state.info.frames < 0) {
+        state.Fail("its header gives " + std::to_string(state.info.channels) + " channels at " +
+                   std::to_string(state.info.samplerate) + " Hz");
+    }
+    // Floats read from integer sounds are scaled into [-1, 1], libsndfile's
+    // default. Not SFC_SET_SCALE_FLOAT_INT_READ: it reads the whole sound
+    // when it is opened, to scale a float sound's 16-bit samples by its
+    // loudest, which would also make them louder than they are; Read makes
+    // those itself.
+}
+
 }  // namespace
 
 SoundDecoder SoundDecoder::Open(InputFile& input, std::string name)
@@ -102,21 +148,17 @@ SoundDecoder SoundDecoder::Open(InputFile& input, std::string name)
     auto state = std::make_unique<State>();
     state->input = &input;
     state->name = std::move(name);
-    static SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, NoWrite, Tell};
-    state->file = sf_open_virtual(&io, SFM_READ, &state->info, state.get());
-    if (state->file == nullptr) {
-        state->Fail(sf_strerror(nullptr));
-    }
-    if (state->info.channels <= 0 || state->info.samplerate <= 0 || state->info.frames < 0) {
-        state->Fail("its header gives " + std::to_string(state->info.channels) + " channels at " +
-                    std::to_string(state->info.samplerate) + " Hz");
-    }
-    // Floats read from integer sounds are scaled into [-1, 1], and 16-bit
-    // samples read from float sounds are clipped, not wrapped.
-    sf_command(state->file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
-    sf_command(state->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    OpenHandle(*state);
     state->limit = state->info.frames;
     return SoundDecoder(std::move(state));
+}
+
+SoundDecoder SoundDecoder::Open(std::unique_ptr<InputFile> input, std::string name)
+{
+    InputFile& kept = *input;
+    SoundDecoder decoder = Open(kept, std::move(name));
+    decoder.state_->owned_input = std::move(input);
+    return decoder;
 }
 
 SoundDecoder::SoundDecoder(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -166,11 +208,26 @@ std::size_t ReadSome(State& state, std::span<Sample> out, ReadFunction read)
         return 0;
     }
     const sf_count_t got = read(state.file, out.data(), static_cast<sf_count_t>(wanted));
+    state.ThrowInputFailure();
     if (got < 0 || (got == 0 && sf_error(state.file) != SF_ERR_NO_ERROR)) {
         state.Fail(sf_strerror(state.file));
     }
     state.at += got;
     return static_cast<std::size_t>(got);
+}
+
+// Decodes and drops frames up to `target`, for an encoding libsndfile
+// cannot seek.
+void SkipTo(State& state, std::int64_t target)
+{
+    std::vector<float> scratch(std::size_t{4096} * static_cast<std::size_t>(state.info.channels));
+    while (state.at < target) {
+        const std::size_t room = static_cast<std::size_t>(std::min<std::int64_t>(target - state.at, 4096)) *
+                                 static_cast<std::size_t>(state.info.channels);
+        if (ReadSome(state, std::span(scratch).first(room), sf_readf_float) == 0) {
+            state.Fail("it ends at frame " + std::to_string(state.at) + " of " + std::to_string(state.limit));
+        }
+    }
 }
 
 }  // namespace
@@ -182,7 +239,21 @@ std::size_t SoundDecoder::Read(std::span<float> out)
 
 std::size_t SoundDecoder::Read(std::span<std::int16_t> out)
 {
-    return ReadSome(*state_, out, sf_readf_short);
+    State& state = *state_;
+    const int encoding = state.info.format & SF_FORMAT_SUBMASK;
+    if (encoding != SF_FORMAT_FLOAT && encoding != SF_FORMAT_DOUBLE) {
+        return ReadSome(state, out, sf_readf_short);
+    }
+    // libsndfile gives a float sound's 16-bit samples unscaled, or scaled
+    // by its loudest sample: full scale is 1.0 here, as everywhere else.
+    state.floats.resize(out.size());
+    const std::size_t got = ReadSome(state, std::span(state.floats), sf_readf_float);
+    const std::size_t samples = got * static_cast<std::size_t>(state.info.channels);
+    for (std::size_t i = 0; i < samples; ++i) {
+        const float sample = std::isnan(state.floats[i]) ? 0.0F : std::clamp(state.floats[i], -1.0F, 1.0F);
+        out[i] = static_cast<std::int16_t>(std::lrint(sample * 32767.0F));
+    }
+    return got;
 }
 
 std::size_t SoundDecoder::Read(std::span<std::int32_t> out)
@@ -192,11 +263,28 @@ std::size_t SoundDecoder::Read(std::span<std::int32_t> out)
 
 void SoundDecoder::Seek(std::int64_t frame)
 {
-    const std::int64_t target = std::clamp<std::int64_t>(frame, 0, state_->limit);
-    if (sf_seek(state_->file, static_cast<sf_count_t>(target), SEEK_SET) < 0) {
-        state_->Fail("cannot go to frame " + std::to_string(target) + ": " + sf_strerror(state_->file));
+    State& state = *state_;
+    const std::int64_t target = std::clamp<std::int64_t>(frame, 0, state.limit);
+    if (target == state.at) {
+        return;
     }
-    state_->at = target;
+    if (!state.decodes_from_start) {
+        const sf_count_t went = sf_seek(state.file, static_cast<sf_count_t>(target), SEEK_SET);
+        state.ThrowInputFailure();
+        if (went == target) {
+            state.at = target;
+            return;
+        }
+        // Where a failed seek left libsndfile is its own business: start again.
+        state.decodes_from_start = true;
+        state.at = state.limit + 1;
+    }
+    if (target < state.at) {
+        const std::int64_t limit = state.limit;
+        OpenHandle(state);
+        state.limit = std::min<std::int64_t>(limit, state.info.frames);
+    }
+    SkipTo(state, target);
 }
 
 }  // namespace quorvel::audio

@@ -31,6 +31,8 @@ public:
     // Opens the sound held by `input` (which must outlive the decoder);
     // `name` names it in errors. Throws SoundError.
     static SoundDecoder Open(InputFile& input, std::string name);
+    // The same over an input the decoder keeps.
+    static SoundDecoder Open(std::unique_ptr<InputFile> input, std::string name);
 
     SoundDecoder(SoundDecoder&&) noexcept;
     SoundDecoder& operator=(SoundDecoder&&) noexcept;
@@ -50,14 +52,19 @@ public:
     void LimitFrames(std::int64_t frames);
 
     // Reads the next frames, interleaved, as many as fit whole in `out`;
-    // 0 at the end. Floats lie in [-1, 1]; 16-bit samples are libsndfile's
-    // own conversion. Throws SoundError.
+    // 0 at the end. Floats lie in [-1, 1] (a float sound's as they are);
+    // 16-bit samples are libsndfile's own conversion, a float sound's
+    // clipped to full scale and rounded. Throws SoundError, or what the input throws (an
+    // ExtractError of the archive).
     std::size_t Read(std::span<float> out);
     std::size_t Read(std::span<std::int16_t> out);
     // Integer samples at the top of 32 bits: every bit of PCM up to 32 bits
     // comes through unchanged, for copies that must be exact.
     std::size_t Read(std::span<std::int32_t> out);
-    // Goes to frame `frame` (at most frames()). Throws SoundError.
+    // Goes to frame `frame` (at most frames()). Where libsndfile cannot
+    // seek the encoding (GSM 6.10, G.721: each frame depends on all before
+    // it), the frames in between are decoded, from the start when going
+    // back. Throws SoundError, or what the input throws.
     void Seek(std::int64_t frame);
 
     struct State;  // libsndfile's handle and the reading position

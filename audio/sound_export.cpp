@@ -3,7 +3,6 @@
 #include <sndfile.h>
 #include <soxr.h>
 
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -11,6 +10,8 @@
 #include <limits>
 #include <utility>
 #include <vector>
+
+#include "audio/stored_sound.hpp"
 
 namespace quorvel::audio {
 namespace {
@@ -140,9 +141,11 @@ std::string Latin1(std::string_view utf8)
 // The decoder opened for an export: the one place a sound is opened, so
 // that a decoder holding a compressed sound to its own frame count can
 // take its place here.
+// A stored sound: checked before libsndfile sees it, and held to its own
+// frame count.
 SoundDecoder OpenDecoder(InputFile& sound, std::string name)
 {
-    return SoundDecoder::Open(sound, std::move(name));
+    return OpenSound(sound, std::move(name));
 }
 
 // libsndfile's writes, gathered and passed to an OutputFile at their

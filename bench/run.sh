@@ -8,8 +8,10 @@
 # measures quorvel-extractor against cp and tar -xf of the same bytes (and
 # --export flac against extracting, then ffmpeg on every sound) and
 # writes bench/results/: results.md, results.json, time-vs-size.png and
-# micro.json. --quick uses small inputs and takes a minute or two; the full
-# run needs about 30 GiB of free disk and 20 minutes. Start it some minutes
+# micro.json; then the decoding of stored sounds (bench/decode.sh, into
+# bench/results/decode/, not with --only or --cold). --quick uses small
+# inputs and takes a minute or two; the full run needs about 30 GiB of free
+# disk and 25 minutes. Start it some minutes
 # after any mass deletion on the same ext4 file system: a file system without
 # a journal creates files slowly for a while after many were deleted.
 # --cold drops the page cache before every run (where allowed). Quick and
@@ -96,6 +98,12 @@ fi
     --maker "$build/tools/sample_game/quorvel-make-sample" \
     --data "$data" --results "$results" --repetitions "$repetitions" \
     ${micro_json:+--micro-json "$micro_json"} $quick $cold ${only:+--only "$only"}
+
+# Decoding stored sounds: every encoding's speed, and the first bytes of a
+# game sound's decoded WAV (bench/results/decode/).
+if [[ -z "$only" && -z "$cold" ]]; then
+    "$repo/bench/decode.sh" $quick --data "$data"
+fi
 
 echo
 echo "Results: $results/results.md and $results/time-vs-size.png"

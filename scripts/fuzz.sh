@@ -3,8 +3,9 @@
 # for a bounded time over a seed corpus made by the sample generator: small
 # generated games, and the edge cases written as layouts in fuzz/seeds/
 # (archives/ for whole archives, payloads/ for the bytes after a RIFF block's
-# signature). Fails on any finding (crash, sanitizer report, model mismatch,
-# hang, runaway memory, or any single allocation of 32 MiB or more: no input
+# signature); the decoding of stored sounds starts from one sound of every
+# WAV encoding, made by libsndfile (fuzz/make_sound_seeds.cpp). Fails on any
+# finding (crash, sanitizer report, model mismatch, hang, runaway memory, or any single allocation of 32 MiB or more: no input
 # of at most 200 KiB needs one, whatever lengths it declares); the input that
 # caused it is kept in build/fuzz/findings/.
 #
@@ -18,15 +19,15 @@ work=$build/fuzz-run
 corpus=$build/corpus
 findings=$build/findings
 seeds=$work/seeds
-targets=(block_stream carving)
+targets=(block_stream carving sound_decoding)
 
 cd "$root"
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target "${targets[@]/#/fuzz_}" quorvel-make-sample
+cmake --build --preset fuzz --target "${targets[@]/#/fuzz_}" quorvel-make-sample make_sound_seeds
 generator=$build/tools/sample_game/quorvel-make-sample
 
 rm -rf "$work"
-mkdir -p "$seeds/block_stream" "$seeds/carving" "$findings"
+mkdir -p "$seeds/block_stream" "$seeds/carving" "$seeds/sound_decoding" "$findings"
 
 # Writes the file $1 as the layout text $2 says.
 make_file() {
@@ -61,16 +62,20 @@ for layout in fuzz/seeds/payloads/*.layout; do
     make_file "$work/payload" "$(<"$layout")"
     cat "$work/carving" "$work/payload" >"$seeds/carving/$(basename "$layout" .layout)"
 done
-echo "seeds: $(ls "$seeds/block_stream" | wc -l) archives, $(ls "$seeds/carving" | wc -l) RIFF payloads"
+"$build/fuzz/make_sound_seeds" "$seeds/sound_decoding"
+echo "seeds: $(ls "$seeds/block_stream" | wc -l) archives, $(ls "$seeds/carving" | wc -l) RIFF payloads," \
+    "$(ls "$seeds/sound_decoding" | wc -l) sounds"
 
 status=0
 total=0
 for target in "${targets[@]}"; do
     mkdir -p "$corpus/$target"
     log=$work/$target.log
+    dictionary=fuzz/quorvel.dict
+    [[ $target == sound_decoding ]] && dictionary=fuzz/sound.dict
     set +e
     "$build/fuzz/fuzz_$target" "$corpus/$target" "$seeds/$target" \
-        -dict=fuzz/quorvel.dict -max_len=204800 -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=32 \
+        -dict="$dictionary" -max_len=204800 -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=32 \
         -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$findings/$target-" >"$log" 2>&1
     result=$?

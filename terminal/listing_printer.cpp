@@ -17,7 +17,8 @@ std::vector<std::string> Row(const ListedFile& file)
         if (const auto& format = file.format) {
             row.insert(row.end(),
                        {std::to_string(format->channels) + " ch", std::to_string(format->sample_rate) + " Hz",
-                        std::to_string(format->bits_per_sample) + " bit", SecondsText(format->seconds) + " s"});
+                        std::to_string(format->bits_per_sample) + " bit", SecondsText(format->seconds) + " s",
+                        EncodingLabel(*format)});
         } else {
             row.emplace_back("-");
         }
@@ -31,6 +32,14 @@ std::string Summary(const ListedArchive& archive, const ListingTotals& totals)
            (totals.files == 1 ? " file" : " files") + ", " + std::to_string(totals.bytes) + " bytes, " +
            std::to_string(totals.sounds) + (totals.sounds == 1 ? " sound" : " sounds") + ", " +
            SecondsText(totals.seconds) + " s\n";
+}
+
+// The columns a text takes on a terminal: one per character of its UTF-8
+// ("µ-law" is 5), not one per byte.
+std::size_t Width(std::string_view text)
+{
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 }  // namespace
@@ -81,7 +90,7 @@ void ListingPrinter::PrintRows(const std::vector<std::vector<std::string>>& rows
         for (const auto& row : rows) {
             widths.resize(std::max(widths.size(), row.size()));
             for (std::size_t column = 0; column < row.size(); ++column) {
-                widths[column] = std::max(widths[column], row[column].size());
+                widths[column] = std::max(widths[column], Width(row[column]));
             }
         }
     }
@@ -93,7 +102,7 @@ void ListingPrinter::PrintRows(const std::vector<std::vector<std::string>>& rows
             }
             // Numbers line up on the right, words on the left.
             const bool number = column == 2 || column == 3;
-            const std::size_t pad = widths.empty() ? 0 : widths[column] - row[column].size();
+            const std::size_t pad = widths.empty() ? 0 : widths[column] - Width(row[column]);
             const bool last = column + 1 == row.size();
             if (number) {
                 line.append(pad, ' ');

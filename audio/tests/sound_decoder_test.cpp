@@ -27,6 +27,19 @@ TEST(SoundDecoder, GivesBackTheSamplesOfAPcmSound)
     EXPECT_EQ(decoded, samples);
 }
 
+TEST(SoundDecoder, GivesAFloatSoundAs16BitSamplesAtItsOwnLevel)
+{
+    // Nothing louder than 0.8: 16-bit samples of it stay below 0.8 of full scale.
+    const auto samples = testing::MakeSignal(1, 8000, 20000);
+    MemoryInput input(testing::EncodeSound(SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 8000, samples));
+    SoundDecoder sound = SoundDecoder::Open(input, "sfx/sfx_0001.wav");
+    std::vector<std::int16_t> decoded(samples.size());
+    ASSERT_EQ(sound.Read(decoded), samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        ASSERT_NEAR(decoded[i], samples[i] * 32767.0F, 1.0F) << "sample " << i;
+    }
+}
+
 TEST(SoundDecoder, StopsAtTheFramesItIsLimitedTo)
 {
     MemoryInput input(

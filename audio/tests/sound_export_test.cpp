@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/memory_input.hpp"
+#include "audio/stored_sound.hpp"
 #include "audio/tests/sound_kit.hpp"
 #include "testing/memory_file_system.hpp"
 
@@ -151,7 +152,12 @@ TEST(SoundExport, CompressedSourcesExportAsTheir16BitDecoding)
         SCOPED_TRACE(encoding);
         const int channels = encoding == SF_FORMAT_GSM610 || encoding == SF_FORMAT_G721_32 ? 1 : 2;
         const auto source = Source(encoding, channels);
-        const auto samples = DecodeAll<std::int16_t>(source);
+        // Up to the sound's own frame count: a compressed sound's last block
+        // is padded, and the padding is not the sound's.
+        auto samples = DecodeAll<std::int16_t>(source);
+        MemoryInput header(source);
+        samples.resize(static_cast<std::size_t>(ReadSoundHeader(header, "source").frames) *
+                       static_cast<std::size_t>(channels));
         for (const ExportFormat format : {ExportFormat::kWav, ExportFormat::kFlac}) {
             const Exported exported = ExportAndReopen(source, format);
             EXPECT_EQ(exported.sf_format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);

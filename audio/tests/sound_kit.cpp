@@ -294,4 +294,67 @@ std::string ReadTag(const std::vector<std::byte>& bytes, int string_type)
     return tag;
 }
 
+namespace {
+
+void AddMetadata(SNDFILE* file, sf_count_t frames)
+{
+    sf_set_string(file, SF_STR_TITLE, "Door creak");
+    sf_set_string(file, SF_STR_ARTIST, "Quorvel sound team");
+    sf_set_string(file, SF_STR_COMMENT, "made for a test");
+    SF_CUES cues{};
+    cues.cue_count = 3;
+    for (std::uint32_t i = 0; i < cues.cue_count; ++i) {
+        cues.cue_points[i].indx = static_cast<std::int32_t>(i + 1);
+        cues.cue_points[i].position = static_cast<std::uint32_t>(frames / 4 * i);
+        cues.cue_points[i].sample_offset = cues.cue_points[i].position;
+        std::memcpy(&cues.cue_points[i].fcc_chunk, "data", 4);
+    }
+    sf_command(file, SFC_SET_CUE, &cues, sizeof cues);
+    SF_INSTRUMENT instrument{};
+    instrument.basenote = 60;
+    instrument.velocity_hi = 127;
+    instrument.key_hi = 127;
+    instrument.loop_count = 1;
+    instrument.loops[0] = {SF_LOOP_FORWARD, 0, static_cast<std::uint32_t>(frames / 2), 0};
+    sf_command(file, SFC_SET_INSTRUMENT, &instrument, sizeof instrument);
+    SF_BROADCAST_INFO broadcast{};
+    std::strncpy(broadcast.description, "a door", sizeof broadcast.description);
+    std::strncpy(broadcast.originator, "Quorvel", sizeof broadcast.originator);
+    sf_command(file, SFC_SET_BROADCAST_INFO, &broadcast, sizeof broadcast);
+}
+
+std::vector<std::byte> EncodeWith(int sf_format, int channels, int sample_rate, const std::vector<float>& samples,
+                                  bool with_metadata)
+{
+    Sink sink;
+    SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, WriteTo, Tell};
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = sample_rate;
+    info.format = sf_format;
+    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &sink);
+    if (file == nullptr) {
+        throw std::runtime_error(std::string("libsndfile will not write that format: ") + sf_strerror(nullptr));
+    }
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const auto frames = static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
+    if (with_metadata) {
+        AddMetadata(file, frames);
+    }
+    const sf_count_t written = sf_writef_float(file, samples.data(), frames);
+    sf_close(file);
+    if (written != frames) {
+        throw std::runtime_error("libsndfile wrote fewer frames than asked");
+    }
+    return std::move(sink.bytes);
+}
+
+}  // namespace
+
+std::vector<std::byte> EncodeSoundWithMetadata(int sf_format, int channels, int sample_rate,
+                                               const std::vector<float>& samples)
+{
+    return EncodeWith(sf_format, channels, sample_rate, samples, true);
+}
+
 }  // namespace quorvel::audio::testing

@@ -54,5 +54,10 @@ std::optional<std::size_t> FindChunkOffset(const std::vector<std::byte>& wav, co
 // The string libsndfile reads from the file `bytes` as SF_STR_*
 // `string_type`: a tag. Empty where it has none.
 std::string ReadTag(const std::vector<std::byte>& bytes, int string_type);
+// The same with the chunks a sound may carry besides its samples, as
+// libsndfile writes them: text (LIST INFO), cue points, a sampler's loop
+// (smpl) and broadcast information (bext).
+std::vector<std::byte> EncodeSoundWithMetadata(int sf_format, int channels, int sample_rate,
+                                               const std::vector<float>& samples);
 
 }  // namespace quorvel::audio::testing

@@ -134,7 +134,7 @@ TEST(WavFormat, IsUnknownWithoutAUsableFmtOrDataChunk)
     EXPECT_TRUE(unknown(testing::Str(Riff(4))));  // a bare header
     EXPECT_TRUE(unknown(wav.substr(0, 36)));      // no data chunk
     std::string silent_rate = wav;
-    silent_rate.replace(28, 4, std::string(4, '\0'));  // a byte rate of 0
+    silent_rate.replace(24, 4, std::string(4, '\0'));  // a rate of 0
     EXPECT_TRUE(unknown(silent_rate));
     std::string data_first = wav;
     data_first.replace(12, 4, "junk");  // the fmt chunk no longer one

@@ -48,9 +48,22 @@ RiffBlock OneSound(const WavFormat& format, Waveform waveform, std::uint64_t byt
     return RiffBlock{.sounds = {{.sound = SoundOfSize(format, waveform, bytes, random.Fork())}}};
 }
 
+// Any format a game stores, but GSM 6.10 and G.721 only for short effects
+// (libsndfile encodes them at under 1 MB/s), and 16-bit PCM where the
+// format's first block is larger than the sound.
+WavFormat FormatOfSize(SplitMix64& random, std::uint64_t bytes)
+{
+    const auto formats = SoundFormats();
+    const WavFormat& format = formats[random.Between(0, formats.size() - 1)];
+    if ((SlowToEncode(format) && bytes > 256 * kKiB) || FramesForFileSize(format, bytes) == 0) {
+        return kMono16Bit22050;
+    }
+    return format;
+}
+
 SoundParams RandomSound(SplitMix64& random, std::uint64_t bytes)
 {
-    const WavFormat& format = kFormats[random.Between(0, kFormats.size() - 1)];
+    const WavFormat format = FormatOfSize(random, bytes);
     const auto waveform = static_cast<Waveform>(random.Between(0, 2));  // tone, chirp or noise
     return SoundOfSize(format, waveform, bytes, random.Fork());
 }

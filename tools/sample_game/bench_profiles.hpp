@@ -13,8 +13,9 @@ namespace quorvel::sample {
 inline constexpr std::uint64_t kMiB = 1 << 20;
 
 // A game folder of about `total_bytes`: thousands of sounds of 2 KiB to
-// 20 MiB, mostly several to a RIFF block, with stray bytes, tagged and
-// other blocks; about a fifth of it is speech.
+// 20 MiB, in every encoding a game stores where libsndfile is built in
+// (SoundFormats()), mostly several to a RIFF block, with stray bytes,
+// tagged and other blocks; about a fifth of it is speech.
 GameContent RealisticGame(std::uint64_t total_bytes, std::uint64_t seed);
 
 // One RIFF block holding a single sound of `sound_bytes`, followed by

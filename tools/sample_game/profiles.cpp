@@ -65,7 +65,8 @@ SoundParams SpokenLine(std::uint32_t milliseconds, std::uint32_t pitch_hz, std::
 
 SoundParams RandomSound(SplitMix64& random, std::uint32_t min_ms, std::uint32_t max_ms)
 {
-    const WavFormat& format = kFormats[random.Between(0, kFormats.size() - 1)];
+    const auto formats = SoundFormats();
+    const WavFormat& format = formats[random.Between(0, formats.size() - 1)];
     const auto milliseconds = static_cast<std::uint32_t>(random.Between(min_ms, max_ms));
     const auto from_hz = static_cast<std::uint32_t>(random.Between(110, 1760));
     const auto to_hz = static_cast<std::uint32_t>(random.Between(110, 1760));
@@ -170,6 +171,20 @@ void AddOddBlocks(std::vector<Block>& blocks, SplitMix64& random, std::uint32_t 
     blocks.push_back(RandomBytes(filler_size, random));
 }
 
+// One sound of every encoding libsndfile makes, some with stray bytes
+// after them.
+RiffBlock EveryEncodingBlock(SplitMix64& random)
+{
+    RiffBlock block{.seed = random.Fork()};
+    for (const WavFormat& format : kEncodedFormats) {
+        block.sounds.push_back({.sound = Chirp(format, 400, 300, 1200)});
+        if (block.sounds.size() % 3 == 0) {
+            block.sounds.back().stray_after = StrayCount(random);
+        }
+    }
+    return block;
+}
+
 std::vector<Block> SampleSfx(SplitMix64& random)
 {
     std::vector<Block> blocks;
@@ -185,6 +200,9 @@ std::vector<Block> SampleSfx(SplitMix64& random)
         if (i % 9 == 8) {
             blocks.push_back(DataBlock{});
         }
+    }
+    if (EncodedSoundsAvailable()) {
+        blocks.push_back(EveryEncodingBlock(random));
     }
     return blocks;
 }

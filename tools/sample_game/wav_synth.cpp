@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 #include "testing/archive_builder.hpp"
 #include "testing/byte_order.hpp"
 #include "testing/prng.hpp"
+#include "tools/sample_game/sound_encoder.hpp"
 
 namespace quorvel::sample {
 
@@ -107,8 +109,15 @@ void Validate(const SoundParams& sound)
 {
     const WavFormat& format = sound.format;
     if (format.channels < 1 || format.channels > 2 || format.sample_rate == 0 ||
-        (format.bits_per_sample != 8 && format.bits_per_sample != 16 && format.bits_per_sample != 24)) {
+        (format.encoding == Encoding::kPcm && format.bits_per_sample != 8 && format.bits_per_sample != 16 &&
+         format.bits_per_sample != 24)) {
         throw std::invalid_argument("sound format must be mono or stereo, 8, 16 or 24 bits, with a sample rate");
+    }
+    if (format.encoding != Encoding::kPcm && !EncodedSoundsAvailable()) {
+        throw std::invalid_argument("this generator is built without libsndfile: only integer PCM sounds can be made");
+    }
+    if ((format.encoding == Encoding::kGsm610 || format.encoding == Encoding::kG721) && format.channels != 1) {
+        throw std::invalid_argument("GSM 6.10 and G.721 sounds are mono");
     }
     if (sound.chance_riff_at && *sound.chance_riff_at + 12 > SampleDataSize(sound)) {
         throw std::invalid_argument("a chance \"RIFF\" needs 12 bytes of sample data from where it starts");
@@ -285,19 +294,142 @@ private:
     bool voiced_ = false;
 };
 
+bool EncodedSoundsAvailable()
+{
+    return LibsndfileBuiltIn();
+}
+
+std::span<const WavFormat> SoundFormats()
+{
+    static const auto every = [] {
+        std::array<WavFormat, kFormats.size() + kEncodedFormats.size()> formats{};
+        std::copy(kEncodedFormats.begin(), kEncodedFormats.end(),
+                  std::copy(kFormats.begin(), kFormats.end(), formats.begin()));
+        return formats;
+    }();
+    return EncodedSoundsAvailable() ? std::span<const WavFormat>(every) : std::span<const WavFormat>(kFormats);
+}
+
+bool SlowToEncode(const WavFormat& format)
+{
+    return format.encoding == Encoding::kGsm610 || format.encoding == Encoding::kG721;
+}
+
+// Where libsndfile puts what, as it writes WAV (checked against it by the
+// tests): the chunks before the samples, and the blocks of each encoding.
+std::uint64_t HeaderSize(const WavFormat& format)
+{
+    switch (format.encoding) {
+        case Encoding::kPcm:
+        case Encoding::kPcm32:
+            return kWavHeaderSize;
+        case Encoding::kExtensiblePcm:  // fmt of 40 bytes, fact
+            return 80;
+        case Encoding::kFloat32:
+        case Encoding::kFloat64:  // fmt of 16 bytes, fact, and padding where a PEAK chunk would go
+            return 72 + 8 * std::uint64_t{format.channels};
+        case Encoding::kMsAdpcm:  // fmt of 50 bytes (the 7 predictor pairs), fact
+            return 90;
+        case Encoding::kMuLaw:
+        case Encoding::kALaw:  // fmt of 18 bytes, fact
+            return 58;
+        case Encoding::kImaAdpcm:
+        case Encoding::kGsm610:
+        case Encoding::kG721:  // fmt of 20 bytes, fact
+            return 60;
+    }
+    return kWavHeaderSize;
+}
+
+namespace {
+
+// libsndfile's ADPCM block: 256 bytes below 12 kHz of samples a second
+// (all channels), 512 below 23 kHz, 1024 above, for each channel.
+std::uint64_t AdpcmBlockAlign(const WavFormat& format)
+{
+    const std::uint64_t rate = std::uint64_t{format.sample_rate} * format.channels;
+    const std::uint64_t per_channel = rate < 12000 ? 256 : rate < 23000 ? 512 : 1024;
+    return per_channel * format.channels;
+}
+
+struct Blocks {
+    std::uint64_t bytes;
+    std::uint64_t frames;
+};
+
+// The blocks of an encoding that writes whole blocks (a started one filled
+// with silence); nothing for the others.
+std::optional<Blocks> BlocksOf(const WavFormat& format)
+{
+    const std::uint64_t channels = format.channels;
+    switch (format.encoding) {
+        case Encoding::kImaAdpcm: {
+            const std::uint64_t align = AdpcmBlockAlign(format);
+            return Blocks{align, (align - 4 * channels) * 2 / channels + 1};
+        }
+        case Encoding::kMsAdpcm: {
+            const std::uint64_t align = AdpcmBlockAlign(format);
+            return Blocks{align, (align - 7 * channels) * 2 / channels + 2};
+        }
+        case Encoding::kGsm610:
+            return Blocks{65, 320};
+        case Encoding::kG721:  // libsndfile writes 120 samples at a time
+            return Blocks{60, 120};
+        default:
+            return std::nullopt;
+    }
+}
+
+std::uint64_t SampleBytes(const WavFormat& format)
+{
+    switch (format.encoding) {
+        case Encoding::kPcm:
+            return format.bits_per_sample / 8u;
+        case Encoding::kPcm32:
+        case Encoding::kFloat32:
+            return 4;
+        case Encoding::kExtensiblePcm:
+            return format.bits_per_sample / 8u;
+        case Encoding::kFloat64:
+            return 8;
+        default:
+            return 1;  // µ-law and A-law
+    }
+}
+
+}  // namespace
+
 std::uint64_t SampleDataSize(const SoundParams& sound)
 {
-    return std::uint64_t{sound.frames} * sound.format.BlockAlign();
+    if (const auto blocks = BlocksOf(sound.format)) {
+        return (sound.frames + blocks->frames - 1) / blocks->frames * blocks->bytes;
+    }
+    return std::uint64_t{sound.frames} * sound.format.channels * SampleBytes(sound.format);
 }
 
 std::uint64_t SoundFileSize(const SoundParams& sound)
 {
     const std::uint64_t data_size = SampleDataSize(sound);
-    return kWavHeaderSize + data_size + data_size % 2;
+    return HeaderSize(sound.format) + data_size + data_size % 2;
 }
 
 std::uint32_t FramesForFileSize(const WavFormat& format, std::uint64_t file_size)
 {
+    if (format.encoding != Encoding::kPcm) {
+        // The most frames that fit: sizes grow with frames, never shrink.
+        std::uint64_t low = 0;
+        std::uint64_t high = std::min<std::uint64_t>(file_size * 8, std::numeric_limits<std::uint32_t>::max());
+        while (low < high) {
+            const std::uint64_t middle = low + (high - low + 1) / 2;
+            const SoundParams sound{.format = format, .frames = static_cast<std::uint32_t>(middle)};
+            if (SoundFileSize(sound) <= file_size) {
+                low = middle;
+            } else {
+                high = middle - 1;
+            }
+        }
+        return static_cast<std::uint32_t>(low);
+    }
     if (file_size < kWavHeaderSize || format.BlockAlign() == 0) {
         return 0;
     }
@@ -314,7 +446,7 @@ std::uint32_t FramesForFileSize(const WavFormat& format, std::uint64_t file_size
 SoundChunks::SoundChunks(const SoundParams& sound, ChanceRiffGuard& guard) : sound_(sound), guard_(guard)
 {
     Validate(sound);
-    if (SpellsRiffAfterItsSignature(testing::AsBytes(Header(sound)))) {
+    if (sound.format.encoding == Encoding::kPcm && SpellsRiffAfterItsSignature(testing::AsBytes(Header(sound)))) {
         throw std::invalid_argument("a sound whose header spells \"RIFF\" after its signature would be cut in two");
     }
 }
@@ -323,6 +455,9 @@ SoundChunks::~SoundChunks() = default;
 
 bool SoundChunks::Next(std::vector<std::byte>& chunk)
 {
+    if (sound_.format.encoding != Encoding::kPcm) {
+        return NextEncoded(chunk);
+    }
     if (!synth_) {
         const std::string header = Header(sound_);
         for (const std::byte value : testing::AsBytes(header)) {
@@ -349,6 +484,54 @@ bool SoundChunks::Next(std::vector<std::byte>& chunk)
         chunk.push_back(std::byte{0});
         guard_.Keep(std::byte{0});
         padded_ = true;
+        return true;
+    }
+    return false;
+}
+
+// libsndfile encodes the whole sound at once (one sound's bytes are held,
+// however long the game); its header is kept as written, its samples
+// guarded as integer PCM's are.
+bool SoundChunks::NextEncoded(std::vector<std::byte>& chunk)
+{
+    constexpr std::size_t kPiece = 0x10000;
+    if (!synth_) {
+        synth_ = std::make_unique<Synth>(sound_);
+        encoded_ = EncodeWithLibsndfile(sound_.format, sound_.frames,
+                                        [this](std::span<std::int32_t> samples) { synth_->Render(samples); });
+        if (encoded_.size() != SoundFileSize(sound_)) {
+            throw std::logic_error("libsndfile wrote " + std::to_string(encoded_.size()) + " bytes of a sound of " +
+                                   std::to_string(SoundFileSize(sound_)) + " planned");
+        }
+        const auto header = std::span(encoded_).first(static_cast<std::size_t>(HeaderSize(sound_.format)));
+        if (SpellsRiffAfterItsSignature(header)) {
+            throw std::invalid_argument("a sound whose header spells \"RIFF\" after its signature would be cut in two");
+        }
+        for (const std::byte value : header) {
+            guard_.Keep(value);
+        }
+        chunk.insert(chunk.end(), header.begin(), header.end());
+        encoded_at_ = header.size();
+        return true;
+    }
+    const std::uint64_t data_end = HeaderSize(sound_.format) + SampleDataSize(sound_);
+    if (encoded_at_ < data_end) {
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, data_end - encoded_at_));
+        const std::size_t start = chunk.size();
+        chunk.insert(chunk.end(), encoded_.begin() + static_cast<std::ptrdiff_t>(encoded_at_),
+                     encoded_.begin() + static_cast<std::ptrdiff_t>(encoded_at_ + piece));
+        for (std::byte& value : std::span(chunk).subspan(start)) {
+            PlaceSampleByte(value, sample_offset_++, sound_, guard_);
+        }
+        encoded_at_ += piece;
+        return true;
+    }
+    if (encoded_at_ < encoded_.size()) {  // the pad byte of an odd data size
+        for (; encoded_at_ < encoded_.size(); ++encoded_at_) {
+            guard_.Keep(encoded_[encoded_at_]);
+            chunk.push_back(encoded_[encoded_at_]);
+        }
+        encoded_.clear();
         return true;
     }
     return false;

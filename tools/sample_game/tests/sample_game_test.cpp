@@ -4,6 +4,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -87,6 +88,79 @@ TEST(WavSynth, EveryFormatAndWaveformMakesAWellFormedWav)
             // Not silence: the synthesizer must actually make a sound.
             const std::string_view samples = std::string_view(wav).substr(kWavHeaderSize, 2000);
             EXPECT_GT(std::set<char>(samples.begin(), samples.end()).size(), 10u);
+        }
+    }
+}
+
+// The chunks of a WAV file, by id: where each body starts and its size.
+std::map<std::string, std::pair<std::size_t, std::uint32_t>> ChunksOf(std::string_view wav)
+{
+    std::map<std::string, std::pair<std::size_t, std::uint32_t>> chunks;
+    for (std::size_t at = 12; at + 8 <= wav.size();) {
+        const std::uint32_t size = U32At(wav, at + 4);
+        chunks.emplace(std::string(wav.substr(at, 4)), std::pair{at + 8, size});
+        at += 8 + std::size_t{size} + size % 2;
+    }
+    return chunks;
+}
+
+// A sound libsndfile encoded: its chunks fill it exactly, and its fmt
+// chunk says its channels and rate.
+void ExpectValidEncodedWav(std::string_view wav)
+{
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    EXPECT_EQ(U32At(wav, 4), wav.size() - 8);
+    EXPECT_EQ(wav.substr(8, 4), "WAVE");
+    const auto chunks = ChunksOf(wav);
+    ASSERT_TRUE(chunks.contains("fmt ") && chunks.contains("data"));
+    const auto [data_at, data_size] = chunks.at("data");
+    EXPECT_EQ(wav.size(), data_at + data_size + data_size % 2) << "the data chunk ends the file";
+    const std::size_t fmt_at = chunks.at("fmt ").first;
+    EXPECT_GE(U32At(wav, fmt_at) >> 16, 1u) << "channels";
+    EXPECT_GT(U32At(wav, fmt_at + 4), 0u) << "rate";
+}
+
+bool IsIntegerPcm(std::string_view wav)
+{
+    return U32At(wav, 16) == 16 && (U32At(wav, 20) & 0xFFFF) == 1;
+}
+
+TEST(EncodedSounds, LibsndfileWritesEachFormatAtThePlannedSizes)
+{
+    if (!EncodedSoundsAvailable()) {
+        GTEST_SKIP() << "built without libsndfile";
+    }
+    for (const WavFormat& format : kEncodedFormats) {
+        for (const std::uint32_t frames : {0u,   1u,    2u,    119u,  120u,  121u,  319u,  320u,  321u,  505u,
+                                           506u, 1012u, 1013u, 1017u, 1018u, 2036u, 2041u, 2042u, 5001u, 40000u}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(format.encoding)) + ", " + std::to_string(format.channels) +
+                         " channels, " + std::to_string(frames) + " frames");
+            const SoundParams sound{.format = format, .frames = frames, .start_hz = 300, .end_hz = 900};
+            const std::string wav(testing::AsText(MakeSound(sound)));  // throws where the sizes differ
+            EXPECT_EQ(wav.size(), SoundFileSize(sound));
+            ExpectValidEncodedWav(wav);
+            const auto chunks = ChunksOf(wav);
+            EXPECT_EQ(chunks.at("data").first, HeaderSize(format));
+            EXPECT_EQ(chunks.at("data").second, SampleDataSize(sound));
+        }
+        const SoundParams two_seconds{.format = format, .frames = 2 * format.sample_rate, .start_hz = 440};
+        const std::string wav(testing::AsText(MakeSound(two_seconds)));
+        const std::string_view samples = std::string_view(wav).substr(HeaderSize(format) + 100, 2000);
+        EXPECT_GT(std::set<char>(samples.begin(), samples.end()).size(), 10u) << "not silence";
+    }
+}
+
+TEST(EncodedSounds, FramesForFileSizeNeverOvershoots)
+{
+    if (!EncodedSoundsAvailable()) {
+        GTEST_SKIP() << "built without libsndfile";
+    }
+    for (const WavFormat& format : kEncodedFormats) {
+        for (const std::uint64_t size : {std::uint64_t{2048}, std::uint64_t{5000}, 300 * kKiB}) {
+            const std::uint32_t frames = FramesForFileSize(format, size);
+            EXPECT_LE(SoundFileSize({.format = format, .frames = frames}), size);
+            EXPECT_GT(SoundFileSize({.format = format, .frames = frames + 1}), size) << "as many frames as fit";
         }
     }
 }
@@ -258,7 +332,10 @@ void ExpectAsGenerated(const BlockFiles& block)
     for (std::size_t i = 0; i < block.files.size(); ++i) {
         const std::string_view bytes = block.bytes[i];
         SCOPED_TRACE("file " + std::to_string(block.files[i].number));
-        if (block.files[i].extension == ".wav") {
+        if (block.files[i].extension == ".wav" && !IsIntegerPcm(bytes)) {
+            ExpectValidEncodedWav(bytes);
+            EXPECT_FALSE(HoldsASplittingRiff(bytes));
+        } else if (block.files[i].extension == ".wav") {
             ExpectValidWav(bytes,
                            {.channels = static_cast<std::uint16_t>(U32At(bytes, 20) >> 16),
                             .sample_rate = U32At(bytes, 24),
@@ -385,6 +462,23 @@ TEST(SampleProfile, HasLongSoundsAndASoundStartingAcrossAChunkBoundary)
         EXPECT_TRUE(long_sound);
         EXPECT_TRUE(straddling_start);
     }
+}
+
+TEST(SampleProfile, HoldsEveryEncodingWhereLibsndfileIsBuiltIn)
+{
+    const GameContent game = FindProfile("sample")->make(kDefaultSeed, 0);
+    const std::string sfx = Archive(game.sfx);
+    std::set<std::uint32_t> tags;
+    for (const BlockFiles& block : ExtractByBlock(sfx).blocks) {
+        for (std::size_t i = 0; i < block.files.size(); ++i) {
+            if (block.files[i].extension == ".wav") {
+                tags.insert(U32At(block.bytes[i], 20) & 0xFFFF);
+            }
+        }
+    }
+    const std::set<std::uint32_t> pcm = {1};
+    const std::set<std::uint32_t> every = {1, 2, 3, 6, 7, 0x11, 0x31, 0x40, 0xFFFE};
+    EXPECT_EQ(tags, EncodedSoundsAvailable() ? every : pcm);
 }
 
 // The tiny profile worked out by hand from profiles.cpp: three sounds with

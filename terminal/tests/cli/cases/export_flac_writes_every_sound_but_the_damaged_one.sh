@@ -20,7 +20,7 @@ sed -i -e 's|^sfx/sfx_0001.flac$|sfx/sfx_0001 door_ creak_.flac|' \
     -e 's|^speech/speech_0003.flac$|speech/speech_0003 guard says _halt_.flac|' wanted
 (cd export && find sfx speech -type f | sort) >written
 diff <(sort wanted) written
-[ "$(wc -l <written)" -eq 83 ]
+[ "$(wc -l <written)" -eq 95 ]
 
 # The same samples, bit for bit, at the source's depth: 16 bits mono and
 # stereo, 24 bits, 8 bits.
