@@ -94,8 +94,8 @@ std::vector<ReplacementAsked> ParseReplaceList(std::string_view text, const std:
             line.find('\t', tab + 1) != std::string_view::npos) {
             Refuse(list, "line " + std::to_string(number) + " is not SOUND<TAB>FILE");
         }
-        asked.push_back(ReplacementAsked{.sound = std::string(line.substr(0, tab)),
-                                         .file = std::string(line.substr(tab + 1))});
+        asked.push_back(
+            ReplacementAsked{.sound = std::string(line.substr(0, tab)), .file = std::string(line.substr(tab + 1))});
     }
     return asked;
 }
@@ -113,8 +113,9 @@ const ListedFile& FindSound(const GameReader& game, const std::string& name,
         file = ByLabel(game, name, labels);
     }
     if (file == nullptr) {
-        Refuse(name, "names no file of the archives: give a listed path (speech/speech_0018.wav), an archive's "
-                     "number (speech:18) or a label (see --list)");
+        Refuse(name,
+               "names no file of the archives: give a listed path (speech/speech_0018.wav), an archive's "
+               "number (speech:18) or a label (see --list)");
     }
     if (file->kind != EntryKind::kSound) {
         Refuse(name, "is not a sound (" + file->path + " is " + std::string(KindName(file->kind)) +

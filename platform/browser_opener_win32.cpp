@@ -1,9 +1,12 @@
-#include <shellapi.h>
-
 #include "platform/browser_opener.hpp"
+
+// clang-format off
+#include "platform/windows_headers.hpp"
+#include <shellapi.h>
+// clang-format on
+
 #include "platform/win32_file_system.hpp"
 #include "platform/win32_handle.hpp"
-#include "platform/windows_headers.hpp"
 
 namespace quorvel {
 namespace {

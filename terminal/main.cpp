@@ -27,7 +27,7 @@
 #include "labels/label_store.hpp"
 #include "terminal/studio_command.hpp"
 #endif
-#ifdef QUORVEL_WITH_EXPORT
+#ifdef QUORVEL_WITH_SOUND_RUNS
 #include "terminal/export_command.hpp"
 #endif
 
@@ -241,7 +241,7 @@ int Extract(quorvel::FileSystem& files, const Options& options, quorvel::Selecti
     return CheckEveryOperandChose(selection, ExitStatusOf(form.FormLoad(), files, options));
 }
 
-#if defined(QUORVEL_WITH_EXPORT) && defined(QUORVEL_WITH_STUDIO)
+#if defined(QUORVEL_WITH_SOUND_RUNS) && defined(QUORVEL_WITH_STUDIO)
 // The labels an export names its files by: the list given with --labels,
 // else the output folder's own labels file where there is one; path ->
 // label, matched as the studio matches a list. The one place that knows
@@ -267,7 +267,7 @@ std::map<std::string, std::string> LabelsForExport(quorvel::FileSystem& files, c
 }
 #endif
 
-#ifdef QUORVEL_WITH_EXPORT
+#ifdef QUORVEL_WITH_SOUND_RUNS
 int Export(quorvel::FileSystem& files, const Options& options, quorvel::Selection& selection,
            quorvel::audio::ExportFormat format)
 {
@@ -313,7 +313,7 @@ int Run(const Options& options)
     } catch (const quorvel::BadOperand& bad) {
         return UsageError(bad.what());
     }
-#ifdef QUORVEL_WITH_EXPORT
+#ifdef QUORVEL_WITH_SOUND_RUNS
     std::optional<quorvel::audio::ExportFormat> export_format;
     if (options.export_format) {
         export_format = quorvel::audio::ExportFormatNamed(*options.export_format);
@@ -365,7 +365,7 @@ int Run(const Options& options)
     if (options.pack) {
         return Pack(*files, options, output);
     }
-#ifdef QUORVEL_WITH_EXPORT
+#ifdef QUORVEL_WITH_SOUND_RUNS
     if (export_format) {
         return Export(*files, options, *selection, *export_format);
     }
