@@ -52,6 +52,9 @@ std::vector<std::string> PackWarnings(const ArchiveLocation& archive, const Pack
                                     : "were") +
                            " left out: " + JoinNames(result.ignored, kIgnoredNamed));
     }
+    for (const FormatChange& change : result.format_changes) {
+        warnings.push_back(DescribeFormatChange(change));
+    }
     if (result.repaired) {
         warnings.push_back(archive.archive_path + " was truncated (the block at offset " +
                            std::to_string(result.repaired->block_offset) + " lacked " +

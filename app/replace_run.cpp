@@ -118,8 +118,8 @@ const ListedFile& FindSound(const GameReader& game, const std::string& name,
                "number (speech:18) or a label (see --list)");
     }
     if (file->kind != EntryKind::kSound) {
-        Refuse(name, "is not a sound (" + file->path + " is " + std::string(KindName(file->kind)) +
-                         "): only sounds are replaced");
+        Refuse(name,
+               "is a file of kind " + std::string(KindName(file->kind)) + ", not a sound: only sounds are replaced");
     }
     return *file;
 }

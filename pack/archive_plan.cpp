@@ -23,6 +23,7 @@ public:
             first_number_ = entry.number;  // a block's files are numbered on from its first
         }
         plan_.kinds.push_back(entry.kind);
+        plan_.formats.push_back(entry.kind == EntryKind::kSound ? SoundFormat::Of(entry.head) : std::nullopt);
         ++files_in_block_;
     }
     void BlockFinished(const BlockExtent& extent) override
@@ -57,7 +58,12 @@ std::string ArchivePlan::FilePath(const FileSystem& files, const PlannedBlock& b
 ArchivePlan PlanArchive(const ArchiveLocation& location, InputFile& archive, FileSystem& files,
                         ExtractionListener& progress)
 {
-    ArchivePlan plan{.location = location, .archive_size = archive.Size(), .blocks = {}, .kinds = {}, .truncation = {}};
+    ArchivePlan plan{.location = location,
+                     .archive_size = archive.Size(),
+                     .blocks = {},
+                     .kinds = {},
+                     .formats = {},
+                     .truncation = {}};
     PlanRecorder recorder(plan, progress);
     ListArchive(location, archive, files, recorder);
     return plan;

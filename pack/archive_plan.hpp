@@ -9,6 +9,7 @@
 #include "extract/block_stream.hpp"
 #include "extract/entry.hpp"
 #include "extract/extraction_listener.hpp"
+#include "pack/format_check.hpp"
 
 namespace quorvel {
 
@@ -32,6 +33,8 @@ struct ArchivePlan {
     std::uint64_t archive_size = 0;
     std::vector<PlannedBlock> blocks;
     std::vector<EntryKind> kinds;
+    // For each file, a sound's format as the archive holds it.
+    std::vector<std::optional<SoundFormat>> formats;
     std::optional<Truncation> truncation;
 
     // Where the bytes after the last block start (the final field, fewer

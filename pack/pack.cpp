@@ -5,7 +5,9 @@
 #include <memory>
 #include <unordered_set>
 
+#include "extract/output_names.hpp"
 #include "pack/archive_plan.hpp"
+#include "pack/folder_file.hpp"
 #include "pack/new_archive.hpp"
 #include "pack/verification.hpp"
 
@@ -75,6 +77,39 @@ std::vector<std::string> CheckFolder(const ArchivePlan& plan, const FileSystem& 
     }
     std::sort(ignored.begin(), ignored.end());
     return ignored;
+}
+
+// The sounds of the folder whose format is not their archived sound's.
+std::vector<FormatChange> FindFormatChanges(const ArchivePlan& plan, FileSystem& files)
+{
+    std::vector<FormatChange> changes;
+    std::vector<std::byte> head(Entry::kHeadSize);
+    for (const PlannedBlock& block : plan.blocks) {
+        for (std::size_t i = 0; i < block.file_count; ++i) {
+            const auto& archived = plan.formats[block.first_file + i];
+            if (!archived) {
+                continue;  // not a sound, or one whose format the archive does not tell either
+            }
+            const std::string path = plan.FilePath(files, block, i);
+            const auto file = OpenFolderFile(files, path);
+            std::size_t got = 0;
+            while (got < head.size()) {
+                const std::size_t count = file->ReadAt(got, std::span(head).subspan(got));
+                if (count == 0) {
+                    break;
+                }
+                got += count;
+            }
+            const auto now = SoundFormat::Of(std::span(head).first(got));
+            if (now != archived) {
+                changes.push_back(FormatChange{.path = path,
+                                               .archived = *archived,
+                                               .now = now,
+                                               .listed = ListedPath(plan.location.name, plan.FileName(block, i))});
+            }
+        }
+    }
+    return changes;
 }
 
 // The temporary file until it has taken the archive's place: removed,
@@ -233,6 +268,7 @@ PackResult PackArchive(const ArchiveLocation& location, FileSystem& files, PackF
                       .blocks = plan.blocks.size(),
                       .changes = {},
                       .ignored = CheckFolder(plan, files, pack_files),
+                      .format_changes = FindFormatChanges(plan, files),
                       .repaired = plan.truncation,
                       .backup_made = false,
                       .backup_path = backup};

@@ -9,6 +9,7 @@
 
 #include "extract/block_stream.hpp"
 #include "extract/extract_error.hpp"
+#include "pack/format_check.hpp"
 #include "pack/new_archive.hpp"
 #include "pack/pack_file_system.hpp"
 #include "pack/pack_refused.hpp"
@@ -35,6 +36,9 @@ struct PackResult {
     std::vector<BlockChange> changes;  // filled on a dry run
     // Names in the folder that extraction does not make: left out.
     std::vector<std::string> ignored;
+    // Sounds of the folder in another format than the archived sounds they
+    // replace: packed as they are, and named.
+    std::vector<FormatChange> format_changes;
     // The archive ended inside its last block; the new one is whole.
     std::optional<Truncation> repaired;
     bool backup_made = false;  // false: an earlier backup was kept as it was

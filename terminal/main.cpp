@@ -29,6 +29,7 @@
 #endif
 #ifdef QUORVEL_WITH_SOUND_RUNS
 #include "terminal/export_command.hpp"
+#include "terminal/replace_command.hpp"
 #endif
 
 #ifndef QUORVEL_VERSION
@@ -50,6 +51,9 @@ constexpr std::string_view kHelp =
     "       quorvel-extractor --pack [--dry-run] [-C GAME] [-o DIR] [-q]\n"
     "       quorvel-extractor --export FORMAT [-y | -n] [-C GAME] [-o DIR] [--labels FILE]\n"
     "                         [-q] [FILE...]\n"
+    "       quorvel-extractor --replace SOUND FILE [SOUND FILE ...] [-C GAME] [-o DIR] [-q]\n"
+    "                         [--dry-run] [--keep-loudness] [--fit-length]\n"
+    "       quorvel-extractor --replace-list LIST [-C GAME] [-o DIR] [-q] [--dry-run] ...\n"
     "       quorvel-extractor --studio [-C GAME] [-o DIR] [--labels FILE] [--port N] [--no-open]\n"
     "Unpacks sfx.pak of the game's folder into the folder sfx and, if the answer\n"
     "to \"Also extract speech files?\" is yes, speech.pak into speech.\n"
@@ -70,12 +74,22 @@ constexpr std::string_view kHelp =
     "                     into sfx.pak and speech.pak, keeping the old archives\n"
     "                     as sfx.pak.bak and speech.pak.bak\n"
     "      --dry-run      with --pack: make every check, write nothing, show the\n"
-    "                     blocks that would change, their sizes and their files\n"
+    "                     blocks that would change, their sizes and their files;\n"
+    "                     with --replace: show what each sound would become\n"
     "      --export FORMAT  decode the chosen sounds (all without FILEs) and write\n"
     "                     them as FORMAT (wav, flac, ogg, opus or mp3) into\n"
     "                     export/sfx and export/speech in DIR (default: the game's\n"
     "                     folder), named by number and label; files that are not\n"
     "                     sounds are left out\n"
+    "      --replace      put each FILE (WAV, FLAC, Ogg, Opus, MP3, AIFF) in the\n"
+    "                     place of its SOUND (sfx/sfx_0012.wav, sfx:12) in sfx or\n"
+    "                     speech, made into the very format of the sound it\n"
+    "                     replaces and matched to its loudness; --pack then puts\n"
+    "                     it into the game\n"
+    "      --replace-list LIST  the same, one SOUND<TAB>FILE a line (SOUND may be a\n"
+    "                     label that names one sound)\n"
+    "      --keep-loudness  with --replace: leave the new sound's level as it is\n"
+    "      --fit-length   with --replace: trim or pad it to the old sound's length\n"
     "      --studio       hear, find, name and swap the sounds in the browser: a\n"
     "                     page served on 127.0.0.1, its address on stderr\n"
     "      --labels FILE  with --studio: attach the labels of a shared list;\n"
@@ -295,6 +309,49 @@ int Export(quorvel::FileSystem& files, const Options& options, quorvel::Selectio
 }
 #endif
 
+#ifdef QUORVEL_WITH_SOUND_RUNS
+// The replacements asked for: the operands' SOUND FILE pairs, or the lines
+// of --replace-list.
+std::vector<quorvel::ReplacementAsked> ReplacementsAsked(quorvel::FileSystem& files, const Options& options)
+{
+    if (!options.replace_list.empty()) {
+        return quorvel::ParseReplaceList(quorvel::ReadSharedList(files, options.replace_list), options.replace_list);
+    }
+    std::vector<quorvel::ReplacementAsked> asked;
+    for (std::size_t i = 0; i + 1 < options.operands.size(); i += 2) {
+        asked.push_back({.sound = options.operands[i], .file = options.operands[i + 1]});
+    }
+    return asked;
+}
+
+int Replace(quorvel::FileSystem& files, const Options& options)
+{
+    quorvel::ReplaceCommand command{.request = {}, .quiet = options.quiet, .draw_bar = quorvel::IsTerminal(stderr)};
+    command.request.fitting = {.keep_loudness = options.keep_loudness, .fit_length = options.fit_length};
+    command.request.dry_run = options.dry_run;
+    const auto pack_files = quorvel::MakePlatformPackFileSystem();
+    try {
+        command.request.asked = ReplacementsAsked(files, options);
+        command.request.labels = LabelsForExport(files, options);
+    } catch (const quorvel::ExtractError& error) {
+        quorvel::PrintError(stderr, error.failure());
+        HintIfNoGameHere(files, options);
+        return kExitFailed;
+    }
+    quorvel::GameFolder game(PlacesOf(options), files, quorvel::MakeFileSystem, *pack_files);
+    switch (quorvel::RunReplaceCommand(command, game, quorvel::StopSignal(), stderr)) {
+        case quorvel::RunEnd::kCompleted:
+        case quorvel::RunEnd::kTruncated:
+            return 0;
+        case quorvel::RunEnd::kFailed:
+            return kExitFailed;
+        case quorvel::RunEnd::kCancelled:
+            break;
+    }
+    return 128 + quorvel::StopSignal().load();
+}
+#endif
+
 int Pack(quorvel::FileSystem& files, const Options& options, quorvel::StandardOutput& output)
 {
     const auto pack_files = quorvel::MakePlatformPackFileSystem();
@@ -364,6 +421,13 @@ int Run(const Options& options)
     }
     if (options.pack) {
         return Pack(*files, options, output);
+    }
+    if (options.replace || !options.replace_list.empty()) {
+#ifdef QUORVEL_WITH_SOUND_RUNS
+        return Replace(*files, options);
+#else
+        return UsageError("this build has no sound libraries, which --replace needs");
+#endif
     }
 #ifdef QUORVEL_WITH_SOUND_RUNS
     if (export_format) {
