@@ -261,9 +261,8 @@ void Export::MakeFolders(const ArchiveLocation& location)
 
 void Export::ShowProgress(std::int64_t within_entry)
 {
-    if (!report_.Progress(std::min(bytes_done_ + within_entry, bytes_total_), bytes_total_)) {
-        throw Cancelled();
-    }
+    report_.Progress(static_cast<std::uint64_t>(std::min(bytes_done_ + within_entry, bytes_total_)),
+                     static_cast<std::uint64_t>(bytes_total_));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "extract/block_stream.hpp"
 #include "extract/extract_error.hpp"
 #include "extract/file_system.hpp"
+#include "pack/pack.hpp"
 
 namespace quorvel {
 
@@ -43,17 +44,14 @@ struct ExportTally {
 };
 
 // How an export tells whoever runs it what it does. One thread calls it, in order.
-class ExportReport {
+class ExportReport : public RunListener {
 public:
-    virtual ~ExportReport() = default;
     // The speech question (Yes is the default); returns true for Yes.
     virtual bool AskYesNo(std::string_view question) = 0;
     // Every archive of the run is there: the export begins.
     virtual void Started() {}
-    virtual void StatusChanged(std::string_view text) = 0;
-    // After every block, 64 KiB chunk and piece of a sound: `done` of
-    // `total` archive bytes. False stops the run.
-    virtual bool Progress(std::int64_t done, std::int64_t total) = 0;
+    // Progress (RunListener) is told after every block, 64 KiB chunk and
+    // piece of a sound, in archive bytes; it throws Cancelled to stop the run.
     // A file was written whole: `path` as the user opens it.
     virtual void SoundExported(std::string_view /*path*/) {}
     // A sound could not be exported, in one line "FILE: DESCRIPTION"; the

@@ -37,9 +37,12 @@ public:
     bool AskYesNo(std::string_view question) override { return ui_.AskYesNo(question, kWindowTitle); }
     void Started() override { ui_.ShowWindow(kWindowTitle); }
     void StatusChanged(std::string_view text) override { ui_.SetStatusText(text); }
-    bool Progress(std::int64_t done, std::int64_t total) override
+    void Progress(std::uint64_t done, std::uint64_t total) override
     {
-        return UpdateProgress(ui_, bar_, done, total) && ui_.ProcessPendingMessages();
+        if (!UpdateProgress(ui_, bar_, static_cast<std::int64_t>(done), static_cast<std::int64_t>(total)) ||
+            !ui_.ProcessPendingMessages()) {
+            throw Cancelled();
+        }
     }
     void SoundFailed(std::string_view line) override { ui_.ReportMessage(line); }
     void ArchiveExported(const ExportTally& tally) override

@@ -4,7 +4,6 @@
 // written.
 
 #include "app/export_run.hpp"
-#include "labels/label_store.hpp"
 
 #include <sndfile.h>
 
@@ -16,6 +15,7 @@
 #include "app/selection.hpp"
 #include "audio/memory_input.hpp"
 #include "audio/tests/sound_kit.hpp"
+#include "labels/label_store.hpp"
 #include "testing/archive_builder.hpp"
 #include "testing/memory_file_system.hpp"
 
@@ -28,24 +28,26 @@ using testing::Bytes;
 class RecordingReport final : public ExportReport {
 public:
     bool answer = true;
-    // Progress says stop once `done` passes this.
-    std::int64_t stop_after = INT64_MAX;
+    // Progress stops the run once `done` passes this.
+    std::uint64_t stop_after = UINT64_MAX;
 
     std::vector<std::string> failed;
     std::vector<ExportTally> tallies;
     std::vector<Failure> errors;
-    std::int64_t last_done = 0;
-    std::int64_t total = 0;
+    std::uint64_t last_done = 0;
+    std::uint64_t total = 0;
 
     bool AskYesNo(std::string_view /*question*/) override { return answer; }
     void StatusChanged(std::string_view /*text*/) override {}
-    bool Progress(std::int64_t done, std::int64_t of) override
+    void Progress(std::uint64_t done, std::uint64_t of) override
     {
         EXPECT_GE(done, last_done);
         EXPECT_LE(done, of);
         last_done = done;
         total = of;
-        return done <= stop_after;
+        if (done > stop_after) {
+            throw Cancelled();
+        }
     }
     void SoundFailed(std::string_view line) override { failed.emplace_back(line); }
     void ArchiveExported(const ExportTally& tally) override { tallies.push_back(tally); }
