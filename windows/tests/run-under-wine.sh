@@ -382,6 +382,10 @@ cp "$work/sample/sfx.pak" "$work/sample/speech.pak" "$work/extracted/"
 cp -r "$work/extracted" "$work/edited"
 sounds=("$work/edited/sfx/"*.wav)
 cp "${sounds[1]}" "${sounds[0]}"
+# A sound's own bytes offered as its replacement: with --keep-loudness it
+# goes in byte for byte, through every step of a replacement.
+cp -r "$work/extracted" "$work/replacing"
+cp "$work/replacing/sfx/sfx_0001.wav" "$work/replacing/new.wav"
 
 cli_cases=(
     "extracted|--pack"
@@ -403,6 +407,9 @@ cli_cases=(
     "sample|-l --json sfx_000?.wav speech:2-"
     "sample|-O"
     "sample|--frobnicate"
+    "sample|--export flac -y -q"
+    "replacing|--replace sfx:1 new.wav --keep-loudness"
+    "replacing|--replace sfx:1 missing.mp3"
 )
 
 mask_error_text() {
