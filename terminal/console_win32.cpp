@@ -175,10 +175,6 @@ std::optional<Failure> MakeOutputFolder(const std::string& folder)
     return std::nullopt;
 }
 
-const DWORD number = ::GetLastError();
-return number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND;
-}
-
 std::unique_ptr<FileSystem> MakeFileSystem()
 {
     return std::make_unique<Win32FileSystem>();

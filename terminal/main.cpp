@@ -326,7 +326,9 @@ std::vector<quorvel::ReplacementAsked> ReplacementsAsked(quorvel::FileSystem& fi
 
 int Replace(quorvel::FileSystem& files, const Options& options)
 {
-    quorvel::ReplaceCommand command{.request = {}, .quiet = options.quiet, .draw_bar = quorvel::IsTerminal(stderr)};
+    quorvel::ReplaceCommand command;
+    command.quiet = options.quiet;
+    command.draw_bar = quorvel::IsTerminal(stderr);
     command.request.fitting = {.keep_loudness = options.keep_loudness, .fit_length = options.fit_length};
     command.request.dry_run = options.dry_run;
     const auto pack_files = quorvel::MakePlatformPackFileSystem();
