@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/export_names.hpp"
+#include "labels/label_names.hpp"
 #include "extract/listing.hpp"
 #include "labels/label_store.hpp"
 

@@ -50,15 +50,10 @@ bool BreaksOrTurnsText(std::uint32_t code)
 template <typename Visit>
 void ForEachCodePoint(std::string_view text, Visit visit)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        std::uint32_t code = length == 1 ? lead : lead & (0x7FU >> length);
-        for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
-            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3FU);
-        }
+    std::uint32_t code = 0;
+    for (std::size_t length = 0; !text.empty(); text.remove_prefix(std::max<std::size_t>(length, 1))) {
+        length = Utf8SequenceAt(text, code);
         visit(code);
-        i += length;
     }
 }
 
@@ -102,54 +97,54 @@ std::optional<LabelLine> ParseLine(std::string_view line)
     return parsed;
 }
 
-char SafeCharacter(char c)
-{
-    constexpr std::string_view kRefused = "<>:\"/\\|?*";
-    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f' || kRefused.find(c) != std::string_view::npos) {
-        return '_';
-    }
-    return c;
-}
-
 }  // namespace
+
+std::size_t Utf8SequenceAt(std::string_view text, std::uint32_t& code)
+{
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t length = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1FU;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0FU;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07U;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xC0U) != 0x80U) {
+            return 0;
+        }
+        code = (code << 6) | (next & 0x3FU);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+        (code >= 0xD800 && code <= 0xDFFF)) {
+        return 0;
+    }
+    return length;
+}
 
 bool IsUtf8(std::string_view text)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        std::uint32_t code = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1FU;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0FU;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07U;
-        } else {
+    std::uint32_t code = 0;
+    for (std::size_t length = 0; !text.empty(); text.remove_prefix(length)) {
+        length = Utf8SequenceAt(text, code);
+        if (length == 0) {
             return false;
         }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0U) != 0x80U) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3FU);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF.
-        if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-            (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
     }
     return true;
 }
@@ -261,21 +256,6 @@ LabelMatch MatchLabels(const std::vector<LabelLine>& lines, const std::vector<La
         }
     }
     return match;
-}
-
-std::string DownloadName(std::int64_t number, std::string_view extension, std::string_view label)
-{
-    char digits[24];
-    std::snprintf(digits, sizeof digits, "%04lld ", static_cast<long long>(number));
-    std::string name = digits;
-    for (const char c : label) {
-        name += SafeCharacter(c);
-    }
-    // Windows drops trailing dots and spaces from a name.
-    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
-        name.pop_back();
-    }
-    return name + std::string(extension);
 }
 
 }  // namespace quorvel

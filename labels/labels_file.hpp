@@ -46,6 +46,10 @@ std::string FormatLabels(const std::vector<LabelLine>& lines);
 std::optional<std::string> LabelProblem(std::string_view label);
 
 bool IsUtf8(std::string_view text);
+// The length of the UTF-8 sequence at the start of `text` (not empty), with
+// its code point in `code`; 0 when it is none (a stray continuation, an
+// overlong form, a surrogate, past U+10FFFF, cut short).
+std::size_t Utf8SequenceAt(std::string_view text, std::uint32_t& code);
 std::size_t CodePoints(std::string_view text);
 
 // XXH64 with seed 0 in the file's spelling.
@@ -70,11 +74,5 @@ struct LabelMatch {
 // bytes are the same sound). Only where no file has the line's hash does
 // its path decide. A later line wins over an earlier one for the same file.
 LabelMatch MatchLabels(const std::vector<LabelLine>& lines, const std::vector<LabelTarget>& files);
-
-// The name a downloaded file gets from its label: its number, the label,
-// its extension (0042, "door creak", ".wav" -> "0042 door creak.wav"),
-// with the characters that Windows, macOS or Linux refuse in a name
-// replaced by "_".
-std::string DownloadName(std::int64_t number, std::string_view extension, std::string_view label);
 
 }  // namespace quorvel

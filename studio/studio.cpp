@@ -6,6 +6,7 @@
 #include "app/listing_records.hpp"
 #include "app/pack_words.hpp"
 #include "app/replacement_check.hpp"
+#include "labels/label_names.hpp"
 #include "studio/answers.hpp"
 #include "studio/byte_source.hpp"
 #include "studio/http_range.hpp"

@@ -10,57 +10,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "audio/sound_bytes.hpp"
+
 namespace quorvel::audio::testing {
-namespace {
-
-struct Sink {
-    std::vector<std::byte> bytes;
-    sf_count_t position = 0;
-};
-
-sf_count_t Length(void* user)
-{
-    return static_cast<sf_count_t>(static_cast<Sink*>(user)->bytes.size());
-}
-
-sf_count_t SeekTo(sf_count_t offset, int whence, void* user)
-{
-    auto* sink = static_cast<Sink*>(user);
-    const sf_count_t base = whence == SEEK_CUR   ? sink->position
-                            : whence == SEEK_END ? static_cast<sf_count_t>(sink->bytes.size())
-                                                 : 0;
-    sink->position = std::max<sf_count_t>(base + offset, 0);
-    return sink->position;
-}
-
-sf_count_t ReadFrom(void* buffer, sf_count_t count, void* user)
-{
-    auto* sink = static_cast<Sink*>(user);
-    const auto size = static_cast<sf_count_t>(sink->bytes.size());
-    const sf_count_t got = std::clamp<sf_count_t>(size - sink->position, 0, count);
-    std::memcpy(buffer, sink->bytes.data() + sink->position, static_cast<std::size_t>(got));
-    sink->position += got;
-    return got;
-}
-
-sf_count_t WriteTo(const void* buffer, sf_count_t count, void* user)
-{
-    auto* sink = static_cast<Sink*>(user);
-    const auto end = static_cast<std::size_t>(sink->position + count);
-    if (end > sink->bytes.size()) {
-        sink->bytes.resize(end);
-    }
-    std::memcpy(sink->bytes.data() + sink->position, buffer, static_cast<std::size_t>(count));
-    sink->position += count;
-    return count;
-}
-
-sf_count_t Tell(void* user)
-{
-    return static_cast<Sink*>(user)->position;
-}
-
-}  // namespace
 
 std::vector<float> MakeSignal(int channels, int sample_rate, std::int64_t frames, std::uint32_t seed)
 {
@@ -132,28 +84,31 @@ void SetExtras(SNDFILE* file, const SoundExtras& extras, std::vector<SF_CHUNK_IN
 
 }  // namespace
 
-std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate, const std::vector<float>& samples,
-                                   const SoundExtras& extras)
+namespace {
+
+// `samples` written by libsndfile as `sf_format`, with `prepare` called on
+// the open file (for what goes beside the samples) before they are written.
+template <typename Prepare>
+std::vector<std::byte> Encode(int sf_format, int channels, int sample_rate, const std::vector<float>& samples,
+                              Prepare prepare)
 {
-    Sink sink;
-    SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, WriteTo, Tell};
+    SoundBytes sink;
     SF_INFO info{};
     info.channels = channels;
     info.samplerate = sample_rate;
     info.format = sf_format;
-    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &sink);
+    SNDFILE* file = sf_open_virtual(SoundBytes::Io(), SFM_WRITE, &info, &sink);
     if (file == nullptr) {
         throw std::runtime_error(std::string("libsndfile will not write that format: ") + sf_strerror(nullptr));
     }
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    std::vector<SF_CHUNK_INFO> chunks;
+    const auto frames = static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
     try {
-        SetExtras(file, extras, chunks);
+        prepare(file, frames);
     } catch (...) {
         sf_close(file);
         throw;
     }
-    const auto frames = static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
     const sf_count_t written = sf_writef_float(file, samples.data(), frames);
     sf_close(file);
     if (written != frames) {
@@ -162,19 +117,29 @@ std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate,
     return std::move(sink.bytes);
 }
 
+}  // namespace
+
+std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate, const std::vector<float>& samples,
+                                   const SoundExtras& extras)
+{
+    // The chunks must live until the file is closed.
+    std::vector<SF_CHUNK_INFO> chunks;
+    return Encode(sf_format, channels, sample_rate, samples,
+                  [&](SNDFILE* file, sf_count_t /*frames*/) { SetExtras(file, extras, chunks); });
+}
+
 namespace {
 
 // libsndfile over bytes held in memory, for reading.
 struct Reader {
-    Sink sink;
+    SoundBytes sink;
     SNDFILE* file = nullptr;
     SF_INFO info{};
 
     explicit Reader(const std::vector<std::byte>& bytes)
     {
         sink.bytes = bytes;
-        static SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, WriteTo, Tell};
-        file = sf_open_virtual(&io, SFM_READ, &info, &sink);
+        file = sf_open_virtual(SoundBytes::Io(), SFM_READ, &info, &sink);
         if (file == nullptr) {
             throw std::runtime_error(std::string("libsndfile cannot read the sound: ") + sf_strerror(nullptr));
         }
@@ -281,10 +246,9 @@ std::optional<std::vector<std::byte>> FindChunk(const std::vector<std::byte>& wa
 
 std::string ReadTag(const std::vector<std::byte>& bytes, int string_type)
 {
-    Sink source{.bytes = bytes, .position = 0};
-    SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, WriteTo, Tell};
+    SoundBytes source{.bytes = bytes, .position = 0};
     SF_INFO info{};
-    SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &source);
+    SNDFILE* file = sf_open_virtual(SoundBytes::Io(), SFM_READ, &info, &source);
     if (file == nullptr) {
         throw std::runtime_error(std::string("libsndfile cannot read that file: ") + sf_strerror(nullptr));
     }
@@ -323,38 +287,12 @@ void AddMetadata(SNDFILE* file, sf_count_t frames)
     sf_command(file, SFC_SET_BROADCAST_INFO, &broadcast, sizeof broadcast);
 }
 
-std::vector<std::byte> EncodeWith(int sf_format, int channels, int sample_rate, const std::vector<float>& samples,
-                                  bool with_metadata)
-{
-    Sink sink;
-    SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, WriteTo, Tell};
-    SF_INFO info{};
-    info.channels = channels;
-    info.samplerate = sample_rate;
-    info.format = sf_format;
-    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &sink);
-    if (file == nullptr) {
-        throw std::runtime_error(std::string("libsndfile will not write that format: ") + sf_strerror(nullptr));
-    }
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const auto frames = static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
-    if (with_metadata) {
-        AddMetadata(file, frames);
-    }
-    const sf_count_t written = sf_writef_float(file, samples.data(), frames);
-    sf_close(file);
-    if (written != frames) {
-        throw std::runtime_error("libsndfile wrote fewer frames than asked");
-    }
-    return std::move(sink.bytes);
-}
-
 }  // namespace
 
 std::vector<std::byte> EncodeSoundWithMetadata(int sf_format, int channels, int sample_rate,
                                                const std::vector<float>& samples)
 {
-    return EncodeWith(sf_format, channels, sample_rate, samples, true);
+    return Encode(sf_format, channels, sample_rate, samples, AddMetadata);
 }
 
 }  // namespace quorvel::audio::testing

@@ -127,16 +127,5 @@ TEST(MatchLabels, FilesOfTheSameBytesShareALabelUnlessNamedThemselves)
     EXPECT_EQ(own.by_hash, 2U);
 }
 
-TEST(DownloadName, TheNumberTheLabelAndTheExtension)
-{
-    EXPECT_EQ(DownloadName(42, ".wav", "door creak"), "0042 door creak.wav");
-    EXPECT_EQ(DownloadName(10000, "", "line"), "10000 line");
-    EXPECT_EQ(DownloadName(9, ".AVQF", "music"), "0009 music.AVQF");
-    EXPECT_EQ(DownloadName(42, ".wav", "a/b\\c:d*e?f\"g<h>i|j"), "0042 a_b_c_d_e_f_g_h_i_j.wav");
-    EXPECT_EQ(DownloadName(42, ".wav", "../../etc/passwd"), "0042 .._.._etc_passwd.wav");
-    EXPECT_EQ(DownloadName(42, ".wav", "ends with dots..."), "0042 ends with dots.wav");
-    EXPECT_EQ(DownloadName(42, ".wav", "Schritt auf Kies — nass"), "0042 Schritt auf Kies — nass.wav");
-}
-
 }  // namespace
 }  // namespace quorvel

@@ -5,60 +5,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "audio/sound_bytes.hpp"
 #include "tools/sample_game/sound_encoder.hpp"
 
 namespace quorvel::sample {
 namespace {
 
 constexpr std::uint32_t kChunkFrames = 4096;
-
-// libsndfile writes into memory: it seeks back to finish the header.
-struct Sink {
-    std::vector<std::byte> bytes;
-    sf_count_t position = 0;
-};
-
-sf_count_t Length(void* user)
-{
-    return static_cast<sf_count_t>(static_cast<Sink*>(user)->bytes.size());
-}
-
-sf_count_t SeekTo(sf_count_t offset, int whence, void* user)
-{
-    auto* sink = static_cast<Sink*>(user);
-    const sf_count_t base = whence == SEEK_CUR   ? sink->position
-                            : whence == SEEK_END ? static_cast<sf_count_t>(sink->bytes.size())
-                                                 : 0;
-    sink->position = std::max<sf_count_t>(base + offset, 0);
-    return sink->position;
-}
-
-sf_count_t ReadFrom(void* buffer, sf_count_t count, void* user)
-{
-    auto* sink = static_cast<Sink*>(user);
-    const sf_count_t got =
-        std::clamp<sf_count_t>(static_cast<sf_count_t>(sink->bytes.size()) - sink->position, 0, count);
-    std::memcpy(buffer, sink->bytes.data() + sink->position, static_cast<std::size_t>(got));
-    sink->position += got;
-    return got;
-}
-
-sf_count_t WriteTo(const void* buffer, sf_count_t count, void* user)
-{
-    auto* sink = static_cast<Sink*>(user);
-    const auto end = static_cast<std::size_t>(sink->position + count);
-    if (end > sink->bytes.size()) {
-        sink->bytes.resize(end);
-    }
-    std::memcpy(sink->bytes.data() + sink->position, buffer, static_cast<std::size_t>(count));
-    sink->position += count;
-    return count;
-}
-
-sf_count_t Tell(void* user)
-{
-    return static_cast<Sink*>(user)->position;
-}
 
 int SfFormat(const WavFormat& format)
 {
@@ -98,13 +51,12 @@ bool LibsndfileBuiltIn()
 
 std::vector<std::byte> EncodeWithLibsndfile(const WavFormat& format, std::uint32_t frames, const RenderFrames& render)
 {
-    Sink sink;
-    SF_VIRTUAL_IO io{Length, SeekTo, ReadFrom, WriteTo, Tell};
+    audio::SoundBytes sink;
     SF_INFO info{};
     info.channels = format.channels;
     info.samplerate = static_cast<int>(format.sample_rate);
     info.format = SfFormat(format);
-    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &sink);
+    SNDFILE* file = sf_open_virtual(audio::SoundBytes::Io(), SFM_WRITE, &info, &sink);
     if (file == nullptr) {
         throw std::runtime_error(std::string("libsndfile will not write this format: ") + sf_strerror(nullptr));
     }

@@ -1,8 +1,11 @@
-#include "app/export_names.hpp"
+#include "labels/label_names.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
+
+#include "labels/labels_file.hpp"
 
 namespace quorvel {
 namespace {
@@ -18,46 +21,6 @@ constexpr std::array<std::string_view, 32> kDeviceNames = {
     "LPT8", "LPT9", "COM\xC2\xB9", "COM\xC2\xB2", "COM\xC2\xB3", "LPT\xC2\xB9", "LPT\xC2\xB2", "LPT\xC2\xB3",
 };
 
-// The length of the UTF-8 sequence at the start of `text`, and its code
-// point; 0 when it is not one (a stray continuation, an overlong form, a
-// surrogate, past U+10FFFF, cut short).
-std::size_t SequenceAt(std::string_view text, std::uint32_t& code)
-{
-    const auto lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = 0;
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1FU;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0FU;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07U;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[i]);
-        if ((next & 0xC0U) != 0x80U) {
-            return 0;
-        }
-        code = (code << 6) | (next & 0x3FU);
-    }
-    if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
-}
-
 bool IsControl(std::uint32_t code)
 {
     return code < 0x20 || (code >= 0x7F && code <= 0x9F);
@@ -69,7 +32,7 @@ std::string Replaced(std::string_view name)
     std::string safe;
     while (!name.empty()) {
         std::uint32_t code = 0;
-        const std::size_t length = SequenceAt(name, code);
+        const std::size_t length = Utf8SequenceAt(name, code);
         if (length == 0 || IsControl(code) ||
             (code < 0x80 && kRefused.find(static_cast<char>(code)) != std::string_view::npos)) {
             safe += '_';
@@ -126,6 +89,19 @@ std::string SafeFileName(std::string_view name, std::string_view extension, std:
 std::string ExportFileName(std::string_view stem, std::string_view label, std::string_view extension)
 {
     return SafeFileName(label.empty() ? std::string(stem) : std::string(stem) + " " + std::string(label), extension);
+}
+
+std::string DownloadName(std::int64_t number, std::string_view extension, std::string_view label)
+{
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%04lld ", static_cast<long long>(number));
+    // The extension is given with its dot, or empty for a file that has none.
+    const std::string_view bare = extension.starts_with('.') ? extension.substr(1) : extension;
+    std::string name = SafeFileName(digits + std::string(label), bare.empty() ? "x" : bare);
+    if (bare.empty()) {
+        name.resize(name.size() - 2);  // the stand-in extension, made only to be cut
+    }
+    return name;
 }
 
 }  // namespace quorvel

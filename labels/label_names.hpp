@@ -1,6 +1,6 @@
 #pragma once
 
-// The names of exported files: "sfx_0012.flac", or with the sound's label
+// The names of files made from labels: exported files, "sfx_0012.flac", or with the sound's label
 // "sfx_0012 door creak.flac". Labels are typed by users and shared between
 // them, so a name made from one is made safe for every file system the
 // files may be copied to.
@@ -25,6 +25,11 @@ inline constexpr std::size_t kLongestExportName = 200;
 // `extension` is taken as it is: it is the program's own.
 std::string SafeFileName(std::string_view name, std::string_view extension,
                          std::size_t most_bytes = kLongestExportName);
+
+// The name a downloaded file gets from its label: its number, the label,
+// its extension (0042, "door creak", ".wav" -> "0042 door creak.wav"), made
+// safe as SafeFileName makes it.
+std::string DownloadName(std::int64_t number, std::string_view extension, std::string_view label);
 
 // An exported sound's file name: its stem ("sfx_0012"), then a space and
 // its label where it has one, then the extension, made safe.

@@ -1,7 +1,7 @@
 // Labels are typed by users and shared: whatever they hold, an exported
 // file's name is one every file system takes, and still tells the sound.
 
-#include "app/export_names.hpp"
+#include "labels/label_names.hpp"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -63,6 +63,17 @@ TEST(ExportNames, LongLabelsAreCutAtACharacterWithinTheBound)
     EXPECT_EQ(SafeFileName(std::string(193, 'a') + "\xF0\x9F\x98\x80", "flac"), std::string(193, 'a') + ".flac");
     // Cut where a space was: the space goes too.
     EXPECT_EQ(SafeFileName(std::string(194, 'a') + " bcd", "flac"), std::string(194, 'a') + ".flac");
+}
+
+TEST(DownloadName, TheNumberTheLabelAndTheExtension)
+{
+    EXPECT_EQ(DownloadName(42, ".wav", "door creak"), "0042 door creak.wav");
+    EXPECT_EQ(DownloadName(10000, "", "line"), "10000 line");
+    EXPECT_EQ(DownloadName(9, ".AVQF", "music"), "0009 music.AVQF");
+    EXPECT_EQ(DownloadName(42, ".wav", "a/b\\c:d*e?f\"g<h>i|j"), "0042 a_b_c_d_e_f_g_h_i_j.wav");
+    EXPECT_EQ(DownloadName(42, ".wav", "../../etc/passwd"), "0042 .._.._etc_passwd.wav");
+    EXPECT_EQ(DownloadName(42, ".wav", "ends with dots..."), "0042 ends with dots.wav");
+    EXPECT_EQ(DownloadName(42, ".wav", "Schritt auf Kies — nass"), "0042 Schritt auf Kies — nass.wav");
 }
 
 }  // namespace
