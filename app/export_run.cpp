@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "labels/label_names.hpp"
 #include "extract/listing.hpp"
+#include "labels/label_names.hpp"
 #include "labels/label_store.hpp"
 
 namespace quorvel {
@@ -202,9 +202,7 @@ void Export::ExportSound(const Entry& entry, const ArchiveLocation& location, In
             label = found->second;
         }
     }
-    // The path and the bytes' hash, so that an exported file can be traced
-    // back to its sound even after the game renumbers its files.
-    const audio::ExportTags tags{.title = label, .comment = listed + " xxh64:" + ContentHash(bytes)};
+    const audio::ExportTags tags = ExportTagsOf(listed, label, bytes);
     MakeFolders(location);
     const std::string stem = entry.file_name.substr(0, entry.file_name.rfind('.'));
     const std::string path =
@@ -266,6 +264,11 @@ void Export::ShowProgress(std::int64_t within_entry)
 }
 
 }  // namespace
+
+audio::ExportTags ExportTagsOf(const std::string& listed, const std::string& label, InputFile& stored)
+{
+    return {.title = label, .comment = listed + " xxh64:" + ContentHash(stored)};
+}
 
 RunEnd ExportRun(FileSystem& files, const ExportRequest& request, ExportReport& report)
 {

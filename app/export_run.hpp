@@ -64,6 +64,11 @@ public:
     virtual void ReportWarning(std::string_view text) = 0;
 };
 
+// An exported file's tags: the sound's label as its title; its listed path
+// and the hash of its stored bytes as the comment, so that an exported file
+// can be traced back to its sound even after the game renumbers its files.
+audio::ExportTags ExportTagsOf(const std::string& listed, const std::string& label, InputFile& stored);
+
 // Asks the speech question, checks that every archive of the run is there,
 // then walks each as extraction does and exports each chosen sound as the
 // walk finishes it: memory holds one sound's pieces, never a listing. Each

@@ -8,19 +8,6 @@
 namespace quorvel {
 namespace {
 
-// The files a run writes, by their listed paths.
-class ChosenPaths final : public FileChoice {
-public:
-    explicit ChosenPaths(std::set<std::string> paths) : paths_(std::move(paths)) {}
-    bool Chooses(std::string_view /*archive*/, std::int64_t /*number*/, std::string_view path) override
-    {
-        return paths_.contains(std::string(path));
-    }
-
-private:
-    std::set<std::string> paths_;
-};
-
 // The folder's files, with one of them read from elsewhere: the pack's
 // checks on a file before it takes its place.
 class SubstitutingFileSystem final : public ForwardingFileSystem {
@@ -52,6 +39,18 @@ private:
 };
 
 }  // namespace
+
+ChosenPaths::ChosenPaths(const std::vector<const ListedFile*>& chosen)
+{
+    for (const ListedFile* file : chosen) {
+        paths_.insert(file->path);
+    }
+}
+
+bool ChosenPaths::Chooses(std::string_view /*archive*/, std::int64_t /*number*/, std::string_view path)
+{
+    return paths_.contains(std::string(path));
+}
 
 GameFolder::GameFolder(Places places, FileSystem& files, RunFileSystems run_files, PackFileSystem& pack_files)
     : places_(std::move(places)), files_(files), run_files_(std::move(run_files)), pack_files_(pack_files)
@@ -105,11 +104,7 @@ void GameFolder::Extract(const std::vector<const ListedFile*>& chosen, RunListen
 {
     const auto game = Listing();
     WindowlessUi ui(game->Archives().size() > 1, listener);
-    std::set<std::string> paths;
-    for (const ListedFile* file : chosen) {
-        paths.insert(file->path);
-    }
-    ChosenPaths choice(std::move(paths));
+    ChosenPaths choice(chosen);
     const auto run_files = run_files_();
     Form1 form(ui, *run_files, places_, ExtractionOptions{.choice = chosen.empty() ? nullptr : &choice});
     switch (form.FormLoad()) {

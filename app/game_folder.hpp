@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,16 @@
 #include "pack/pack.hpp"
 
 namespace quorvel {
+
+// The files a run takes, by their listed paths.
+class ChosenPaths final : public FileChoice {
+public:
+    explicit ChosenPaths(const std::vector<const ListedFile*>& chosen);
+    bool Chooses(std::string_view archive, std::int64_t number, std::string_view path) override;
+
+private:
+    std::set<std::string> paths_;
+};
 
 // Makes the file system one run writes through.
 using RunFileSystems = std::function<std::unique_ptr<FileSystem>()>;
@@ -89,6 +100,8 @@ public:
     void Undo(const ListedFile& file, RunListener& listener);
     // Packs every archive that has its folder, as --pack does.
     RunEnd Pack(PackMode mode, PackRunReport& report);
+    // The file system a run of another kind (an export) writes through.
+    std::unique_ptr<FileSystem> RunFiles() const { return run_files_(); }
 
 private:
     void ExtractMissing(const std::string& archive, RunListener& listener);

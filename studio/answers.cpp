@@ -122,4 +122,20 @@ std::string Disposition(const std::string& name)
     return "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + encoded;
 }
 
+std::optional<std::string> Query(const std::map<std::string, std::string>& query, const std::string& key)
+{
+    const auto found = query.find(key);
+    return found == query.end() ? std::nullopt : std::optional(found->second);
+}
+
+std::string Echo(std::string text)
+{
+    constexpr std::size_t kLongestEcho = 200;
+    if (text.size() > kLongestEcho) {
+        text.resize(kLongestEcho);
+        text += "...";
+    }
+    return text;
+}
+
 }  // namespace quorvel::studio

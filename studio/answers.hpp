@@ -2,7 +2,9 @@
 
 // The studio's answers in JSON, shaped in one place.
 
+#include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +27,11 @@ Response FailureAnswer(const Failure& failure);
 // than a request ever needs: a received value is never written back whole,
 // and its nesting is bounded before any parser sees it.
 std::optional<nlohmann::json> ParseRequestObject(std::string_view body);
+
+// A value of the request's query, if it has one.
+std::optional<std::string> Query(const std::map<std::string, std::string>& query, const std::string& key);
+// What a request said, told back bounded (200 bytes and "...").
+std::string Echo(std::string text);
 
 // RFC 5987: a UTF-8 file name for Content-Disposition, and a plain
 // fallback for clients that read only the old form.

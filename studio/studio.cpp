@@ -11,7 +11,6 @@
 #include "studio/byte_source.hpp"
 #include "studio/http_range.hpp"
 #include "studio/request_policy.hpp"
-#include "studio/wav_peaks.hpp"
 
 namespace quorvel::studio {
 namespace {
@@ -22,50 +21,8 @@ using nlohmann::json;
 constexpr std::uint64_t kSmallBody = 64 << 10;           // a label, a pack's options
 constexpr std::uint64_t kListBody = 16 << 20;            // a shared labels list, a choice of files
 constexpr std::uint64_t kLargestUpload = 0x7FFFFFFFULL;  // the largest block's length field
-constexpr std::uint32_t kDefaultBuckets = 1000;
-// A name or path a request gives is told back only this long.
-constexpr std::size_t kLongestEcho = 200;
 
 constexpr std::string_view kTokenPlaceholder = "@TOKEN@";
-
-std::optional<std::string> Query(const std::map<std::string, std::string>& query, const std::string& key)
-{
-    const auto found = query.find(key);
-    return found == query.end() ? std::nullopt : std::optional(found->second);
-}
-
-// What a request said, told back bounded.
-std::string Echo(std::string text)
-{
-    if (text.size() > kLongestEcho) {
-        text.resize(kLongestEcho);
-        text += "...";
-    }
-    return text;
-}
-
-float Rounded(float value)
-{
-    return std::round(value * 10000.0F) / 10000.0F;
-}
-
-json PeaksJson(const Peaks& peaks)
-{
-    json channels = json::array();
-    for (std::uint32_t channel = 0; channel < peaks.channels; ++channel) {
-        json pairs = json::array();
-        for (std::uint32_t bucket = 0; bucket < peaks.buckets; ++bucket) {
-            const std::size_t slot = std::size_t{channel} * peaks.buckets + bucket;
-            pairs.push_back({Rounded(peaks.min[slot]), Rounded(peaks.max[slot])});
-        }
-        channels.push_back(std::move(pairs));
-    }
-    return json{{"channels", peaks.channels},
-                {"rate", peaks.sample_rate},
-                {"frames", peaks.frames},
-                {"n", peaks.buckets},
-                {"peaks", std::move(channels)}};
-}
 
 // What a pack run told of each archive, for the page: the numbers, and the
 // lines the terminal prints, worded by the pack itself.
@@ -223,6 +180,11 @@ void Studio::AddRoutes()
     routes_.Add({"GET", "/api/output/", true, 0, false,
                  [this](RouteRequest& request, Reply reply) { reply(FileBytes(request, true)); }});
     routes_.Add({"GET", "/api/peaks/", true, 0, false, now(&Studio::PeaksOf)});
+    routes_.Add({"GET", "/api/decoded/", true, 0, false, now(&Studio::Decoded)});
+    routes_.Add({"GET", "/api/preview/", true, 0, false, now(&Studio::Preview)});
+    routes_.Add({"GET", "/api/export/", true, 0, false, now(&Studio::ExportedFile)});
+    routes_.Add({"POST", "/api/export", false, kListBody, false,
+                 [this](RouteRequest& request, Reply reply) { ExportSounds(request, std::move(reply)); }});
     routes_.Add({"POST", "/api/labels", false, kSmallBody, false,
                  [this](RouteRequest& request, Reply reply) { reply(SaveLabel(request)); }});
     routes_.Add({"POST", "/api/labels/import", false, kListBody, false,
@@ -350,7 +312,7 @@ Admission Studio::Admit(const RequestHead& head)
 std::optional<Response> Studio::AdmitUpload(const ListedFile& sound, Admission& admission)
 {
     if (sound.kind != EntryKind::kSound) {
-        return Refusal(400, "only sounds are swapped for a WAV file");
+        return Refusal(400, "only sounds are swapped for a new sound");
     }
     if (runs_.Running()) {
         return Refusal(409, "another run is under way: " + runs_.Current().name + "; try again when it has ended");
@@ -503,6 +465,17 @@ Response Studio::FileBytes(RouteRequest& request, bool extracted)
     if (!bytes) {
         return Refusal(404, file.path + " is not in the output folder");
     }
+    std::optional<std::string> download;
+    if (Query(request.target.query, "download") == "1") {
+        download = DownloadNameOf(file, ExtensionOf(file.kind));
+    }
+    return ServeBytes(request, std::move(bytes),
+                      file.kind == EntryKind::kSound ? "audio/wav" : "application/octet-stream", download);
+}
+
+Response Studio::ServeBytes(const RouteRequest& request, std::unique_ptr<InputFile> bytes, std::string content_type,
+                            const std::optional<std::string>& download) const
+{
     const RangeDecision range = DecideRange(request.head.range, bytes->Size());
     Response response;
     response.status = range.Status();
@@ -514,12 +487,9 @@ Response Studio::FileBytes(RouteRequest& request, bool extracted)
         response.content_type = "text/plain; charset=utf-8";
         return response;
     }
-    response.content_type = file.kind == EntryKind::kSound ? "audio/wav" : "application/octet-stream";
-    if (Query(request.target.query, "download") == "1") {
-        const auto label = labels_.LabelOf(file.path);
-        const std::string name = label ? DownloadName(file.number, ExtensionOf(file.kind), *label)
-                                       : std::string(SplitListedPath(file.path).value().file_name);
-        response.headers.emplace_back("Content-Disposition", Disposition(name));
+    response.content_type = std::move(content_type);
+    if (download) {
+        response.headers.emplace_back("Content-Disposition", Disposition(*download));
     }
     const std::uint64_t first = range.kind == RangeDecision::Kind::kPartial ? range.first : 0;
     response.stream = std::make_unique<InputFileSource>(std::move(bytes), first);
@@ -527,33 +497,13 @@ Response Studio::FileBytes(RouteRequest& request, bool extracted)
     return response;
 }
 
-Response Studio::PeaksOf(RouteRequest& request)
+std::string Studio::DownloadNameOf(const ListedFile& file, std::string_view extension)
 {
-    std::uint32_t buckets = kDefaultBuckets;
-    if (const auto n = Query(request.target.query, "n")) {
-        const bool digits = !n->empty() && n->size() <= 5 &&
-                            std::all_of(n->begin(), n->end(), [](char c) { return c >= '0' && c <= '9'; });
-        buckets = digits ? static_cast<std::uint32_t>(std::stoul(*n)) : 0;
-        if (buckets == 0 || buckets > kMostBuckets) {
-            return Refusal(400, "n must be 1 to " + std::to_string(kMostBuckets));
-        }
+    if (const auto label = labels_.LabelOf(file.path)) {
+        return DownloadName(file.number, extension, *label);
     }
-    const ListedFile& file = *request.file;
-    const bool extracted = Query(request.target.query, "from") == "output";
-    std::unique_ptr<InputFile> bytes = extracted ? game_.OpenExtracted(file) : OpenListedFile(request.game, file);
-    if (!bytes) {
-        return Refusal(404, file.path + " is not in the output folder");
-    }
-    std::optional<Peaks> peaks;
-    if (file.kind == EntryKind::kSound) {
-        const std::uint64_t size = bytes->Size();
-        InputFileSource source(std::move(bytes), 0);
-        peaks = ComputePeaks(source, size, buckets);
-    }
-    if (!peaks) {
-        return JsonResponse(200, Dump(json{{"channels", 0}, {"n", buckets}, {"peaks", nullptr}}));
-    }
-    return JsonResponse(200, Dump(PeaksJson(*peaks)));
+    const std::string_view name = SplitListedPath(file.path).value().file_name;
+    return std::string(name.substr(0, name.rfind('.'))) + "." + std::string(extension);
 }
 
 Response Studio::Hashes()
@@ -617,6 +567,29 @@ void Studio::Quit(Reply reply)
     reply(std::move(response));
 }
 
+std::optional<Response> Studio::ReadChosenPaths(const json& body, const GameReader& game,
+                                                std::vector<const ListedFile*>& chosen)
+{
+    if (!body.contains("paths")) {
+        return std::nullopt;
+    }
+    const json& paths = body["paths"];
+    if (!paths.is_array() || paths.empty()) {
+        return Refusal(400, "paths must be a list of listed paths (leave it out for all of them)");
+    }
+    for (const json& item : paths) {
+        if (!item.is_string()) {
+            return Refusal(400, "paths must be a list of listed paths, each a string");
+        }
+        const ListedFile* file = game.Find(item.get<std::string>());
+        if (file == nullptr) {
+            return Refusal(404, "not a file of the listing: " + Echo(item.get<std::string>()));
+        }
+        chosen.push_back(file);
+    }
+    return std::nullopt;
+}
+
 void Studio::Extract(RouteRequest& request, Reply reply)
 {
     const auto body = ParseRequestObject(request.body);
@@ -625,24 +598,9 @@ void Studio::Extract(RouteRequest& request, Reply reply)
         return;
     }
     std::vector<const ListedFile*> chosen;
-    if (body->contains("paths")) {
-        const json& paths = (*body)["paths"];
-        if (!paths.is_array() || paths.empty()) {
-            reply(Refusal(400, "paths must be a list of listed paths (leave it out for all of them)"));
-            return;
-        }
-        for (const json& item : paths) {
-            if (!item.is_string()) {
-                reply(Refusal(400, "paths must be a list of listed paths, each a string"));
-                return;
-            }
-            const ListedFile* file = request.game->Find(item.get<std::string>());
-            if (file == nullptr) {
-                reply(Refusal(404, "not a file of the listing: " + Echo(item.get<std::string>())));
-                return;
-            }
-            chosen.push_back(file);
-        }
+    if (auto refusal = ReadChosenPaths(*body, *request.game, chosen)) {
+        reply(std::move(*refusal));
+        return;
     }
     runs_.Start(
         "extract",
@@ -672,27 +630,41 @@ void Studio::Swap(RouteRequest& request, Reply reply)
         return;
     }
     const std::string name = Echo(Query(request.target.query, "name").value_or("the new file"));
+    const bool as_is = Query(request.target.query, "as_is") == "1";
+    const bool dry_run = Query(request.target.query, "dry_run") == "1";
     runs_.Start(
-        "swap",
-        [this, game = request.game, sound = request.file, upload, name](RunListener& listener) mutable {
+        dry_run ? "fitting" : "swap",
+        [this, game = request.game, sound = request.file, upload, name, as_is,
+         query = request.target.query](RunListener& listener) mutable {
             // The new file lives as long as its request: gone with the run's
             // answer unless the swap took it.
             const std::shared_ptr<UploadFile> held = std::exchange(upload, nullptr);
-            return SwapIn(*game, *sound, dynamic_cast<Upload&>(*held).replacement(), name, listener);
+            GameFolder::Replacement& replacement = dynamic_cast<Upload&>(*held).replacement();
+            return as_is ? SwapIn(*game, *sound, replacement, name, listener)
+                         : FitAndSwap(game, *sound, replacement, name, query, listener);
         },
         std::move(reply));
+}
+
+std::string Studio::WhatStays(const ListedFile& sound)
+{
+    const std::lock_guard lock(state_mutex_);
+    return sound.path + " keeps " +
+           (changed_.contains(sound.path) ? "the sound swapped in before" : "the archive's own sound") + ".";
+}
+
+Response Studio::RefusedSwap(const ListedFile& sound, const std::string& name, const PackRefused& refusal,
+                             const std::string& stays) const
+{
+    const std::string about = refusal.file() == game_.ExtractedPath(sound) ? "" : refusal.file() + ": ";
+    return Refusal(422,
+                   name + " cannot take its place: " + about + refusal.reason() + ": choose another file. " + stays);
 }
 
 Response Studio::SwapIn(const GameReader& game, const ListedFile& sound, GameFolder::Replacement& replacement,
                         const std::string& name, RunListener& listener)
 {
-    bool before = false;
-    {
-        const std::lock_guard lock(state_mutex_);
-        before = changed_.contains(sound.path);
-    }
-    const std::string stays =
-        sound.path + " keeps " + (before ? "the sound swapped in before" : "the archive's own sound") + ".";
+    const std::string stays = WhatStays(sound);
     const auto uploaded = game_.files().OpenRegularFile(replacement.path());
     if (const auto problem = ReplacementProblem(*uploaded, name)) {
         return Refusal(422, *problem + ". " + stays);
@@ -700,9 +672,7 @@ Response Studio::SwapIn(const GameReader& game, const ListedFile& sound, GameFol
     try {
         game_.Swap(sound, replacement, listener);
     } catch (const PackRefused& refusal) {
-        const std::string about = refusal.file() == game_.ExtractedPath(sound) ? "" : refusal.file() + ": ";
-        return Refusal(
-            422, name + " cannot take its place: " + about + refusal.reason() + ": choose another file. " + stays);
+        return RefusedSwap(sound, name, refusal, stays);
     }
     RefreshChanged(game);
     const std::lock_guard lock(state_mutex_);

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,9 +13,14 @@
 
 #include "app/game_folder.hpp"
 #include "labels/label_book.hpp"
+#include "pack/pack_refused.hpp"
 #include "studio/http_types.hpp"
 #include "studio/routes.hpp"
 #include "studio/run_slot.hpp"
+
+namespace quorvel::audio {
+class TemporaryStore;
+}
 
 namespace quorvel::studio {
 
@@ -95,14 +101,39 @@ private:
     Response Entries() const;
     Response Status();
     Response FileBytes(RouteRequest& request, bool extracted);
+    // Bytes answered with Range support; `download` names the file saved.
+    Response ServeBytes(const RouteRequest& request, std::unique_ptr<InputFile> bytes, std::string content_type,
+                        const std::optional<std::string>& download) const;
+    // A name for a file of `file`'s saved by the browser, with its label where it has one.
+    std::string DownloadNameOf(const ListedFile& file, std::string_view extension);
+
+    // The sounds as sounds (sounds.cpp): decoded, drawn, exported, fitted.
+    // The sound asked for: the archive's, or with ?from=output the output
+    // folder's (nothing when it has none).
+    std::unique_ptr<InputFile> OpenAsked(const RouteRequest& request);
+    Response Decoded(RouteRequest& request);
+    Response Preview(RouteRequest& request);
     Response PeaksOf(RouteRequest& request);
+    Response ExportedFile(RouteRequest& request);
+    void ExportSounds(RouteRequest& request, Reply reply);
+    Response FitAndSwap(const std::shared_ptr<const GameReader>& game, const ListedFile& sound,
+                        GameFolder::Replacement& upload, const std::string& name,
+                        const std::map<std::string, std::string>& query, RunListener& listener);
     Response Hashes();
     Response RunState() const;
     Response SaveLabel(const RouteRequest& request);
     Response ImportLabels(const RouteRequest& request);
     void Quit(Reply reply);
+    // The body's "paths" (none: every file), each a file of the listing;
+    // the refusal to answer where they are not.
+    static std::optional<Response> ReadChosenPaths(const nlohmann::json& body, const GameReader& game,
+                                                   std::vector<const ListedFile*>& chosen);
     void Extract(RouteRequest& request, Reply reply);
     void Swap(RouteRequest& request, Reply reply);
+    // What a refused swap leaves in the sound's place, said to the user.
+    std::string WhatStays(const ListedFile& sound);
+    Response RefusedSwap(const ListedFile& sound, const std::string& name, const PackRefused& refusal,
+                         const std::string& stays) const;
     Response SwapIn(const GameReader& game, const ListedFile& sound, GameFolder::Replacement& replacement,
                     const std::string& name, RunListener& listener);
     void Undo(RouteRequest& request, Reply reply);
@@ -121,6 +152,12 @@ private:
     std::optional<LabelMatch> shared_match_;
     std::string start_warning_;
     std::atomic<bool> upload_under_way_{false};
+    // The last dry run's fitted sound, to be heard before it is swapped in.
+    struct FittedPreview {
+        std::string path;  // the sound it would replace
+        std::shared_ptr<audio::TemporaryStore> bytes;
+    };
+    std::optional<FittedPreview> preview_;  // under state_mutex_
     std::atomic<bool> quit_{false};
 };
 

@@ -17,6 +17,7 @@ import os
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import threading
@@ -168,16 +169,38 @@ try:
         check(status == 409, f"a second upload while one arrives: 409 (got {status})")
     wait_until(lambda: not glob.glob(os.path.join(game, "sfx", ".quorvel-replacing*")), "the upload to be dropped")
     check(open(target, "rb").read() == before, "an upload broken off mid-body leaves the old file")
-    status, _, body = studio.request("POST", "/api/swap/" + records[0]["path"], b"ID3\x04 an mp3, say" + b"\0" * 100)
+    status, _, body = studio.request("POST", "/api/swap/" + records[0]["path"] + "?as_is=1",
+                                     b"ID3\x04 an mp3, say" + b"\0" * 100)
     check(status == 422 and b"not a WAV" in body and open(target, "rb").read() == before,
           "an upload that is not a WAV: 422, the old file stays")
     header = before[:44]
     for name, bad, says in (("a bare RIFF/WAVE header", before[:12], b"neither a fmt nor a data chunk"),
                             ("markup after the header", before[:12] + b"<html><script>x</script></html>", b"cut short"),
                             ("a data chunk cut short", before[:44 + 100], b"is cut short: its data chunk declares")):
-        status, _, body = studio.request("POST", "/api/swap/" + records[0]["path"] + "?name=new.wav", bad)
+        status, _, body = studio.request("POST", "/api/swap/" + records[0]["path"] + "?name=new.wav&as_is=1", bad)
         check(status == 422 and says in body and b"export it again" in body and open(target, "rb").read() == before,
               f"{name}: 422, says what is wrong and what to do, the old file stays")
+    # The same bytes, and headers built to make a decoder allocate or loop,
+    # sent to be fitted (and heard first): refused, never a crash.
+    many_channels = header[:22] + struct.pack("<H", 65535) + header[24:] + b"\0" * 4096
+    no_rate = header[:24] + struct.pack("<I", 0) + header[28:] + b"\0" * 4096
+    zero_align = header[:32] + struct.pack("<H", 0) + header[34:] + b"\0" * 4096
+    for name, bad, refused in (("a bare RIFF/WAVE header", before[:12], True),
+                               ("an MP3 that is not", b"ID3\x04" + b"\0" * 100, True),
+                               ("65,535 channels", many_channels, True), ("a rate of 0", no_rate, False),
+                               ("a block align of 0", zero_align, False)):
+        status, _, body = studio.request("POST", "/api/swap/" + records[0]["path"] + "?name=new.wav&dry_run=1", bad)
+        check((status == 422 and b"keeps" in body) if refused else status in (200, 422),
+              f"{name}, to be fitted (a dry run): {status}")
+        check(open(target, "rb").read() == before and alive(studio, expected),
+              f"{name}: the old file stays and the studio still serves")
+    for path in ("/api/decoded/../sfx.pak", "/api/decoded/sfx/%2e%2e/sfx.pak", "/api/export/..%2fsecret.txt?format=wav",
+                 "/api/preview/../secret.txt", "/api/decoded/" + secret):
+        status, _, data = studio.request("GET", path)
+        check(status in (403, 404) and b"secret" not in data, f"{path}: {status}")
+    status, headers, data = studio.request("GET", "/api/decoded/" + big["path"], headers={"Range": "bytes=0-43"})
+    check(status == 206 and data[:4] == b"RIFF" and data[8:16] == b"WAVEfmt ",
+          "the decoded WAV of a sound past the 4 MiB window: its header by range")
     check(not glob.glob(os.path.join(game, "sfx", ".quorvel-replacing*")), "no upload is left after the refusals")
 
     # A request built to exhaust the parser: 100,000 nested brackets.

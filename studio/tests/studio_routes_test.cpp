@@ -2,12 +2,15 @@
 // the rules of access, the listing, a file's bytes, labels, and the runs
 // (one at a time, stoppable, answered by what ended them).
 
+#include <sndfile.h>
+
 #include <condition_variable>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "audio/tests/sound_kit.hpp"
 #include "studio/studio.hpp"
 #include "testing/archive_builder.hpp"
 #include "testing/layout.hpp"
@@ -101,6 +104,17 @@ std::string Body(Response& response)
     return bytes.substr(0, response.stream_length);
 }
 
+std::vector<std::byte> Bytes(const std::string& text)
+{
+    const auto* first = reinterpret_cast<const std::byte*>(text.data());
+    return {first, first + text.size()};
+}
+
+std::string Text(const std::vector<std::byte>& bytes)
+{
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 std::string Header(const Response& response, const std::string& name)
 {
     for (const auto& [key, value] : response.headers) {
@@ -173,9 +187,12 @@ protected:
 
     Response Get(const std::string& target) { return Send(Head("GET", target)).Get(); }
     Response Post(const std::string& target, std::string body = {}) { return Send(Head("POST", target), body).Get(); }
-    Response Swap(const std::string& path, const std::string& bytes)
+    // As given, unless `flags` ask for it to be fitted ("dry_run=1", "" ...).
+    Response Swap(const std::string& path, const std::string& bytes, const std::string& name = "new.wav",
+                  const std::string& flags = "as_is=1")
     {
-        return Send(Head("POST", "/api/swap/" + path + "?name=new.wav"), {}, bytes).Get();
+        return Send(Head("POST", "/api/swap/" + path + "?name=" + name + (flags.empty() ? "" : "&" + flags)), {}, bytes)
+            .Get();
     }
     std::string Output(const std::string& path) { return std::string(testing::AsText(files_.Outputs().at(path))); }
 
@@ -446,6 +463,120 @@ TEST_F(Routes, ThePageCarriesTheTokenToItsAssets)
     EXPECT_EQ(page.body.find("@TOKEN@"), std::string::npos);
     EXPECT_EQ(Get("/studio.js").content_type, "text/javascript; charset=utf-8");
     EXPECT_EQ(Get("/nothing.html").status, 404);
+}
+
+}  // namespace
+}  // namespace quorvel::studio
+
+namespace quorvel::studio {
+namespace {
+
+// A sound the browser cannot play (IMA ADPCM, longer than the decoder's
+// 64 KiB pieces) and one no decoder reads, over the routes that make them
+// sounds: played and drawn decoded, exported, and fitted by a new sound of
+// another format before it is swapped in.
+class SoundRoutes : public Routes {
+protected:
+    SoundRoutes()
+    {
+        const auto signal = audio::testing::MakeSignal(1, 22050, kFrames);
+        adpcm_ = Text(audio::testing::EncodeSound(SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 1, 22050, signal));
+        std::string unknown = Sound("abcdefgh");
+        unknown[20] = '\x34';  // format tag 0x1234
+        unknown[21] = '\x12';
+        files_.AddArchive("sfx.pak", testing::Archive().Block(adpcm_).Block(unknown).Final());
+        files_.AddArchive("speech.pak", testing::Archive().Block(Sound("abcdefgh")).Final());
+    }
+    static constexpr std::int64_t kFrames = 70000;
+    std::string adpcm_;
+};
+
+TEST_F(SoundRoutes, ASoundNoBrowserPlaysIsServedDecodedWholeOrByRange)
+{
+    Start();
+    Response whole = Get("/api/decoded/sfx/sfx_0001.wav");
+    ASSERT_EQ(whole.status, 200) << whole.body;
+    EXPECT_EQ(whole.content_type, "audio/wav");
+    const std::string wav = Body(whole);
+    ASSERT_EQ(wav.size(), whole.stream_length);
+    const auto served = audio::testing::DecodeSound(Bytes(wav));
+    // Without a fact chunk, the sound is every frame its blocks hold.
+    const auto stored = audio::testing::DecodeSound(Bytes(adpcm_));
+    EXPECT_EQ(served.sf_format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(served.sample_rate, 22050);
+    EXPECT_EQ(served.samples, stored.samples);
+
+    RequestHead ranged = Head("GET", "/api/decoded/sfx/sfx_0001.wav");
+    ranged.range = "bytes=70000-140001";  // across a piece of decoded samples
+    Response part = Send(ranged).Get();
+    EXPECT_EQ(part.status, 206);
+    EXPECT_EQ(Body(part), wav.substr(70000, 70002));
+
+    const json peaks = json::parse(Get("/api/peaks/sfx/sfx_0001.wav?n=50").body);
+    EXPECT_EQ(peaks["frames"], stored.frames());
+    EXPECT_EQ(peaks["peaks"][0].size(), 50U);
+    EXPECT_GT(peaks["peaks"][0][10][1].get<float>(), 0.1F);
+
+    // What no decoder reads says why, in the waveform's place and the player's.
+    const json none = json::parse(Get("/api/peaks/sfx/sfx_0002.wav").body);
+    EXPECT_TRUE(none["peaks"].is_null());
+    EXPECT_FALSE(none["error"].get<std::string>().empty());
+    EXPECT_EQ(Get("/api/decoded/sfx/sfx_0002.wav").status, 422);
+    EXPECT_EQ(Get("/api/preview/sfx/sfx_0001.wav").status, 404);  // nothing fitted yet
+}
+
+TEST_F(SoundRoutes, ASoundIsExportedAsADownloadOrAllOfThemAsARun)
+{
+    Start();
+    Response flac = Get("/api/export/sfx/sfx_0001.wav?format=flac");
+    ASSERT_EQ(flac.status, 200) << flac.body;
+    EXPECT_NE(Header(flac, "Content-Disposition").find("sfx_0001.flac"), std::string::npos);
+    const auto exported = audio::testing::DecodeSound(Bytes(Body(flac)));
+    EXPECT_EQ(exported.sf_format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    EXPECT_EQ(exported.samples, audio::testing::DecodeSound(Bytes(adpcm_)).samples);
+    EXPECT_EQ(Get("/api/export/sfx/sfx_0001.wav?format=aiff").status, 400);
+    EXPECT_EQ(Get("/api/export/sfx/sfx_0002.wav?format=wav").status, 422);
+
+    const Response run = Post("/api/export", R"({"format": "wav"})");
+    ASSERT_EQ(run.status, 200) << run.body;
+    const json answer = json::parse(run.body);
+    EXPECT_EQ(answer["exported"], 2);  // the ADPCM sound and the speech
+    EXPECT_EQ(answer["failed"], 1);    // the one no decoder reads, named
+    ASSERT_EQ(answer["failures"].size(), 1U);
+    EXPECT_NE(answer["failures"][0].get<std::string>().find("sfx_0002"), std::string::npos);
+    EXPECT_EQ(answer["folder"], "/games/quorvel/export");
+    EXPECT_EQ(audio::testing::DecodeSound(Bytes(Output("export/sfx/sfx_0001.wav"))).samples, exported.samples);
+    EXPECT_EQ(Post("/api/export", R"({"format": "wav", "paths": ["sfx/nothing"]})").status, 404);
+}
+
+TEST_F(SoundRoutes, ANewSoundIsFittedHeardAndOnlyThenSwappedIn)
+{
+    Start();
+    const auto stereo = audio::testing::MakeSignal(2, 44100, 44100, 7);
+    const std::string flac = Text(audio::testing::EncodeSound(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, stereo));
+
+    const Response dry = Swap("sfx/sfx_0001.wav", flac, "new.flac", "dry_run=1");
+    ASSERT_EQ(dry.status, 200) << dry.body;
+    const json report = json::parse(dry.body);
+    EXPECT_EQ(report["changed"], false);
+    EXPECT_NE(report["report"].get<std::string>().find("-> IMA ADPCM, 1 ch, 22050 Hz"), std::string::npos)
+        << report["report"];
+    EXPECT_FALSE(files_.Outputs().contains("sfx/sfx_0001.wav"));  // nothing written
+    Response preview = Get("/api/preview/sfx/sfx_0001.wav");
+    ASSERT_EQ(preview.status, 200);
+    const auto heard = audio::testing::DecodeSound(Bytes(Body(preview)));
+    EXPECT_EQ(heard.channels, 1);
+    EXPECT_NEAR(static_cast<double>(heard.frames()), 22050, 1024);  // one second, at the archive's rate
+
+    ASSERT_EQ(Swap("sfx/sfx_0001.wav", flac, "new.flac", "").status, 200);
+    const std::string swapped = Output("sfx/sfx_0001.wav");
+    EXPECT_EQ(swapped.substr(20, 2), adpcm_.substr(20, 2));  // the archived sound's format tag
+    EXPECT_EQ(json::parse(Get("/api/status").body)["changed"], json({"sfx/sfx_0001.wav"}));
+
+    const Response refused = Swap("sfx/sfx_0001.wav", "<html>not a sound</html>", "page.html", "");
+    EXPECT_EQ(refused.status, 422);
+    EXPECT_TRUE(json::parse(refused.body)["error"].get<std::string>().ends_with("keeps the sound swapped in before."));
+    EXPECT_EQ(Output("sfx/sfx_0001.wav"), swapped);
 }
 
 }  // namespace
