@@ -416,6 +416,13 @@ mask_error_text() {
     tr -d '\r' | sed -E 's/^(quorvel-extractor: [^:]*): .* \(error ([0-9]+)\)$/\1: (as the system words it) (error \2)/'
 }
 
+# The console program names the files a user opens with Windows' separator
+# (sfx\sfx_0001.wav); listed paths (sfx/sfx_0001.wav) are the same on
+# every system. Compared as the terminal program writes them.
+with_slashes() {
+    tr -d '\r' | sed -E 's#([A-Za-z0-9_.-])\\([A-Za-z0-9_.-])#\1/\2#g'
+}
+
 # same_as_terminal FOLDER ARGUMENTS: one case; says what differs.
 same_as_terminal() {
     local folder=$1 arguments=$2 status_linux=0 status_windows=0 linux windows
@@ -432,9 +439,9 @@ same_as_terminal() {
         status_windows=$?
     if ((status_linux != status_windows)); then
         echo "exit status $status_windows, the terminal program's $status_linux"
-    elif ! diff <(tr -d '\r' <"$work/cli-linux.out") <(tr -d '\r' <"$work/cli-windows.out"); then
+    elif ! diff <(tr -d '\r' <"$work/cli-linux.out") <(with_slashes <"$work/cli-windows.out"); then
         echo "the stdout above differs from the terminal program's"
-    elif ! diff <(mask_error_text <"$work/cli-linux.err") <(mask_error_text <"$work/cli-windows.err"); then
+    elif ! diff <(mask_error_text <"$work/cli-linux.err") <(with_slashes <"$work/cli-windows.err" | mask_error_text); then
         echo "the stderr above differs from the terminal program's"
     elif ! diff -r "$linux" "$windows"; then
         echo "the folder afterwards differs from the terminal program's"
