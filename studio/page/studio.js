@@ -18,9 +18,12 @@
   const encodedPath = (path) => path.split("/").map(encodeURIComponent).join("/");
   // A new take of a swapped sound gets an address of its own, so that the
   // browser never plays one it kept from before.
+  const takeQuery = (path, from) => (from === "output" ? "?from=output&take=" + (state.takes.get(path) || 0) : "");
   const fileUrl = (path, from) =>
     withToken((from === "output" ? "/api/output/" : "/api/file/") + encodedPath(path) +
       (from === "output" ? "?take=" + (state.takes.get(path) || 0) : ""));
+  // The studio's decoding of a sound, as a WAV any browser plays.
+  const decodedUrl = (path, from) => withToken("/api/decoded/" + encodedPath(path) + takeQuery(path, from));
 
   const state = {
     files: [],           // {path, kind, size, channels, rate, bits, seconds, index}
@@ -61,9 +64,25 @@
 
   // ---- the listing ----
 
+  // The listing's encoding names, as people call them; an unknown format
+  // tag ("0x0050") is shown as it is.
+  const ENCODING_NAMES = {
+    pcm_u8: "PCM 8-bit", pcm_s16: "PCM 16-bit", pcm_s24: "PCM 24-bit", pcm_s32: "PCM 32-bit",
+    float32: "float 32-bit", float64: "float 64-bit", ima_adpcm: "IMA ADPCM", ms_adpcm: "MS ADPCM",
+    gsm610: "GSM 6.10", ulaw: "µ-law", alaw: "A-law", g721: "G.721 ADPCM",
+  };
+  // What the browser's own WAV reader takes as stored; everything else is
+  // played from the studio's decoded WAV.
+  const PLAYS_AS_STORED = new Set(["pcm_u8", "pcm_s16", "pcm_s24", "float32"]);
+
+  function encodingName(record) {
+    if (typeof record.encoding === "string") return ENCODING_NAMES[record.encoding] || record.encoding;
+    return record.bits == null ? "" : `${record.bits} bit`;
+  }
+
   function formatOf(file) {
     if (file.channels == null) return file.kind === "sound" ? "-" : "";
-    return `${file.channels} ch, ${file.rate} Hz, ${file.bits} bit`;
+    return [`${file.channels} ch`, `${file.rate} Hz`, encodingName(file)].filter(Boolean).join(", ");
   }
 
   // What a row shows: the output folder's file where it was changed.
@@ -294,6 +313,11 @@
     setEnabled($("swap-label"), sound);
     setEnabled($("download"), true);
     $("download").href = withToken("/api/file/" + encodedPath(file.path) + "?download=1");
+    for (const format of ["wav", "flac"]) {
+      const link = $("export-" + format);
+      setEnabled(link, sound);
+      link.href = sound ? withToken("/api/export/" + encodedPath(file.path) + "?format=" + format) : "#";
+    }
     const player = $("player");
     if (sound) {
       player.hidden = false;
@@ -307,15 +331,62 @@
     }
   }
 
+  // The stored bytes where the browser reads them itself (they are what the
+  // archive holds, byte for byte), the studio's decoded WAV for the rest.
+  function playsAsStored(file, from) {
+    const encoding = (from === "output" ? shownOf(file) : file).encoding;
+    return typeof encoding !== "string" || PLAYS_AS_STORED.has(encoding);
+  }
+
   function loadSound(file, from, play) {
     const player = $("player");
     $("cannot-play").hidden = true;
-    const src = fileUrl(file.path, from);
+    const stored = playsAsStored(file, from);
+    const src = stored ? fileUrl(file.path, from) : decodedUrl(file.path, from);
     player.dataset.path = file.path;
     player.dataset.from = from;
+    player.dataset.via = stored ? "stored" : "decoded";
+    player.dataset.wanted = play ? "play" : "";
     if (player.getAttribute("src") !== src) player.src = src;
     if (play) player.play().catch(() => {});
     loadPeaks(file, from);
+  }
+
+  // The audio element says only that it failed; the decoded address says
+  // why (a 422 with the decoder's reason).
+  async function whyNotPlayable(src, code) {
+    try {
+      const response = await fetch(src, { headers: { Range: "bytes=0-0" }, cache: "no-store" });
+      if (!response.ok) {
+        const type = response.headers.get("Content-Type") || "";
+        const body = type.startsWith("application/json") ? await response.json() : { error: await response.text() };
+        if (body && body.error) return String(body.error).trim().replace(/\.$/, "");
+      }
+    } catch (error) {
+      // Fall back to what the audio element said.
+    }
+    const reasons = { 1: "its loading was stopped", 2: "it could not be read", 3: "its encoding could not be decoded",
+      4: "its encoding is not one this browser plays" };
+    return reasons[code] || "the browser refused it";
+  }
+
+  async function playerFailed() {
+    const player = $("player");
+    const src = player.getAttribute("src");
+    if (!src) return;
+    const file = state.byPath.get(player.dataset.path);
+    if (player.dataset.via === "stored" && file) {
+      // Once: the browser may not read a stored sound it was expected to.
+      player.dataset.via = "decoded";
+      player.src = decodedUrl(file.path, player.dataset.from);
+      if (player.dataset.wanted === "play") player.play().catch(() => {});
+      return;
+    }
+    const reason = await whyNotPlayable(src, player.error && player.error.code);
+    if (player.getAttribute("src") !== src) return;  // another sound was chosen meanwhile
+    const box = $("cannot-play");
+    box.textContent = "This sound cannot be played here: " + reason + ".";
+    box.hidden = false;
   }
 
   async function loadPeaks(file, from) {
@@ -323,11 +394,15 @@
     const n = Math.max(64, Math.min(4096, canvas.width));
     const query = `?n=${n}` + (from === "output" ? "&from=output" : "");
     state.peaks = null;
+    state.peaksError = null;
+    $("wave").dataset.state = "loading";
     drawWave();
     try {
       const peaks = await api("/api/peaks/" + encodedPath(file.path) + query);
       if (currentFile() === file) {
         state.peaks = peaks.peaks ? peaks : null;
+        state.peaksError = peaks.peaks ? null : peaks.error || null;
+        $("wave").dataset.state = peaks.peaks ? "drawn" : peaks.error ? "undecodable" : "none";
         drawWave();
       }
     } catch (error) {
@@ -352,7 +427,8 @@
       g.fillStyle = "#8a93a6";
       g.font = `${Math.round(13 * ratio)}px system-ui, sans-serif`;
       const file = currentFile();
-      g.fillText(file && file.kind === "sound" ? "no waveform for this format" : "", 12, canvas.height / 2);
+      const text = state.peaksError ? "this sound does not decode: " + state.peaksError : "no waveform for this format";
+      g.fillText(file && file.kind === "sound" ? text : "", 12, canvas.height / 2);
       return;
     }
     const lanes = peaks.peaks.length;
@@ -446,7 +522,10 @@
   let polling = null;
   function watchRun(on) {
     $("run").hidden = !on;
-    for (const id of ["extract-all", "extract-chosen", "pack"]) $(id).disabled = on || (id === "extract-chosen" && !state.chosen.size);
+    for (const id of ["extract-all", "extract-chosen", "pack", "export", "export-now"]) {
+      $(id).disabled = on || (id === "extract-chosen" && !state.chosen.size);
+    }
+    updateSwapButtons();
     if (polling) clearInterval(polling);
     polling = null;
     if (!on) return;
@@ -488,16 +567,320 @@
     await refreshAfterRun();
   }
 
-  async function swap(path, file) {
+  // ---- export ----
+
+  function openExport() {
+    const chosen = state.chosen.size;
+    $("export-chosen").disabled = !chosen;
+    $("export-chosen-text").textContent = chosen === 1 ? "the 1 chosen file" : `the ${chosen} chosen files`;
+    $(chosen ? "export-chosen" : "export-every").checked = true;
+    $("export-result").hidden = true;
+    $("export-dialog").showModal();
+  }
+
+  async function exportNow() {
+    const body = { format: $("export-format").value };
+    if ($("export-chosen").checked) body.paths = [...state.chosen];
+    const summary = $("export-summary");
+    const failures = $("export-failures");
+    failures.textContent = "";
+    $("export-left").textContent = "";
+    delete $("export-result").dataset.done;
     try {
-      await run("/api/swap/" + encodedPath(path) + "?name=" + encodeURIComponent(file.name), file);
+      const result = await run("/api/export", JSON.stringify(body));
+      summary.classList.remove("error");
+      summary.textContent = `${result.exported} ${result.exported === 1 ? "sound" : "sounds"} exported to ${result.folder}.`;
+      for (const failure of result.failures || []) {
+        const item = document.createElement("li");
+        item.textContent = failure;
+        failures.appendChild(item);
+      }
+      if (result.failed) {
+        const item = document.createElement("li");
+        item.textContent = `${result.failed} ${result.failed === 1 ? "sound was" : "sounds were"} not exported.`;
+        failures.prepend(item);
+      }
+      if (result.left) {
+        $("export-left").textContent = `${result.left} ${result.left === 1 ? "file that is not a sound was" : "files that are not sounds were"} left.`;
+      }
+      $("export-result").dataset.exported = String(result.exported);
+    } catch (error) {
+      summary.classList.add("error");
+      summary.textContent = "The export failed: " + error.message;
+    }
+    $("export-result").hidden = false;
+    $("export-result").dataset.done = "1";
+  }
+
+  // ---- swaps: fitted to the sound they replace, heard before they are made ----
+
+  const swapPanel = {
+    path: null,      // the sound being replaced
+    file: null,      // the File chosen or dropped
+    previewUrl: "",  // an object URL of the last dry run's converted sound
+    ready: false,    // a dry run (or "as it is") says the swap can be sent
+    busy: null,      // the dry run under way
+    generation: 0,   // answers of dry runs that were overtaken are dropped
+  };
+
+  function swapFlags() {
+    if ($("swap-as-is").checked) return { as_is: "1" };
+    const flags = {};
+    if ($("swap-keep-loudness").checked) flags.keep_loudness = "1";
+    if ($("swap-fit-length").checked) flags.fit_length = "1";
+    return flags;
+  }
+
+  function swapAddress(path, file, flags) {
+    const query = new URLSearchParams({ name: file.name, ...flags });
+    return "/api/swap/" + encodedPath(path) + "?" + query.toString();
+  }
+
+  function releasePreview() {
+    for (const id of ["swap-original", "swap-converted"]) {
+      const audio = $(id);
+      audio.pause();
+      audio.removeAttribute("src");
+      audio.load();
+    }
+    if (swapPanel.previewUrl) URL.revokeObjectURL(swapPanel.previewUrl);
+    swapPanel.previewUrl = "";
+    markHearing(null);
+  }
+
+  function updateSwapButtons() {
+    const running = !$("run").hidden;
+    $("swap-now").disabled = running || !swapPanel.ready;
+    $("swap-hear-converted").disabled = !swapPanel.previewUrl;
+    const asIs = $("swap-as-is").checked;
+    $("swap-keep-loudness").disabled = asIs;
+    $("swap-fit-length").disabled = asIs;
+  }
+
+  function swapStatus(text, error = false) {
+    const status = $("swap-status");
+    status.textContent = text;
+    status.classList.toggle("error", error);
+  }
+
+  function showSwapReport(answer) {
+    $("swap-report").textContent = answer.report || "";
+    const notes = $("swap-notes");
+    notes.textContent = "";
+    for (const note of answer.notes || []) {
+      const item = document.createElement("li");
+      item.textContent = note;
+      notes.appendChild(item);
+    }
+  }
+
+  function openSwap(path, file) {
+    swapPanel.path = path;
+    swapPanel.file = file;
+    for (const id of ["swap-keep-loudness", "swap-fit-length", "swap-as-is"]) $(id).checked = false;
+    $("swap-title").textContent = `Replace ${path} with ${file.name}`;
+    const dialog = $("swap-dialog");
+    if (!dialog.open) dialog.showModal();
+    previewSwap();
+  }
+
+  // The dry run: the file converted as it would be swapped, its report, and
+  // the converted sound kept by the studio for the A/B.
+  async function previewSwap() {
+    const generation = ++swapPanel.generation;
+    const { path, file } = swapPanel;
+    releasePreview();
+    swapPanel.ready = false;
+    $("swap-report").textContent = "";
+    $("swap-notes").textContent = "";
+    delete $("swap-dialog").dataset.state;
+    $("swap-original").src = decodedUrl(path, "archive");
+    if ($("swap-as-is").checked) {
+      swapPanel.ready = true;
+      swapStatus(`${file.name} will take the place of ${path} byte for byte, unconverted: it must be a WAV that ` +
+        "the sound's archive can hold.");
+      $("swap-dialog").dataset.state = "as-is";
+      updateSwapButtons();
+      return;
+    }
+    swapStatus(`Converting ${file.name}…`);
+    updateSwapButtons();
+    const work = (async () => {
+      const answer = await run(swapAddress(path, file, { dry_run: "1", ...swapFlags() }), file);
+      if (generation !== swapPanel.generation) return;
+      showSwapReport(answer);
+      const response = await fetch(withToken("/api/preview/" + encodedPath(path)), { cache: "no-store" });
+      if (!response.ok) throw new Error(`the converted sound could not be fetched (HTTP ${response.status})`);
+      const blob = await response.blob();
+      if (generation !== swapPanel.generation) return;
+      swapPanel.previewUrl = URL.createObjectURL(blob);
+      $("swap-converted").src = swapPanel.previewUrl;
+      swapPanel.ready = true;
+      swapStatus("Hear the original and the converted sound (the same loudness at the same volume), then swap.");
+      $("swap-dialog").dataset.state = "previewed";
+    })();
+    swapPanel.busy = work.catch(() => {});
+    try {
+      await work;
+    } catch (error) {
+      if (generation !== swapPanel.generation) return;
+      // The answer says what is wrong, what to do and which sound stays.
+      swapStatus(error.message, true);
+      $("swap-dialog").dataset.state = "refused";
+    }
+    updateSwapButtons();
+  }
+
+  async function swapNow() {
+    const { path, file } = swapPanel;
+    if (!path || !file) return;
+    swapPanel.ready = false;
+    updateSwapButtons();
+    await swapPanel.busy;
+    releasePreview();
+    swapStatus(`Swapping ${file.name} in…`);
+    try {
+      const answer = await run(swapAddress(path, file, swapFlags()), file);
       state.changed.add(path);
       state.takes.set(path, (state.takes.get(path) || 0) + 1);
-      notice(`${path} is now ${file.name}.`);
+      notice(answer && answer.report ? `${path} is now ${file.name}: ${answer.report}` : `${path} is now ${file.name}.`);
+      closeSwap();
     } catch (error) {
-      // The answer says what is wrong, what to do and which sound stays.
+      swapStatus(error.message, true);
+      $("swap-dialog").dataset.state = "refused";
       notice(error.message, true);
+      swapPanel.ready = $("swap-as-is").checked;
     }
+    updateSwapButtons();
+    await refreshAfterRun();
+  }
+
+  function closeSwap() {
+    swapPanel.generation++;
+    releasePreview();
+    swapPanel.path = null;
+    swapPanel.file = null;
+    swapPanel.ready = false;
+    if ($("swap-dialog").open) $("swap-dialog").close();
+  }
+
+  function markHearing(which) {
+    $("swap-hear-original").setAttribute("aria-pressed", String(which === "original"));
+    $("swap-hear-converted").setAttribute("aria-pressed", String(which === "converted"));
+    $("swap-dialog").dataset.hearing = which || "";
+  }
+
+  // A/B: the other sound goes on from where this one was.
+  function hear(which) {
+    const audio = $("swap-" + which);
+    const other = $(which === "original" ? "swap-converted" : "swap-original");
+    const position = other.paused ? audio.currentTime : other.currentTime;
+    other.pause();
+    if (Number.isFinite(position)) {
+      try {
+        audio.currentTime = Number.isFinite(audio.duration) ? Math.min(position, audio.duration) : position;
+      } catch (error) {
+        // Not loaded far enough to seek: it starts from where it is.
+      }
+    }
+    audio.play().catch(() => {});
+    markHearing(which);
+  }
+
+  // ---- swaps by name: several files dropped on the table ----
+
+  const stemOf = (name) => name.replace(/\.[^.]*$/, "");
+  const baseName = (path) => path.slice(path.lastIndexOf("/") + 1);
+
+  // The sounds a file's name stands for, by the first rule that names any:
+  // a listed file name (with or without its extension, or the same stem),
+  // an archive's number ("speech-18", "speech_18", "speech 18"), a label.
+  function soundsNamedBy(fileName) {
+    const name = fileName.toLowerCase();
+    const stem = stemOf(name);
+    const sounds = state.files.filter((file) => file.kind === "sound");
+    const byName = sounds.filter((file) => {
+      const listed = baseName(file.path).toLowerCase();
+      return listed === name || stemOf(listed) === stem;
+    });
+    if (byName.length) return byName;
+    const numbered = /^([a-z0-9]+)[-_ ](\d+)$/.exec(stem);
+    if (numbered) {
+      const [, archive, number] = numbered;
+      const byNumber = sounds.filter((file) => {
+        const listed = /^([a-z0-9]+)_(\d+)$/.exec(stemOf(baseName(file.path)).toLowerCase());
+        return listed && listed[1] === archive && Number(listed[2]) === Number(number);
+      });
+      if (byNumber.length) return byNumber;
+    }
+    return sounds.filter((file) => (state.labels.get(file.path) || "").trim().toLowerCase() === stem.trim());
+  }
+
+  const batch = { items: [] };  // {file, path or null, why, cells}
+
+  function openBatch(files) {
+    const taken = new Map();
+    batch.items = files.map((file) => {
+      const found = soundsNamedBy(file.name);
+      let path = null;
+      let why = "";
+      if (!found.length) why = "no match";
+      else if (found.length > 1) why = "more than one sound";
+      else if (taken.has(found[0].path)) why = `${found[0].path}, already matched to ${taken.get(found[0].path)}`;
+      else {
+        path = found[0].path;
+        taken.set(path, file.name);
+      }
+      return { file, path, why, cells: null };
+    });
+    const body = $("batch-rows");
+    body.textContent = "";
+    for (const item of batch.items) {
+      const row = document.createElement("tr");
+      const cells = ["file", "sound", "result"].map((name) => {
+        const cell = document.createElement("td");
+        cell.className = name;
+        row.appendChild(cell);
+        return cell;
+      });
+      cells[0].textContent = item.file.name;
+      cells[1].textContent = item.path || item.why;
+      if (!item.path) cells[1].classList.add("nomatch");
+      row.dataset.matched = item.path ? "1" : "0";
+      item.cells = cells;
+      body.appendChild(row);
+    }
+    const matched = batch.items.filter((item) => item.path).length;
+    $("batch-status").textContent = `${matched} of ${files.length} files name a sound; Swap all fits each to its sound and swaps it.`;
+    $("batch-swap").disabled = !matched;
+    delete $("batch-dialog").dataset.done;
+    $("batch-dialog").showModal();
+  }
+
+  // Each matched file in turn; a refusal is reported on its line and the
+  // next one goes on.
+  async function swapAll() {
+    $("batch-swap").disabled = true;
+    let swapped = 0;
+    for (const item of batch.items) {
+      if (!item.path || state.ended) continue;
+      const result = item.cells[2];
+      result.textContent = "swapping…";
+      try {
+        const answer = await run(swapAddress(item.path, item.file, {}), item.file);
+        state.changed.add(item.path);
+        state.takes.set(item.path, (state.takes.get(item.path) || 0) + 1);
+        result.textContent = answer && answer.report ? answer.report : "swapped";
+        result.className = "result done";
+        swapped++;
+      } catch (error) {
+        result.textContent = error.message;
+        result.className = "result error";
+      }
+    }
+    const tried = batch.items.filter((item) => item.path).length;
+    $("batch-status").textContent = `${swapped} of ${tried} matched files swapped.`;
+    $("batch-dialog").dataset.done = "1";
     await refreshAfterRun();
   }
 
@@ -643,6 +1026,34 @@
     });
     $("extract-all").addEventListener("click", () => extract(null));
     $("extract-chosen").addEventListener("click", () => extract([...state.chosen]));
+    $("export").addEventListener("click", openExport);
+    $("export-now").addEventListener("click", exportNow);
+    $("export-close").addEventListener("click", () => $("export-dialog").close());
+    $("swap-now").addEventListener("click", swapNow);
+    $("swap-cancel").addEventListener("click", closeSwap);
+    $("swap-dialog").addEventListener("cancel", (event) => {
+      event.preventDefault();
+      closeSwap();
+    });
+    for (const id of ["swap-keep-loudness", "swap-fit-length", "swap-as-is"]) {
+      $(id).addEventListener("change", previewSwap);
+    }
+    $("swap-hear-original").addEventListener("click", () => hear("original"));
+    $("swap-hear-converted").addEventListener("click", () => hear("converted"));
+    $("swap-stop").addEventListener("click", () => {
+      $("swap-original").pause();
+      $("swap-converted").pause();
+      markHearing(null);
+    });
+    for (const id of ["swap-original", "swap-converted"]) {
+      $(id).addEventListener("timeupdate", () => {
+        const audio = $(id);
+        $("swap-position").textContent = audio.paused ? "" : audio.currentTime.toFixed(2) + " s";
+      });
+      $(id).addEventListener("ended", () => markHearing(null));
+    }
+    $("batch-swap").addEventListener("click", swapAll);
+    $("batch-cancel").addEventListener("click", () => $("batch-dialog").close());
     $("pack").addEventListener("click", dryRun);
     $("pack-now").addEventListener("click", packNow);
     $("pack-close").addEventListener("click", () => $("pack-dialog").close());
@@ -653,7 +1064,7 @@
       const file = $("swap-file").files[0];
       const current = currentFile();
       $("swap-file").value = "";
-      if (file && current) swap(current.path, file);
+      if (file && current) openSwap(current.path, file);
     });
     $("import-labels").addEventListener("change", () => {
       const file = $("import-labels").files[0];
@@ -675,16 +1086,10 @@
     player.addEventListener("play", () => requestAnimationFrame(tick));
     player.addEventListener("seeked", drawWave);
     // A sound the browser cannot play says so, and why, instead of sitting at 0:00.
-    player.addEventListener("error", () => {
-      if (!player.getAttribute("src")) return;
-      const reasons = { 1: "its loading was stopped", 2: "it could not be read", 3: "its encoding could not be decoded",
-        4: "its encoding is not one this browser plays" };
-      const box = $("cannot-play");
-      box.textContent = "This sound cannot be played here: " +
-        (reasons[player.error && player.error.code] || "the browser refused it") + ".";
-      box.hidden = false;
-    });
-    // Dropping: a WAV on a sound's row swaps it; a labels list anywhere is imported.
+    player.addEventListener("error", playerFailed);
+    // Dropping: a sound file on a sound's row swaps it (after its dry run);
+    // several files anywhere, or one off the rows, are matched to sounds by
+    // their names; a labels list anywhere is imported.
     rows.addEventListener("dragover", (event) => {
       event.preventDefault();
       for (const row of state.pool) row.classList.remove("dropping");
@@ -700,8 +1105,9 @@
       for (const row of state.pool) row.classList.remove("dropping");
       const files = event.dataTransfer.files;
       if (state.ended || !files.length) return;
+      if ($("swap-dialog").open || $("batch-dialog").open || !$("run").hidden) return;
       if (files.length > 1) {
-        notice(`${files.length} files were dropped: drop one file at a time, on the sound it is for.`, true);
+        openBatch([...files]);
         return;
       }
       const file = files[0];
@@ -711,12 +1117,16 @@
       }
       const row = rowOfEvent(event);
       const target = row && state.byPath.get(row.dataset.path);
+      if (!row) {
+        openBatch([file]);
+        return;
+      }
       if (!target || target.kind !== "sound") {
-        notice("Drop a WAV file on a sound's row to swap it.", true);
+        notice("Drop a sound file on a sound's row to swap it.", true);
         return;
       }
       select(Number(row.dataset.position), false);
-      swap(target.path, file);
+      openSwap(target.path, file);
     });
   }
 
@@ -749,6 +1159,8 @@
     wire();
     setEnabled($("swap-label"), false);
     setEnabled($("download"), false);
+    setEnabled($("export-wav"), false);
+    setEnabled($("export-flac"), false);
     try {
       await Promise.all([loadEntries(), loadLabels()]);
       await loadStatus();

@@ -3,7 +3,11 @@
 by Selenium), on the sample game: a row per listed file, the filter, playing,
 a label saved into the labels file, a swap through the page's file input (and
 one the pack refuses), and a pack whose archive then extracts, with the real
-program, to the new sound. Takes docs/studio.png on the way.
+program, to the new sound. Then the sounds the browser cannot read itself
+(IMA ADPCM, GSM 6.10) played and drawn from their decoding, a swap fitted
+to the sound it replaces (heard before it is made), files dropped together
+and matched to sounds by name, and an export to FLAC. Takes docs/studio.png
+on the way.
 
     browser_test.py PROGRAM GENERATOR WORK_FOLDER [SCREENSHOT]
 
@@ -49,6 +53,40 @@ screenshot = sys.argv[4] if len(sys.argv) > 4 else None
 check = Checks()
 
 
+def stereo_wav(seconds, rate=44100):
+    """A 16-bit stereo WAV of two tones: another channel count and rate than
+    the sounds it replaces, so that the swap has to convert it."""
+    out = io.BytesIO()
+    with wave.open(out, "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        frames = bytearray()
+        for i in range(int(seconds * rate)):
+            frames += struct.pack("<hh", int(9000 * ((i // 50) % 2 * 2 - 1)), int(6000 * ((i // 70) % 2 * 2 - 1)))
+        w.writeframes(bytes(frames))
+    return out.getvalue()
+
+
+def wav_format(path):
+    """(format tag, channels, rate) from a WAV's fmt chunk, whatever its
+    encoding (the wave module reads PCM alone)."""
+    data = open(path, "rb").read()
+    if data[:4] != b"RIFF" or data[8:12] != b"WAVE":
+        return None
+    at = 12
+    while at + 8 <= len(data):
+        name, size = data[at:at + 4], struct.unpack_from("<I", data, at + 4)[0]
+        if name == b"fmt ":
+            return struct.unpack_from("<HHI", data, at + 8)
+        at += 8 + size + (size & 1)
+    return None
+
+
+def read_or_none(path):
+    return open(path, "rb").read() if os.path.exists(path) else None
+
+
 def tone_wav(seconds, rate=22050, samples_hold=None):
     """A 16-bit mono WAV; `samples_hold` is put into its samples as is."""
     out = io.BytesIO()
@@ -69,6 +107,7 @@ shutil.rmtree(work, ignore_errors=True)
 os.makedirs(work)
 game = make_sample(generator, os.path.join(work, "game"))
 records = [json.loads(line) for line in listing(program, game).splitlines()]
+by_path = {r["path"]: r for r in records if "path" in r}
 listed = [r["path"] for r in records if "path" in r]
 sounds = [r["path"] for r in records if r.get("kind") == "sound"]
 
@@ -192,19 +231,34 @@ try:
     with open(bad, "wb") as out:
         out.write(tone_wav(0.5, samples_hold=b"RIFF\x10\x00\x00\x00WAVEdata"))
     extracted = os.path.join(game, first)
-    driver.find_element(By.ID, "swap-file").send_keys(bad)
+
+    def swap_as_is(path):
+        """A WAV chosen for the selected sound, swapped byte for byte."""
+        driver.find_element(By.ID, "swap-file").send_keys(path)
+        wait_until(lambda: js("return document.getElementById('swap-dialog').open"), "the swap panel")
+        driver.find_element(By.ID, "swap-as-is").click()
+        wait_until(lambda: js("const d = document.getElementById('swap-dialog'); "
+                              "return d.dataset.state === 'as-is' && !document.getElementById('swap-now').disabled"),
+                   "the swap as it is", 60)
+        driver.find_element(By.ID, "swap-now").click()
+
+    swap_as_is(bad)
     refusal = wait_until(lambda: js("const n = document.getElementById('notice'); "
                                     "return n.classList.contains('error') ? n.textContent : ''"), "the refusal", 60)
     check("RIFF" in refusal and "keeps the archive's own sound" in refusal and "choose another file" in refusal,
           f"a refused swap shows the pack's reason, the way out and which sound stays: {refusal}")
     check(open(extracted, "rb").read() == original, "after the refusal the file is the archive's own")
+    panel = js("return document.getElementById('swap-dialog').open ? "
+               "document.getElementById('swap-status').textContent : ''")
+    check("keeps the archive's own sound" in panel, "the swap panel stays open with the refusal: " + panel)
+    driver.find_element(By.ID, "swap-cancel").click()
 
     # A swap through the page's file input.
     new_sound = tone_wav(1.25)
     good = os.path.join(work, "door.wav")
     with open(good, "wb") as out:
         out.write(new_sound)
-    driver.find_element(By.ID, "swap-file").send_keys(good)
+    swap_as_is(good)
     wait_until(lambda: driver.find_elements(By.CSS_SELECTOR, f".row[data-path='{first}'] .badge"), "changed", 60)
     check(open(extracted, "rb").read() == new_sound, "the swap made the WAV the output folder's file")
     badge = js(f"const b = document.querySelector(\".row[data-path='{first}'] .badge\"); "
@@ -217,7 +271,7 @@ try:
     second = os.path.join(work, "door-take-2.wav")
     with open(second, "wb") as out:
         out.write(new_sound)
-    driver.find_element(By.ID, "swap-file").send_keys(second)
+    swap_as_is(second)
     wait_until(lambda: open(extracted, "rb").read() == new_sound, "the second take", 60)
     wait_until(lambda: "door-take-2.wav" in js("return document.getElementById('notice').textContent"), "its notice")
     check(not os.path.exists(os.path.join(game, "sfx", ".quorvel-replacing")),
@@ -252,6 +306,172 @@ try:
           "the packed archive extracts, with the real program, to the new sound")
 
     driver.find_element(By.ID, "pack-close").click()
+
+    def show_row(path):
+        """The row of `path`, brought into view by the filter."""
+        box = driver.find_element(By.ID, "filter")
+        box.send_keys(Keys.CONTROL, "a")
+        box.send_keys(path)
+        wait_until(lambda: js("return [...document.querySelectorAll('.row:not([hidden])')].map(r => r.dataset.path)")
+                   == [path], f"the row of {path} alone", 10)
+        return driver.find_element(By.CSS_SELECTOR, f".row[data-path='{path}']")
+
+    def clear_filter():
+        box = driver.find_element(By.ID, "filter")
+        box.send_keys(Keys.CONTROL, "a")
+        box.send_keys(Keys.DELETE)
+        wait_until(lambda: js("return document.querySelectorAll('.row:not([hidden])').length") > 3, "all rows")
+
+    def section(name, steps):
+        """One feature's checks; a timeout fails that feature alone."""
+        try:
+            steps()
+        except Exception as error:  # a timeout, or an element that is not there: this feature fails
+            shown = js("return document.getElementById('notice').textContent")
+            check(False, f"{name}: {error} (the notice: {shown!r})")
+            js("for (const d of document.querySelectorAll('dialog[open]')) d.close()")
+
+    def drop(files, on):
+        """Drops files on an element as a person's drag does: the browser's
+        DataTransfer holds the files a file input was given."""
+        js("""const input = document.createElement('input');
+              input.type = 'file'; input.multiple = true; input.id = 'test-drop'; document.body.appendChild(input);""")
+        driver.find_element(By.ID, "test-drop").send_keys("\n".join(files))
+        js("""const input = document.getElementById('test-drop');
+              const carried = new DataTransfer();
+              for (const f of input.files) carried.items.add(f);
+              input.remove();
+              arguments[0].dispatchEvent(new DragEvent('drop', {dataTransfer: carried, bubbles: true, cancelable: true}));""",
+           on)
+
+    encoded = {e: next((r for r in records if r.get("kind") == "sound" and r.get("encoding") == e
+                        and r.get("channels") == 1), None) for e in ("ima_adpcm", "gsm610")}
+    check(all(encoded.values()), "the sample game holds a mono IMA ADPCM and a mono GSM 6.10 sound: " +
+          ", ".join(f"{e}: {r and r['path']}" for e, r in encoded.items()))
+    ima, gsm = (encoded[e]["path"] for e in ("ima_adpcm", "gsm610"))
+
+    def decoded_sounds_play():
+        for path, name in ((ima, "IMA ADPCM"), (gsm, "GSM 6.10")):
+            row = show_row(path)
+            cell = row.find_element(By.CSS_SELECTOR, ".format").text
+            check(name in cell, f"the format column names the encoding of {path}: {cell!r}")
+            row.click()
+            moved = wait_until(lambda: js("const p = document.getElementById('player'); "
+                                          "return p.dataset.path === arguments[0] && p.currentTime > 0", path),
+                               f"{name} to play", 20)
+            src = js("return document.getElementById('player').src")
+            check(moved and "/api/decoded/" + path in src, f"{name} plays from its decoding: {src.split('?')[0]}")
+            wait_until(lambda: js("return document.getElementById('wave').dataset.state") in ("drawn", "undecodable",
+                                                                                             "none"),
+                       f"the waveform of {path}", 20)
+            # The waveform's bars, in its colour, on the canvas.
+            bars = js("""const c = document.getElementById('wave'); const g = c.getContext('2d');
+                         const d = g.getImageData(0, 0, c.width, c.height).data; let n = 0;
+                         for (let i = 0; i < d.length; i += 4) if (d[i + 3] > 0 && d[i + 2] > 200 && d[i] < 160) n++;
+                         return n;""")
+            check(js("return document.getElementById('wave').dataset.state") == "drawn" and bars > 500,
+                  f"the waveform of the {name} sound is drawn ({bars} pixels of bars)")
+        clear_filter()
+
+    def fitted_swap():
+        record = by_path[ima]
+        show_row(ima).click()
+        wait_until(lambda: js("return document.getElementById('detail-path').textContent") == ima, "the detail")
+        js("document.getElementById('swap-file').style.display = 'block'")
+        new_file = os.path.join(work, "new-door.wav")
+        with open(new_file, "wb") as out:
+            out.write(stereo_wav(0.8))
+        before = read_or_none(os.path.join(game, ima))
+        driver.find_element(By.ID, "swap-file").send_keys(new_file)
+        wait_until(lambda: js("return document.getElementById('swap-dialog').dataset.state") in ("previewed", "refused"),
+                   "the dry run's report", 60)
+        report = js("return document.getElementById('swap-report').textContent")
+        status = js("return document.getElementById('swap-status').textContent")
+        check("->" in report and "IMA ADPCM" in report, f"the dry run reports the conversion: {report!r} {status!r}")
+        check(read_or_none(os.path.join(game, ima)) == before and not driver.find_elements(
+              By.CSS_SELECTOR, f".row[data-path='{ima}'] .badge"),
+              "the dry run changes nothing: the output folder's file is as it was, the row not marked changed")
+        driver.find_element(By.ID, "swap-hear-converted").click()
+        wait_until(lambda: js("return document.getElementById('swap-converted').currentTime > 0"), "Converted", 20)
+        check(True, "Converted plays the converted sound")
+        driver.find_element(By.ID, "swap-hear-original").click()
+        wait_until(lambda: js("const o = document.getElementById('swap-original'); "
+                              "return !o.paused && o.currentTime > 0 && document.getElementById('swap-converted').paused"),
+                   "Original after Converted", 20)
+        check(True, "Original takes over from Converted")
+        driver.find_element(By.ID, "swap-now").click()
+        wait_until(lambda: driver.find_elements(By.CSS_SELECTOR, f".row[data-path='{ima}'] .badge"), "changed", 60)
+        check(not js("return document.getElementById('swap-dialog').open"), "the panel closes after the swap")
+        fmt = wav_format(os.path.join(game, ima))
+        check(fmt is not None and fmt[1:] == (record["channels"], record["rate"]),
+              f"the output folder's file has the archived sound's {record['channels']} ch, {record['rate']} Hz: {fmt}")
+        clear_filter()
+
+    def batch_swap():
+        speech = [p for p in sounds if p.startswith("speech/")]
+        by_stem = speech[2]
+        numbered = speech[6]
+        stem = os.path.splitext(os.path.basename(numbered))[0]
+        archive, number = stem.rsplit("_", 1)
+        folder = os.path.join(work, "batch")
+        os.makedirs(folder, exist_ok=True)
+        files = {os.path.splitext(os.path.basename(by_stem))[0].upper() + ".wav": by_stem,
+                 f"{archive}-{int(number)}.wav": numbered, "no-such-sound.wav": None}
+        for name in files:
+            with open(os.path.join(folder, name), "wb") as out:
+                out.write(stereo_wav(0.5, rate=32000))
+        drop([os.path.join(folder, name) for name in files], driver.find_element(By.ID, "rows"))
+        wait_until(lambda: js("return document.getElementById('batch-dialog').open"), "the match table")
+        table = js("return [...document.querySelectorAll('#batch-rows tr')].map(r => [...r.cells].map(c => c.textContent))")
+        shown = {row[0]: row[1] for row in table}
+        check(shown == {name: path or "no match" for name, path in files.items()},
+              f"each dropped file is matched to its sound by name or number, the third to none: {shown}")
+        driver.find_element(By.ID, "batch-swap").click()
+        wait_until(lambda: js("return document.getElementById('batch-dialog').dataset.done === '1'"), "Swap all", 120)
+        results = js("return [...document.querySelectorAll('#batch-rows td.result')].map(c => c.textContent)")
+        check(all("->" in r for r in results[:2]), f"each swap's report on its line: {results}")
+        driver.find_element(By.ID, "batch-cancel").click()
+        for path in (by_stem, numbered):
+            show_row(path)
+            check(driver.find_elements(By.CSS_SELECTOR, f".row[data-path='{path}'] .badge"), f"{path} is changed")
+        clear_filter()
+
+    def export_flac():
+        for path in (gsm, sounds[1]):
+            show_row(path).find_element(By.CSS_SELECTOR, ".choose input").click()
+        clear_filter()
+        wait_until(lambda: "(2)" in js("return document.getElementById('extract-chosen').textContent"), "two chosen")
+        driver.find_element(By.ID, "export").click()
+        wait_until(lambda: js("return document.getElementById('export-dialog').open"), "the export dialog")
+        check(js("return document.getElementById('export-format').value") == "flac"
+              and js("return document.getElementById('export-chosen').checked"),
+              "Export offers FLAC first, for the chosen files")
+        driver.find_element(By.ID, "export-now").click()
+        wait_until(lambda: js("return document.getElementById('export-result').dataset.done === '1'"), "the export", 120)
+        summary = js("return document.getElementById('export-summary').textContent")
+        check(js("return document.getElementById('export-result').dataset.exported") == "2",
+              f"the export answers 2 sounds exported: {summary!r}")
+        folder = os.path.join(game, "export")
+        made = [os.path.join(d, f) for d, _, names in os.walk(folder) for f in names if f.endswith(".flac")]
+        check(len(made) == 2 and all(open(f, "rb").read(4) == b"fLaC" for f in made),
+              f"two FLAC files under {folder}: {made}")
+        driver.find_element(By.ID, "export-close").click()
+        # The details' FLAC link downloads the sound as FLAC.
+        show_row(gsm).click()
+        href = wait_until(lambda: js("const a = document.getElementById('export-flac'); "
+                                     "return a.getAttribute('aria-disabled') === 'false' ? a.href : ''"), "the link")
+        status, headers, body = studio.request("GET", href.split(studio.origin, 1)[1], token=False)
+        check(status == 200 and body[:4] == b"fLaC" and "attachment" in headers.get("Content-Disposition", ""),
+              f"the details' FLAC link downloads a FLAC ({status}, {headers.get('Content-Disposition')})")
+        clear_filter()
+
+    if all(encoded.values()):
+        section("IMA ADPCM and GSM 6.10 play", decoded_sounds_play)
+        section("a fitted swap", fitted_swap)
+    section("swaps by name", batch_swap)
+    if all(encoded.values()):
+        section("export", export_flac)
+
     driver.find_element(By.ID, "quit").click()
     status = studio.process.wait(timeout=30)
     check(status == 0, f"Quit on the page ends the studio with exit status 0 (got {status})")
