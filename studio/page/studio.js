@@ -617,7 +617,7 @@
   const swapPanel = {
     path: null,      // the sound being replaced
     file: null,      // the File chosen or dropped
-    previewUrl: "",  // an object URL of the last dry run's converted sound
+    previewUrl: "",  // the address of the last dry run's converted sound
     ready: false,    // a dry run (or "as it is") says the swap can be sent
     busy: null,      // the dry run under way
     generation: 0,   // answers of dry runs that were overtaken are dropped
@@ -643,7 +643,6 @@
       audio.removeAttribute("src");
       audio.load();
     }
-    if (swapPanel.previewUrl) URL.revokeObjectURL(swapPanel.previewUrl);
     swapPanel.previewUrl = "";
     markHearing(null);
   }
@@ -709,11 +708,9 @@
       const answer = await run(swapAddress(path, file, { dry_run: "1", ...swapFlags() }), file);
       if (generation !== swapPanel.generation) return;
       showSwapReport(answer);
-      const response = await fetch(withToken("/api/preview/" + encodedPath(path)), { cache: "no-store" });
-      if (!response.ok) throw new Error(`the converted sound could not be fetched (HTTP ${response.status})`);
-      const blob = await response.blob();
-      if (generation !== swapPanel.generation) return;
-      swapPanel.previewUrl = URL.createObjectURL(blob);
+      // Served with no-store: a new dry run's sound is fetched anew at the
+      // same address once the element was emptied (releasePreview).
+      swapPanel.previewUrl = withToken("/api/preview/" + encodedPath(path));
       $("swap-converted").src = swapPanel.previewUrl;
       swapPanel.ready = true;
       swapStatus("Hear the original and the converted sound (the same loudness at the same volume), then swap.");

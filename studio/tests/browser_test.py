@@ -392,13 +392,18 @@ try:
               By.CSS_SELECTOR, f".row[data-path='{ima}'] .badge"),
               "the dry run changes nothing: the output folder's file is as it was, the row not marked changed")
         driver.find_element(By.ID, "swap-hear-converted").click()
-        wait_until(lambda: js("return document.getElementById('swap-converted').currentTime > 0"), "Converted", 20)
+        wait_until(lambda: js("return document.getElementById('swap-converted').currentTime > 0.15"), "Converted", 20)
         check(True, "Converted plays the converted sound")
-        driver.find_element(By.ID, "swap-hear-original").click()
-        wait_until(lambda: js("const o = document.getElementById('swap-original'); "
-                              "return !o.paused && o.currentTime > 0 && document.getElementById('swap-converted').paused"),
-                   "Original after Converted", 20)
-        check(True, "Original takes over from Converted")
+        # Switching keeps the position: read in the same task as the click.
+        left, taken, length = js("""const c = document.getElementById('swap-converted');
+                                    const o = document.getElementById('swap-original');
+                                    const at = c.currentTime;
+                                    document.getElementById('swap-hear-original').click();
+                                    return [at, o.currentTime, o.duration];""")
+        check(abs(taken - min(left, length)) < 0.02 and js("return document.getElementById('swap-converted').paused"),
+              f"Original goes on from where Converted was ({left:.3f} s -> {taken:.3f} s)")
+        wait_until(lambda: js("const o = document.getElementById('swap-original'); return !o.paused && "
+                              "o.currentTime > arguments[0]", taken), "Original to play on", 20)
         driver.find_element(By.ID, "swap-now").click()
         wait_until(lambda: driver.find_elements(By.CSS_SELECTOR, f".row[data-path='{ima}'] .badge"), "changed", 60)
         check(not js("return document.getElementById('swap-dialog').open"), "the panel closes after the swap")
