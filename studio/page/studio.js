@@ -600,9 +600,9 @@
         item.textContent = `${result.failed} ${result.failed === 1 ? "sound was" : "sounds were"} not exported.`;
         failures.prepend(item);
       }
-      if (result.left) {
-        $("export-left").textContent = `${result.left} ${result.left === 1 ? "file that is not a sound was" : "files that are not sounds were"} left.`;
-      }
+      const left = result.left ? [`${result.left} ${result.left === 1 ? "file that is not a sound was" :
+        "files that are not sounds were"} left.`] : [];
+      $("export-left").textContent = [...left, ...(result.warnings || [])].join("\n");
       $("export-result").dataset.exported = String(result.exported);
     } catch (error) {
       summary.classList.add("error");
