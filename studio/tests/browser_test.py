@@ -410,6 +410,39 @@ try:
         fmt = wav_format(os.path.join(game, ima))
         check(fmt is not None and fmt[1:] == (record["channels"], record["rate"]),
               f"the output folder's file has the archived sound's {record['channels']} ch, {record['rate']} Hz: {fmt}")
+        # The folder's new sound is IMA ADPCM too: Play new decodes it.
+        driver.find_element(By.ID, "play-new").click()
+        wait_until(lambda: js("const p = document.getElementById('player'); "
+                              "return p.dataset.from === 'output' && p.currentTime > 0"), "Play new", 20)
+        src = js("return document.getElementById('player').src")
+        check("/api/decoded/" + ima in src and "from=output" in src, f"Play new plays the folder's decoded sound: {src}")
+        clear_filter()
+
+    def undecodable_sound():
+        """A WAV of a format tag nothing decodes, swapped in as it is: the
+        page says why it cannot play it instead of sitting at 0:00."""
+        path = next(r["path"] for r in records if r.get("encoding") == "pcm_s16" and r["path"].startswith("sfx/")
+                    and r["path"] != first)
+        show_row(path).click()
+        wait_until(lambda: js("return document.getElementById('detail-path').textContent") == path, "the detail")
+        samples = bytes(range(256)) * 40
+        fmt = struct.pack("<HHIIHH", 0x0050, 1, 22050, 4000, 1, 0)
+        odd = os.path.join(work, "odd.wav")
+        with open(odd, "wb") as out:
+            out.write(b"RIFF" + struct.pack("<I", 20 + len(fmt) + len(samples)) + b"WAVEfmt " + struct.pack("<I", len(fmt))
+                      + fmt + b"data" + struct.pack("<I", len(samples)) + samples)
+        js("document.getElementById('swap-file').style.display = 'block'")
+        swap_as_is(odd)
+        wait_until(lambda: driver.find_elements(By.CSS_SELECTOR, f".row[data-path='{path}'] .badge"), "changed", 60)
+        cell = driver.find_element(By.CSS_SELECTOR, f".row[data-path='{path}'] .format").text
+        check("0x0050" in cell, f"the format column shows an unknown encoding's tag: {cell!r}")
+        driver.find_element(By.ID, "play-new").click()
+        said = wait_until(lambda: js("const b = document.getElementById('cannot-play'); return b.hidden ? '' : b.textContent"),
+                          "the reason", 20)
+        check(said.startswith("This sound cannot be played here: ") and "0x0050" in said,
+              f"the page says why the sound cannot be played: {said!r}")
+        check(js("return document.getElementById('wave').dataset.state") == "undecodable",
+              "the waveform says the sound does not decode")
         clear_filter()
 
     def batch_swap():
@@ -473,6 +506,7 @@ try:
     if all(encoded.values()):
         section("IMA ADPCM and GSM 6.10 play", decoded_sounds_play)
         section("a fitted swap", fitted_swap)
+    section("a sound that does not decode", undecodable_sound)
     section("swaps by name", batch_swap)
     if all(encoded.values()):
         section("export", export_flac)
