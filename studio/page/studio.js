@@ -619,7 +619,7 @@
     file: null,      // the File chosen or dropped
     previewUrl: "",  // the address of the last dry run's converted sound
     ready: false,    // a dry run (or "as it is") says the swap can be sent
-    busy: null,      // the dry run under way
+    busy: null,      // the last dry run sent, settled or not (never rejects)
     generation: 0,   // answers of dry runs that were overtaken are dropped
   };
 
@@ -704,7 +704,12 @@
     }
     swapStatus(`Converting ${file.name}…`);
     updateSwapButtons();
+    // One run at a time: a dry run overtaken by a changed option ends
+    // before the next is sent, or the studio would answer that it is busy.
+    const previous = swapPanel.busy;
     const work = (async () => {
+      await previous;
+      if (generation !== swapPanel.generation) return;
       const answer = await run(swapAddress(path, file, { dry_run: "1", ...swapFlags() }), file);
       if (generation !== swapPanel.generation) return;
       showSwapReport(answer);
@@ -713,7 +718,9 @@
       swapPanel.previewUrl = withToken("/api/preview/" + encodedPath(path));
       $("swap-converted").src = swapPanel.previewUrl;
       swapPanel.ready = true;
-      swapStatus("Hear the original and the converted sound (the same loudness at the same volume), then swap.");
+      swapStatus($("swap-keep-loudness").checked
+        ? "Hear the original and the converted sound (which keeps its own loudness), then swap."
+        : "Hear the original and the converted sound (the same loudness at the same volume), then swap.");
       $("swap-dialog").dataset.state = "previewed";
     })();
     swapPanel.busy = work.catch(() => {});

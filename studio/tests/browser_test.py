@@ -404,6 +404,18 @@ try:
               f"Original goes on from where Converted was ({left:.3f} s -> {taken:.3f} s)")
         wait_until(lambda: js("const o = document.getElementById('swap-original'); return !o.paused && "
                               "o.currentTime > arguments[0]", taken), "Original to play on", 20)
+        # Two options changed at once: each redoes the dry run, one after the
+        # other (the studio runs one at a time), and the last one's report
+        # stands: fitted to the 0.51 s of the sound it replaces.
+        js("document.getElementById('swap-keep-loudness').click(); document.getElementById('swap-fit-length').click();")
+        refit = wait_until(lambda: js("const d = document.getElementById('swap-dialog'); return d.dataset.state && "
+                                      "document.getElementById('swap-report').textContent !== arguments[0] ? "
+                                      "[d.dataset.state, document.getElementById('swap-report').textContent, "
+                                      "document.getElementById('swap-status').textContent] : null", report),
+                           "the dry run again", 60)
+        target = refit[1].split("->")[-1]
+        check(refit[0] == "previewed" and f"{record['seconds']:.2f} s" in target,
+              f"the options redo the dry run, fitted to {record['seconds']:.2f} s: {refit}")
         driver.find_element(By.ID, "swap-now").click()
         wait_until(lambda: driver.find_elements(By.CSS_SELECTOR, f".row[data-path='{ima}'] .badge"), "changed", 60)
         check(not js("return document.getElementById('swap-dialog').open"), "the panel closes after the swap")
