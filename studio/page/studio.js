@@ -678,6 +678,7 @@
     swapPanel.file = file;
     for (const id of ["swap-keep-loudness", "swap-fit-length", "swap-as-is"]) $(id).checked = false;
     $("swap-title").textContent = `Replace ${path} with ${file.name}`;
+    $("player").pause();  // the A/B is heard alone
     const dialog = $("swap-dialog");
     if (!dialog.open) dialog.showModal();
     previewSwap();
