@@ -232,9 +232,13 @@ try:
         out.write(tone_wav(0.5, samples_hold=b"RIFF\x10\x00\x00\x00WAVEdata"))
     extracted = os.path.join(game, first)
 
-    def swap_as_is(path):
-        """A WAV chosen for the selected sound, swapped byte for byte."""
-        driver.find_element(By.ID, "swap-file").send_keys(path)
+    def swap_as_is(path, open_panel=None):
+        """A WAV chosen for the selected sound (or dropped, by `open_panel`),
+        swapped byte for byte."""
+        if open_panel:
+            open_panel()
+        else:
+            driver.find_element(By.ID, "swap-file").send_keys(path)
         wait_until(lambda: js("return document.getElementById('swap-dialog').open"), "the swap panel")
         driver.find_element(By.ID, "swap-as-is").click()
         wait_until(lambda: js("const d = document.getElementById('swap-dialog'); "
@@ -443,8 +447,10 @@ try:
         with open(odd, "wb") as out:
             out.write(b"RIFF" + struct.pack("<I", 20 + len(fmt) + len(samples)) + b"WAVEfmt " + struct.pack("<I", len(fmt))
                       + fmt + b"data" + struct.pack("<I", len(samples)) + samples)
-        js("document.getElementById('swap-file').style.display = 'block'")
-        swap_as_is(odd)
+        # Dropped on its row: the row's sound is the one replaced.
+        swap_as_is(odd, lambda: drop([odd], driver.find_element(By.CSS_SELECTOR, f".row[data-path='{path}'] .size")))
+        check(js("return document.getElementById('swap-title').textContent") == f"Replace {path} with odd.wav",
+              "a file dropped on a row replaces that row's sound")
         wait_until(lambda: driver.find_elements(By.CSS_SELECTOR, f".row[data-path='{path}'] .badge"), "changed", 60)
         cell = driver.find_element(By.CSS_SELECTOR, f".row[data-path='{path}'] .format").text
         check("0x0050" in cell, f"the format column shows an unknown encoding's tag: {cell!r}")
