@@ -3,11 +3,14 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <exception>
 #include <limits>
 #include <utility>
 #include <vector>
+
+#include "audio/input_slice.hpp"
 
 namespace quorvel::audio {
 
@@ -15,6 +18,7 @@ namespace quorvel::audio {
 // for it, and InputFile has none of its own.
 struct SoundDecoder::State {
     std::unique_ptr<InputFile> owned_input;
+    std::unique_ptr<InputFile> past_tag;  // the input after an MP3's ID3v2 tag
     InputFile* input = nullptr;
     std::string name;
     sf_count_t position = 0;
@@ -141,12 +145,39 @@ void OpenHandle(State& state)
     // those itself.
 }
 
+// The length of the ID3v2 tag `input` starts with (an MP3's title, artist,
+// pictures), or 0 for none. The tag is passed over before libsndfile sees
+// the stream: nothing in it is used, and libsndfile built for Windows does
+// not return from an MP3 that starts with one when it reads it through
+// its virtual I/O.
+std::uint64_t Id3TagLength(InputFile& input)
+{
+    std::array<std::byte, 10> head{};
+    if (input.ReadAt(0, head) != head.size()) {
+        return 0;
+    }
+    const auto byte = [&](std::size_t i) { return std::to_integer<std::uint32_t>(head[i]); };
+    const bool tag = byte(0) == 'I' && byte(1) == 'D' && byte(2) == '3' && byte(3) != 0xFF && byte(4) != 0xFF &&
+                     (byte(6) | byte(7) | byte(8) | byte(9)) < 0x80;
+    if (!tag) {
+        return 0;
+    }
+    const std::uint64_t body = (byte(6) << 21) | (byte(7) << 14) | (byte(8) << 7) | byte(9);
+    const bool footer = (byte(5) & 0x10) != 0;
+    const std::uint64_t length = head.size() + body + (footer ? 10 : 0);
+    return length < input.Size() ? length : 0;
+}
+
 }  // namespace
 
 SoundDecoder SoundDecoder::Open(InputFile& input, std::string name)
 {
     auto state = std::make_unique<State>();
     state->input = &input;
+    if (const std::uint64_t tag = Id3TagLength(input)) {
+        state->past_tag = std::make_unique<InputSlice>(input, tag, input.Size() - tag);
+        state->input = state->past_tag.get();
+    }
     state->name = std::move(name);
     OpenHandle(*state);
     state->limit = state->info.frames;

@@ -96,10 +96,10 @@ def table_fill(game, label):
     print(label, figures[label])
 
 
-def first_byte(studio, path):
+def first_byte(studio, path, route="/api/file/"):
     """Milliseconds from sending a request to the first byte of the body."""
     with socket.create_connection(("127.0.0.1", studio.port)) as s:
-        request = (f"GET /api/file/{path}?token={studio.token} HTTP/1.1\r\nHost: 127.0.0.1:{studio.port}\r\n"
+        request = (f"GET {route}{path}?token={studio.token} HTTP/1.1\r\nHost: 127.0.0.1:{studio.port}\r\n"
                    f"Range: bytes=0-\r\nConnection: close\r\n\r\n").encode()
         start = time.perf_counter()
         s.sendall(request)
@@ -139,6 +139,15 @@ try:
     for _ in range(3):
         latencies += [first_byte(studio, r["path"]) for r in chosen]
     latencies.sort()
+    # The same sounds decoded: the decoder opened and the first piece
+    # decoded before the first byte.
+    sounds = [r for r in chosen if r["kind"] == "sound"]
+    decoded = []
+    for _ in range(3):
+        decoded += [first_byte(studio, r["path"], "/api/decoded/") for r in sounds]
+    decoded.sort()
+    figures["s3 first decoded byte"] = {"requests": len(decoded), "ms_median": statistics.median(decoded),
+                                        "ms_p95": decoded[int(len(decoded) * 0.95)], "ms_max": decoded[-1]}
     figures["s3 first byte, " + size + " archive"] = {
         "files": len(records), "requests": len(latencies), "ms_median": statistics.median(latencies),
         "ms_p95": latencies[int(len(latencies) * 0.95)], "ms_max": latencies[-1],
@@ -176,7 +185,8 @@ with open(os.path.join(results, "results.json"), "w") as out:
     json.dump({"machine": machine, "figures": figures}, out, indent=2)
 s1 = figures["s1 table, sample game"]
 s2 = figures["s2 table, 100,000 files"]
-s3 = next(v for k, v in figures.items() if k.startswith("s3"))
+s3 = next(v for k, v in figures.items() if k.startswith("s3 first byte,"))
+s3d = figures["s3 first decoded byte"]
 s4 = figures["s4 peaks, 64 MiB sound"]
 mem = figures["memory"]
 table = f"""# The studio's benchmarks
@@ -189,6 +199,7 @@ table = f"""# The studio's benchmarks
 | (s2) | the table filled, an archive of 100,000 files ({s2['count']}) | {s2['fill_ms_median']:.0f} ms | under 3 s |
 | (s2) | 40 jumps through those 100,000 rows: to the second frame after each, and tasks over 50 ms | {s2['jump_frame_ms_median']:.1f} ms median, {s2['jump_frame_ms_max']:.1f} ms at most; {s2['jump_long_tasks']} long tasks ({s2['rows_drawn']} rows drawn) | smooth: two frames at 60 Hz, no long task |
 | (s3) | the first byte of a file, {s3['requests']} requests across a {s3['archive_bytes'] / 2**30:.2f} GiB archive of {s3['files']} files | {s3['ms_median']:.2f} ms median, {s3['ms_p95']:.2f} ms p95, {s3['ms_max']:.2f} ms at most | under 20 ms |
+| (s3) | the first byte of a sound decoded (`/api/decoded`), {s3d['requests']} requests across the same archive | {s3d['ms_median']:.2f} ms median, {s3d['ms_p95']:.2f} ms p95, {s3d['ms_max']:.2f} ms at most | under 20 ms |
 | (s4) | the peaks (1,000 per channel) of a {s4['sound_bytes'] / 2**20:.0f} MiB sound | {s4['ms_median']:.0f} ms | under 200 ms |
 | | the studio's peak resident memory: sample game; the big archive after serving and hashing all of it | {mem['sample_game_peak_kib'] / 1024:.1f} MiB; {mem['big_archive_peak_kib'] / 1024:.1f} MiB | bounded by the listing |
 """
