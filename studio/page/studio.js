@@ -39,6 +39,10 @@
     chosen: new Set(),   // paths to extract
     sort: { key: null, up: true },
     peaks: null,
+    spectrogram: null,   // {columns, rows, seconds, image: a canvas of columns x rows}
+    zoom: 1,             // 1, 2, 4 ... 64: the part of the sound the pictures show
+    similar: null,       // {path, paths}: the last "Similar sounds" answer
+    pendingSeek: null,   // {path, offset}: where the player goes once it can
     pool: [],
     editing: null,
   };
@@ -158,7 +162,11 @@
       shown.push(file.index);
     }
     const { key, up } = state.sort;
-    if ($("identical").checked && state.hashes) {
+    const group = similarGroup();
+    if (group) {
+      // The chosen sound, then those similar to it, best first.
+      shown = group.filter((path) => state.byPath.has(path)).map((path) => state.byPath.get(path).index);
+    } else if ($("identical").checked && state.hashes) {
       // Files of the same bytes next to each other, groups in listing order.
       const first = new Map();
       for (const index of shown) {
@@ -183,6 +191,15 @@
     $("count").textContent = `${shown.length.toLocaleString("en-US")} of ${state.files.length.toLocaleString("en-US")} files`;
     $("spacer").style.height = shown.length * ROW_HEIGHT + "px";
     render();
+  }
+
+  // The rows "variations together" shows, or null: every file.
+  function similarGroup() {
+    const on = $("variations").checked && state.similar;
+    $("similar-to").hidden = !on;
+    if (!on) return null;
+    $("similar-to-text").textContent = "similar to " + state.similar.path;
+    return [state.similar.path, ...state.similar.paths];
   }
 
   // ---- the rows: only those in view are drawn ----
@@ -310,6 +327,13 @@
     $("play-original").disabled = !sound;
     $("play-new").disabled = !sound || !changed;
     $("undo").disabled = !changed;
+    $("similar").disabled = !sound;
+    const similarList = $("similar-results");
+    if (similarList.dataset.path !== file.path) {
+      similarList.hidden = true;
+      similarList.textContent = "";
+      delete similarList.dataset.done;
+    }
     setEnabled($("swap-label"), sound);
     setEnabled($("download"), true);
     $("download").href = withToken("/api/file/" + encodedPath(file.path) + "?download=1");
@@ -327,7 +351,9 @@
       player.removeAttribute("src");
       player.hidden = true;
       state.peaks = null;
-      drawWave();
+      state.spectrogram = null;
+      state.spectrogramError = null;
+      drawCanvases();
     }
   }
 
@@ -349,7 +375,27 @@
     player.dataset.wanted = play ? "play" : "";
     if (player.getAttribute("src") !== src) player.src = src;
     if (play) player.play().catch(() => {});
+    seekIfPending();
+    loadPictures(file, from);
+  }
+
+  function loadPictures(file, from) {
     loadPeaks(file, from);
+    loadSpectrogram(file, from);
+  }
+
+  // A sound chosen from a search plays from where the clip was found: the
+  // position is set once the player knows the sound's length.
+  function seekIfPending() {
+    const player = $("player");
+    const seek = state.pendingSeek;
+    if (!seek || player.dataset.path !== seek.path || player.readyState < 1) return;
+    state.pendingSeek = null;
+    try {
+      player.currentTime = Math.min(seek.offset, Number.isFinite(player.duration) ? player.duration : seek.offset);
+    } catch (error) {
+      // Not seekable (yet): it plays from the start.
+    }
   }
 
   // The audio element says only that it failed; the decoded address says
@@ -389,17 +435,24 @@
     box.hidden = false;
   }
 
+  // The width a canvas is drawn at, in device pixels.
+  const drawnWidth = (canvas) => Math.max(1, Math.round(canvas.clientWidth * (window.devicePixelRatio || 1)));
+
   async function loadPeaks(file, from) {
     const canvas = $("wave");
-    const n = Math.max(64, Math.min(4096, canvas.width));
+    // Zoomed in, more buckets: the part shown keeps a bucket per pixel.
+    const n = Math.max(64, Math.min(8192, drawnWidth(canvas) * state.zoom));
     const query = `?n=${n}` + (from === "output" ? "&from=output" : "");
+    const asked = file.path + query;
+    state.peaksAsked = asked;
     state.peaks = null;
     state.peaksError = null;
-    $("wave").dataset.state = "loading";
+    canvas.dataset.state = "loading";
+    canvas.dataset.n = String(n);
     drawWave();
     try {
       const peaks = await api("/api/peaks/" + encodedPath(file.path) + query);
-      if (currentFile() === file) {
+      if (currentFile() === file && state.peaksAsked === asked) {
         state.peaks = peaks.peaks ? peaks : null;
         state.peaksError = peaks.peaks ? null : peaks.error || null;
         $("wave").dataset.state = peaks.peaks ? "drawn" : peaks.error ? "undecodable" : "none";
@@ -433,23 +486,171 @@
     }
     const lanes = peaks.peaks.length;
     const lane = canvas.height / lanes;
+    const start = viewStart();
     g.fillStyle = "#7fb2ff";
     peaks.peaks.forEach((pairs, channel) => {
       const middle = lane * channel + lane / 2;
       const scale = lane / 2 - 2;
-      const step = canvas.width / pairs.length;
-      pairs.forEach(([low, high], i) => {
+      const first = Math.floor(start * pairs.length);
+      const count = Math.max(1, Math.round(pairs.length / state.zoom));
+      const step = canvas.width / count;
+      for (let i = 0; i < count && first + i < pairs.length; i++) {
+        const [low, high] = pairs[first + i];
         const y1 = middle - high * scale;
         const y2 = middle - low * scale;
         g.fillRect(i * step, y1, Math.max(1, step), Math.max(1, y2 - y1));
-      });
+      }
     });
+    drawPlayPosition(canvas, g, start);
+  }
+
+  // Where the play position is, as a fraction of the sound (0 before it is known).
+  function playFraction() {
     const player = $("player");
-    if (player.duration > 0) {
-      const x = (player.currentTime / player.duration) * canvas.width;
-      g.fillStyle = "#ffcf4a";
-      g.fillRect(x, 0, 2, canvas.height);
+    return player.duration > 0 && Number.isFinite(player.duration) ? Math.min(1, player.currentTime / player.duration) : 0;
+  }
+
+  // The fraction of the sound at the pictures' left edge: zoomed in, the
+  // part shown follows the play position, which stays in its middle.
+  function viewStart() {
+    const shown = 1 / state.zoom;
+    return Math.max(0, Math.min(1 - shown, playFraction() - shown / 2));
+  }
+
+  function drawPlayPosition(canvas, g, start) {
+    if (!($("player").duration > 0)) return;
+    const x = (playFraction() - start) * state.zoom * canvas.width;
+    g.fillStyle = "#ffcf4a";
+    g.fillRect(x, 0, 2, canvas.height);
+  }
+
+  function drawCanvases() {
+    drawWave();
+    drawSpectrogram();
+  }
+
+  // ---- the spectrogram ----
+
+  // Levels 0..255 (dB) to colours, from the canvas's own background at
+  // silence to pale yellow at the loudest.
+  const PALETTE = (() => {
+    const stops = [[0, 29, 35, 48], [0.35, 62, 44, 140], [0.65, 196, 62, 96], [0.85, 248, 176, 62], [1, 255, 250, 214]];
+    const colours = new Uint8Array(256 * 3);
+    for (let level = 0; level < 256; level++) {
+      const t = level / 255;
+      let k = 1;
+      while (k < stops.length - 1 && stops[k][0] < t) k++;
+      const [t0, ...a] = stops[k - 1];
+      const [t1, ...b] = stops[k];
+      const f = (t - t0) / (t1 - t0);
+      for (let c = 0; c < 3; c++) colours[level * 3 + c] = Math.round(a[c] + (b[c] - a[c]) * f);
     }
+    return colours;
+  })();
+
+  // The answer's levels (column after column, row 0 the lowest frequency)
+  // as an image, lowest frequency at the bottom.
+  function spectrogramImage(answer) {
+    const { columns, rows } = answer;
+    const bytes = Uint8Array.from(atob(answer.data), (c) => c.charCodeAt(0));
+    if (bytes.length !== columns * rows) throw new Error(`${bytes.length} levels for ${columns} x ${rows}`);
+    const image = document.createElement("canvas");
+    image.width = columns;
+    image.height = rows;
+    const g = image.getContext("2d");
+    const pixels = g.createImageData(columns, rows);
+    for (let x = 0; x < columns; x++) {
+      for (let row = 0; row < rows; row++) {
+        const level = bytes[x * rows + row];
+        const at = ((rows - 1 - row) * columns + x) * 4;
+        pixels.data[at] = PALETTE[level * 3];
+        pixels.data[at + 1] = PALETTE[level * 3 + 1];
+        pixels.data[at + 2] = PALETTE[level * 3 + 2];
+        pixels.data[at + 3] = 255;
+      }
+    }
+    g.putImageData(pixels, 0, 0);
+    return image;
+  }
+
+  async function loadSpectrogram(file, from) {
+    const canvas = $("spectrogram");
+    const w = Math.max(1, Math.min(4096, drawnWidth(canvas) * state.zoom));
+    const h = 128;
+    const query = `?w=${w}&h=${h}` + (from === "output" ? "&from=output" : "");
+    const asked = file.path + query;
+    state.spectrogramAsked = asked;
+    state.spectrogram = null;
+    state.spectrogramError = null;
+    canvas.dataset.state = "loading";
+    canvas.dataset.w = String(w);
+    drawSpectrogram();
+    let answer;
+    try {
+      answer = await api("/api/spectrogram/" + encodedPath(file.path) + query);
+    } catch (error) {
+      answer = { data: null, error: error.message };
+    }
+    if (currentFile() !== file || state.spectrogramAsked !== asked) return;
+    try {
+      state.spectrogram = answer.data ? { ...answer, image: spectrogramImage(answer) } : null;
+      state.spectrogramError = answer.data ? null : answer.error || "no spectrogram";
+    } catch (error) {
+      state.spectrogramError = "the spectrogram could not be read: " + error.message;
+    }
+    canvas.dataset.state = state.spectrogram ? "drawn" : "undecodable";
+    drawSpectrogram();
+  }
+
+  function drawSpectrogram() {
+    const canvas = $("spectrogram");
+    const ratio = window.devicePixelRatio || 1;
+    const width = Math.round(canvas.clientWidth * ratio);
+    const height = Math.round(canvas.clientHeight * ratio);
+    if (width > 0 && height > 0 && (canvas.width !== width || canvas.height !== height)) {
+      canvas.width = width;
+      canvas.height = height;
+    }
+    const g = canvas.getContext("2d");
+    g.clearRect(0, 0, canvas.width, canvas.height);
+    const picture = state.spectrogram;
+    if (!picture) {
+      const file = currentFile();
+      g.fillStyle = "#8a93a6";
+      g.font = `${Math.round(13 * ratio)}px system-ui, sans-serif`;
+      g.fillText(file && file.kind === "sound" && state.spectrogramError ? state.spectrogramError : "", 12,
+        canvas.height / 2);
+      return;
+    }
+    const start = viewStart();
+    const columns = picture.columns / state.zoom;
+    g.drawImage(picture.image, start * picture.columns, 0, columns, picture.rows, 0, 0, canvas.width, canvas.height);
+    drawPlayPosition(canvas, g, start);
+  }
+
+  // Zoomed: the pictures are asked again with more detail.
+  function setZoom(zoom) {
+    const next = Math.max(1, Math.min(64, zoom));
+    if (next === state.zoom) return;
+    state.zoom = next;
+    $("zoom-level").textContent = next + "×";
+    $("detail").dataset.zoom = String(next);
+    $("zoom-in").disabled = next === 64;
+    $("zoom-out").disabled = next === 1;
+    const file = currentFile();
+    if (file && file.kind === "sound") loadPictures(file, $("player").dataset.from || "archive");
+    else drawCanvases();
+  }
+
+  // A click on either picture plays from the point clicked.
+  function seekToClick(event) {
+    const player = $("player");
+    const canvas = event.currentTarget;
+    if (!(player.duration > 0) || !Number.isFinite(player.duration)) return;
+    const x = (event.clientX - canvas.getBoundingClientRect().left) / canvas.clientWidth;
+    const fraction = viewStart() + Math.max(0, Math.min(1, x)) / state.zoom;
+    player.currentTime = fraction * player.duration;
+    drawCanvases();
   }
 
   function playFrom(from) {
@@ -520,7 +721,7 @@
   // ---- runs: one at a time, with the bar ----
 
   let polling = null;
-  function watchRun(on) {
+  function watchRun(on, starting = "Starting…") {
     $("run").hidden = !on;
     for (const id of ["extract-all", "extract-chosen", "pack", "export", "export-now"]) {
       $(id).disabled = on || (id === "extract-chosen" && !state.chosen.size);
@@ -530,7 +731,7 @@
     polling = null;
     if (!on) return;
     $("run-progress").value = 0;
-    $("run-status").textContent = "Starting…";
+    $("run-status").textContent = starting;
     polling = setInterval(async () => {
       try {
         const run = await api("/api/run");
@@ -542,10 +743,12 @@
     }, 200);
   }
 
-  async function run(path, body) {
-    watchRun(true);
+  // A run sends its body with a POST; one with no body (a search by a
+  // listed sound) is a GET.
+  async function run(path, body, starting) {
+    watchRun(true, starting);
     try {
-      return await api(path, { method: "POST", body });
+      return await api(path, body === undefined ? {} : { method: "POST", body });
     } finally {
       watchRun(false);
     }
@@ -565,6 +768,248 @@
       notice("Extraction: " + error.message, true);
     }
     await refreshAfterRun();
+  }
+
+  // ---- finding a sound by ear ----
+
+  const MAX_FOUND = 10;
+  const MAX_CLIP_BYTES = 32 * 1024 * 1024;
+  const RECORD_SECONDS = 10;
+
+  // A result's line: path, label, where in the sound, score. A click
+  // selects its row and plays it from there.
+  function foundItem(match) {
+    const item = document.createElement("li");
+    item.dataset.path = match.path;
+    const parts = [["path", match.path], ["label", state.labels.get(match.path) || ""],
+      ["at", typeof match.offset === "number" ? `at ${match.offset.toFixed(3)} s` : ""], ["score", `score ${match.score}`]];
+    for (const [name, text] of parts) {
+      const span = document.createElement("span");
+      span.className = name;
+      span.textContent = text;
+      item.appendChild(span);
+    }
+    if (typeof match.offset === "number") item.dataset.offset = String(match.offset);
+    item.tabIndex = 0;
+    const choose = () => choosePath(match.path, typeof match.offset === "number" ? match.offset : 0);
+    item.addEventListener("click", choose);
+    item.addEventListener("keydown", (event) => {
+      if (event.key === "Enter") choose();
+    });
+    return item;
+  }
+
+  function showFound(list, matches, emptyText) {
+    list.textContent = "";
+    for (const match of matches) list.appendChild(foundItem(match));
+    if (!matches.length) {
+      const item = document.createElement("li");
+      item.className = "none";
+      item.textContent = emptyText;
+      list.appendChild(item);
+    }
+    list.hidden = false;
+    list.dataset.done = "1";
+  }
+
+  // Selects a listed file's row (the filters give way if they hide it) and
+  // plays it from `offset` seconds.
+  function choosePath(path, offset) {
+    const file = state.byPath.get(path);
+    if (!file) return;
+    let position = state.shown.indexOf(file.index);
+    if (position < 0) {
+      for (const id of ["filter", "min-seconds", "max-seconds", "kind"]) $(id).value = "";
+      if (state.similar && !similarGroup()?.includes(path)) clearSimilar();
+      refilter();
+      position = state.shown.indexOf(file.index);
+    }
+    state.pendingSeek = { path, offset };
+    $("table").focus();
+    select(position, true);
+    seekIfPending();
+  }
+
+  function findStatus(text, error = false) {
+    const status = $("find-status");
+    status.textContent = text;
+    status.classList.toggle("error", error);
+  }
+
+  async function findClip(blob, name) {
+    const results = $("find-results");
+    delete results.dataset.done;
+    delete results.dataset.error;
+    if (blob.size > MAX_CLIP_BYTES) {
+      findStatus(`${name} is ${blob.size.toLocaleString("en-US")} bytes: a clip of at most 32 MiB is needed; ` +
+        "cut a shorter one.", true);
+      return;
+    }
+    if (!$("run").hidden) {
+      findStatus("Another run is under way: send the clip again once it has ended.", true);
+      return;
+    }
+    findStatus(`Looking for ${name}…`);
+    results.textContent = "";
+    try {
+      const query = new URLSearchParams({ max: String(MAX_FOUND), name });
+      const answer = await run("/api/find?" + query.toString(), blob, "Indexing the game's sounds…");
+      const found = answer.found || [];
+      findStatus(`${name}: ${found.length ? found.length + " found" : "nothing found"} among ${answer.sounds} sounds.`);
+      showFound(results, found, "nothing in the game holds this clip");
+    } catch (error) {
+      findStatus(`${name}: ${error.message}`, true);
+      results.dataset.error = "1";
+      results.dataset.done = "1";
+    }
+  }
+
+  // A recording's samples as a 16-bit mono PCM WAV: the plainest file the
+  // studio's decoder reads.
+  function monoWav(audio) {
+    const frames = audio.length;
+    const samples = new Float32Array(frames);
+    for (let c = 0; c < audio.numberOfChannels; c++) {
+      const channel = audio.getChannelData(c);
+      for (let i = 0; i < frames; i++) samples[i] += channel[i] / audio.numberOfChannels;
+    }
+    const bytes = new DataView(new ArrayBuffer(44 + frames * 2));
+    const text = (at, word) => [...word].forEach((ch, k) => bytes.setUint8(at + k, ch.charCodeAt(0)));
+    const rate = audio.sampleRate;
+    text(0, "RIFF");
+    bytes.setUint32(4, 36 + frames * 2, true);
+    text(8, "WAVE");
+    text(12, "fmt ");
+    bytes.setUint32(16, 16, true);
+    bytes.setUint16(20, 1, true);          // PCM
+    bytes.setUint16(22, 1, true);          // mono
+    bytes.setUint32(24, rate, true);
+    bytes.setUint32(28, rate * 2, true);   // bytes a second
+    bytes.setUint16(32, 2, true);          // bytes a frame
+    bytes.setUint16(34, 16, true);
+    text(36, "data");
+    bytes.setUint32(40, frames * 2, true);
+    for (let i = 0; i < frames; i++) {
+      const v = Math.max(-1, Math.min(1, samples[i]));
+      bytes.setInt16(44 + i * 2, Math.round(v * 32767), true);
+    }
+    return new Blob([bytes.buffer], { type: "audio/wav" });
+  }
+
+  const recording = { recorder: null, stream: null, timer: null, ticker: null, started: 0 };
+
+  function showRecording(on) {
+    const button = $("find-record");
+    button.textContent = on ? "Stop" : "Record";
+    button.setAttribute("aria-pressed", String(on));
+  }
+
+  async function startRecording() {
+    if (!navigator.mediaDevices || !window.MediaRecorder) {
+      findStatus("This browser cannot record here: choose or drop a clip instead.", true);
+      return;
+    }
+    let stream;
+    try {
+      stream = await navigator.mediaDevices.getUserMedia({ audio: true });
+    } catch (error) {
+      findStatus("The microphone could not be opened (" + error.message + "): allow it, or choose a clip.", true);
+      return;
+    }
+    const chunks = [];
+    const recorder = new MediaRecorder(stream);
+    recorder.addEventListener("dataavailable", (event) => {
+      if (event.data.size) chunks.push(event.data);
+    });
+    recorder.addEventListener("stop", () => finishRecording(chunks, recorder.mimeType));
+    Object.assign(recording, { recorder, stream, started: performance.now() });
+    recording.timer = setTimeout(stopRecording, RECORD_SECONDS * 1000);
+    recording.ticker = setInterval(() => {
+      const seconds = (performance.now() - recording.started) / 1000;
+      $("find-record").dataset.seconds = seconds.toFixed(1);
+      findStatus(`Recording… ${seconds.toFixed(1)} s (at most ${RECORD_SECONDS} s)`);
+    }, 100);
+    recorder.start(250);
+    showRecording(true);
+    // The last clip's answer goes: the recording's comes in its place.
+    delete $("find-results").dataset.done;
+    $("find-results").textContent = "";
+    findStatus("Recording…");
+  }
+
+  function stopRecording() {
+    clearTimeout(recording.timer);
+    clearInterval(recording.ticker);
+    if (recording.recorder && recording.recorder.state !== "inactive") recording.recorder.stop();
+    if (recording.stream) for (const track of recording.stream.getTracks()) track.stop();
+    recording.recorder = null;
+    recording.stream = null;
+    delete $("find-record").dataset.seconds;
+    showRecording(false);
+  }
+
+  // The browser's recording (Ogg or WebM) decoded here, sent as a WAV.
+  async function finishRecording(chunks, type) {
+    if (!chunks.length) {
+      findStatus("Nothing was recorded: record again, a little longer.", true);
+      return;
+    }
+    let wav;
+    const context = new AudioContext();
+    try {
+      const encoded = await new Blob(chunks, { type }).arrayBuffer();
+      wav = monoWav(await context.decodeAudioData(encoded));
+    } catch (error) {
+      findStatus("The recording could not be decoded (" + error.message + "): record again, or choose a clip.", true);
+      return;
+    } finally {
+      context.close();
+    }
+    await findClip(wav, "recording.wav");
+  }
+
+  function toggleFind(open) {
+    $("find").hidden = !open;
+    $("find-open").setAttribute("aria-expanded", String(open));
+    if (!open && recording.recorder) stopRecording();
+  }
+
+  // ---- similar sounds ----
+
+  function clearSimilar() {
+    state.similar = null;
+    $("similar-to").hidden = true;
+  }
+
+  async function findSimilar() {
+    const file = currentFile();
+    if (!file || file.kind !== "sound") return;
+    const list = $("similar-results");
+    list.dataset.path = file.path;
+    delete list.dataset.done;
+    list.hidden = false;
+    list.textContent = "";
+    const waiting = document.createElement("li");
+    waiting.className = "none";
+    waiting.textContent = "Looking…";
+    list.appendChild(waiting);
+    try {
+      const answer = await run("/api/similar/" + encodedPath(file.path) + "?max=" + MAX_FOUND, undefined,
+        "Indexing the game's sounds…");
+      if (list.dataset.path !== file.path) return;
+      const similar = (answer.similar || []).filter((match) => state.byPath.has(match.path));
+      showFound(list, similar, "none");
+      state.similar = { path: file.path, paths: similar.map((match) => match.path) };
+      if ($("variations").checked) refilter();
+    } catch (error) {
+      if (list.dataset.path !== file.path) return;
+      list.textContent = "";
+      const item = document.createElement("li");
+      item.className = "none error";
+      item.textContent = "Similar sounds: " + error.message;
+      list.appendChild(item);
+      list.dataset.done = "1";
+    }
   }
 
   // ---- export ----
@@ -1062,6 +1507,7 @@
     $("pack").addEventListener("click", dryRun);
     $("pack-now").addEventListener("click", packNow);
     $("pack-close").addEventListener("click", () => $("pack-dialog").close());
+    wireFind();
     $("play-original").addEventListener("click", () => playFrom("archive"));
     $("play-new").addEventListener("click", () => playFrom("output"));
     $("undo").addEventListener("click", undo);
@@ -1085,11 +1531,23 @@
     });
     const player = $("player");
     const tick = () => {
-      drawWave();
+      drawCanvases();
       if (!player.paused) requestAnimationFrame(tick);
     };
     player.addEventListener("play", () => requestAnimationFrame(tick));
-    player.addEventListener("seeked", drawWave);
+    player.addEventListener("seeked", drawCanvases);
+    player.addEventListener("loadedmetadata", seekIfPending);
+    player.addEventListener("canplay", seekIfPending);
+    for (const id of ["wave", "spectrogram"]) {
+      $(id).addEventListener("click", seekToClick);
+      $(id).addEventListener("wheel", (event) => {
+        event.preventDefault();
+        if (event.deltaY) setZoom(event.deltaY < 0 ? state.zoom * 2 : state.zoom / 2);
+      }, { passive: false });
+    }
+    $("zoom-in").addEventListener("click", () => setZoom(state.zoom * 2));
+    $("zoom-out").addEventListener("click", () => setZoom(state.zoom / 2));
+    window.addEventListener("resize", drawCanvases);
     // A sound the browser cannot play says so, and why, instead of sitting at 0:00.
     player.addEventListener("error", playerFailed);
     // Dropping: a sound file on a sound's row swaps it (after its dry run);
@@ -1135,6 +1593,37 @@
     });
   }
 
+  function wireFind() {
+    $("find-open").addEventListener("click", () => toggleFind($("find").hidden));
+    $("find-close").addEventListener("click", () => toggleFind(false));
+    $("find-file").addEventListener("change", () => {
+      const file = $("find-file").files[0];
+      $("find-file").value = "";
+      if (file) findClip(file, file.name);
+    });
+    const zone = $("find-drop");
+    zone.addEventListener("dragover", (event) => {
+      event.preventDefault();
+      zone.classList.add("dropping");
+    });
+    zone.addEventListener("dragleave", () => zone.classList.remove("dropping"));
+    // A clip dropped here is searched for, never swapped in.
+    zone.addEventListener("drop", (event) => {
+      event.preventDefault();
+      event.stopPropagation();
+      zone.classList.remove("dropping");
+      const file = event.dataTransfer.files[0];
+      if (file && !state.ended) findClip(file, file.name);
+    });
+    $("find-record").addEventListener("click", () => (recording.recorder ? stopRecording() : startRecording()));
+    $("similar").addEventListener("click", findSimilar);
+    $("variations").addEventListener("change", refilter);
+    $("similar-clear").addEventListener("click", () => {
+      clearSimilar();
+      refilter();
+    });
+  }
+
   // A control that cannot act is disabled, not silent.
   function setEnabled(control, on) {
     if (control.tagName === "BUTTON") {
@@ -1166,6 +1655,8 @@
     setEnabled($("download"), false);
     setEnabled($("export-wav"), false);
     setEnabled($("export-flac"), false);
+    $("zoom-out").disabled = true;
+    $("detail").dataset.zoom = "1";
     try {
       await Promise.all([loadEntries(), loadLabels()]);
       await loadStatus();
