@@ -3,6 +3,7 @@
 // fitted to the one it replaces before it is swapped in.
 
 #include <algorithm>
+#include <boost/beast/core/detail/base64.hpp>
 #include <cmath>
 
 #include "app/export_run.hpp"
@@ -10,6 +11,7 @@
 #include "audio/decoded_wav.hpp"
 #include "audio/sound_export.hpp"
 #include "audio/sound_peaks.hpp"
+#include "audio/spectrogram.hpp"
 #include "audio/temporary_store.hpp"
 #include "labels/label_names.hpp"
 #include "pack/pack_refused.hpp"
@@ -114,20 +116,31 @@ json PeaksJson(const audio::Peaks& peaks)
                 {"peaks", std::move(channels)}};
 }
 
-// "?n=" as a count of buckets, or nothing where it is not one.
-std::optional<std::uint32_t> BucketsAsked(const std::map<std::string, std::string>& query)
+// "?KEY=" as a count from 1 to `most`, `fallback` when not given, or nothing
+// where it is not one.
+std::optional<std::uint32_t> CountAsked(const std::map<std::string, std::string>& query, const std::string& key,
+                                        std::uint32_t most, std::uint32_t fallback)
 {
-    const auto n = Query(query, "n");
+    const auto n = Query(query, key);
     if (!n) {
-        return kDefaultBuckets;
+        return fallback;
     }
     const bool digits =
         !n->empty() && n->size() <= 5 && std::all_of(n->begin(), n->end(), [](char c) { return c >= '0' && c <= '9'; });
-    const auto buckets = digits ? static_cast<std::uint32_t>(std::stoul(*n)) : 0;
-    if (buckets == 0 || buckets > audio::kMostBuckets) {
+    const auto count = digits ? static_cast<std::uint32_t>(std::stoul(*n)) : 0;
+    if (count == 0 || count > most) {
         return std::nullopt;
     }
-    return buckets;
+    return count;
+}
+
+// Bytes as base64 (Boost.Beast's encoder, which the server already carries).
+std::string Base64(const std::vector<std::uint8_t>& bytes)
+{
+    namespace base64 = boost::beast::detail::base64;
+    std::string text(base64::encoded_size(bytes.size()), '\0');
+    text.resize(base64::encode(text.data(), bytes.data(), bytes.size()));
+    return text;
 }
 
 // What an export run tells, kept for its answer.
@@ -227,7 +240,7 @@ Response Studio::Preview(RouteRequest& request)
 
 Response Studio::PeaksOf(RouteRequest& request)
 {
-    const auto buckets = BucketsAsked(request.target.query);
+    const auto buckets = CountAsked(request.target.query, "n", audio::kMostBuckets, kDefaultBuckets);
     if (!buckets) {
         return Refusal(400, "n must be 1 to " + std::to_string(audio::kMostBuckets));
     }
@@ -247,6 +260,33 @@ Response Studio::PeaksOf(RouteRequest& request)
         answer["error"] = error.what();
         return JsonResponse(200, Dump(answer));
     }
+}
+
+Response Studio::SpectrogramOf(RouteRequest& request)
+{
+    const auto columns = CountAsked(request.target.query, "w", audio::kMostSpectrogramColumns, kDefaultBuckets);
+    const auto rows = CountAsked(request.target.query, "h", audio::kMostSpectrogramRows, 128);
+    if (!columns || !rows) {
+        return Refusal(400, "w must be 1 to " + std::to_string(audio::kMostSpectrogramColumns) + " and h 1 to " +
+                                std::to_string(audio::kMostSpectrogramRows));
+    }
+    const ListedFile& file = *request.file;
+    const auto stored = OpenAsked(request);
+    if (!stored) {
+        return Refusal(404, file.path + " is not in the output folder");
+    }
+    json answer{{"columns", *columns}, {"rows", *rows}, {"seconds", 0}, {"data", nullptr}};
+    if (file.kind != EntryKind::kSound) {
+        return JsonResponse(200, Dump(answer));
+    }
+    try {
+        const audio::Spectrogram spectrogram = audio::ComputeSpectrogram(*stored, file.path, *columns, *rows);
+        answer["seconds"] = spectrogram.seconds;
+        answer["data"] = Base64(spectrogram.levels);
+    } catch (const audio::SoundError& error) {
+        answer["error"] = error.what();
+    }
+    return JsonResponse(200, Dump(answer));
 }
 
 // One sound, exported as asked, for the browser to save. Short sounds are

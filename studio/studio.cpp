@@ -181,6 +181,7 @@ void Studio::AddRoutes()
                  [this](RouteRequest& request, Reply reply) { reply(FileBytes(request, true)); }});
     routes_.Add({"GET", "/api/peaks/", true, 0, false, now(&Studio::PeaksOf)});
     routes_.Add({"GET", "/api/decoded/", true, 0, false, now(&Studio::Decoded)});
+    routes_.Add({"GET", "/api/spectrogram/", true, 0, false, now(&Studio::SpectrogramOf)});
     routes_.Add({"GET", "/api/preview/", true, 0, false, now(&Studio::Preview)});
     routes_.Add({"GET", "/api/export/", true, 0, false, now(&Studio::ExportedFile)});
     routes_.Add({"POST", "/api/export", false, kListBody, false,

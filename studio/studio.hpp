@@ -114,6 +114,7 @@ private:
     Response Decoded(RouteRequest& request);
     Response Preview(RouteRequest& request);
     Response PeaksOf(RouteRequest& request);
+    Response SpectrogramOf(RouteRequest& request);
     Response ExportedFile(RouteRequest& request);
     void ExportSounds(RouteRequest& request, Reply reply);
     Response FitAndSwap(const std::shared_ptr<const GameReader>& game, const ListedFile& sound,

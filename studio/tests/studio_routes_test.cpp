@@ -517,10 +517,17 @@ TEST_F(SoundRoutes, ASoundNoBrowserPlaysIsServedDecodedWholeOrByRange)
     EXPECT_EQ(peaks["peaks"][0].size(), 50U);
     EXPECT_GT(peaks["peaks"][0][10][1].get<float>(), 0.1F);
 
+    const json spectrogram = json::parse(Get("/api/spectrogram/sfx/sfx_0001.wav?w=100&h=32").body);
+    const std::string levels = spectrogram["data"];
+    EXPECT_EQ(levels.size(), (100U * 32U + 2) / 3 * 4);  // base64 of one byte a point
+    EXPECT_NE(levels.find_first_not_of('A'), std::string::npos);
+    EXPECT_EQ(Get("/api/spectrogram/sfx/sfx_0001.wav?w=5000").status, 400);
+
     // What no decoder reads says why, in the waveform's place and the player's.
     const json none = json::parse(Get("/api/peaks/sfx/sfx_0002.wav").body);
     EXPECT_TRUE(none["peaks"].is_null());
     EXPECT_FALSE(none["error"].get<std::string>().empty());
+    EXPECT_FALSE(json::parse(Get("/api/spectrogram/sfx/sfx_0002.wav").body)["error"].is_null());
     EXPECT_EQ(Get("/api/decoded/sfx/sfx_0002.wav").status, 422);
     EXPECT_EQ(Get("/api/preview/sfx/sfx_0001.wav").status, 404);  // nothing fitted yet
 }
