@@ -29,6 +29,7 @@
 #endif
 #ifdef QUORVEL_WITH_SOUND_RUNS
 #include "terminal/export_command.hpp"
+#include "terminal/find_command.hpp"
 #include "terminal/replace_command.hpp"
 #endif
 
@@ -54,6 +55,7 @@ constexpr std::string_view kHelp =
     "       quorvel-extractor --replace SOUND FILE [SOUND FILE ...] [-C GAME] [-o DIR] [-q]\n"
     "                         [--dry-run] [--keep-loudness] [--fit-length]\n"
     "       quorvel-extractor --replace-list LIST [-C GAME] [-o DIR] [-q] [--dry-run] ...\n"
+    "       quorvel-extractor --find CLIP [-y | -n] [-C GAME] [-o DIR] [-q] [--max N] [--json]\n"
     "       quorvel-extractor --studio [-C GAME] [-o DIR] [--labels FILE] [--port N] [--no-open]\n"
     "Unpacks sfx.pak of the game's folder into the folder sfx and, if the answer\n"
     "to \"Also extract speech files?\" is yes, speech.pak into speech.\n"
@@ -69,7 +71,7 @@ constexpr std::string_view kHelp =
     "                     other, and nothing to disk\n"
     "  -l, --list         write nothing: list the files extraction would write,\n"
     "                     with kind, archive offset, size and a sound's format\n"
-    "      --json         with --list: one JSON object per line\n"
+    "      --json         with --list or --find: one JSON object per line\n"
     "      --pack         put the files of sfx and speech (in DIR with -o) back\n"
     "                     into sfx.pak and speech.pak, keeping the old archives\n"
     "                     as sfx.pak.bak and speech.pak.bak\n"
@@ -90,6 +92,11 @@ constexpr std::string_view kHelp =
     "                     label that names one sound)\n"
     "      --keep-loudness  with --replace: leave the new sound's level as it is\n"
     "      --fit-length   with --replace: trim or pad it to the old sound's length\n"
+    "      --find CLIP    find the sounds that hold CLIP (a recording of a part\n"
+    "                     of one: WAV, FLAC, Ogg, MP3...), best first, one\n"
+    "                     PATH<TAB>SECONDS<TAB>SCORE line each (SECONDS: where the\n"
+    "                     clip starts); keeps an index of the sounds in DIR\n"
+    "      --max N        with --find: at most N sounds (default: 10)\n"
     "      --studio       hear, find, name and swap the sounds in the browser: a\n"
     "                     page served on 127.0.0.1, its address on stderr\n"
     "      --labels FILE  with --studio: attach the labels of a shared list;\n"
@@ -121,9 +128,11 @@ constexpr std::string_view kHelp =
     "                                            hear one sound\n"
     "  quorvel-extractor --pack                  put edited sounds back into the game\n"
     "  quorvel-extractor --export flac -y        every sound as FLAC, in export/\n"
+    "  quorvel-extractor --find heard.wav -y     which sound is this?\n"
     "\n"
     "Exit status: 0 done; 1 failed (the message says why; for --export, also\n"
-    "when a sound could not be exported, once the others are); 2 bad usage;\n"
+    "when a sound could not be exported, once the others are; for --find, also\n"
+    "when no sound holds the clip); 2 bad usage;\n"
     "3 done, but an archive was truncated; 128 + the signal when stopped\n"
     "(130 Ctrl-C, 143 SIGTERM, 129 the terminal closed).\n";
 
@@ -310,6 +319,22 @@ int Export(quorvel::FileSystem& files, const Options& options, quorvel::Selectio
 #endif
 
 #ifdef QUORVEL_WITH_SOUND_RUNS
+int Find(quorvel::FileSystem& files, const Options& options, quorvel::StandardOutput& output)
+{
+    const bool draw_bar = quorvel::IsTerminal(stderr);
+    const quorvel::FindCommand command{
+        .request = {.places = PlacesOf(options), .clip = *options.find_clip, .most = options.most_found.value_or(10)},
+        .answer = options.answer,
+        .quiet = options.quiet,
+        .json = options.json,
+        .draw_bar = draw_bar,
+        .erase_with_escape = draw_bar && quorvel::PrepareLineErasing(stderr)};
+    const int status = quorvel::RunFindCommand(command, files, quorvel::StopSignal(), std::cin, stderr, output);
+    return status;
+}
+#endif
+
+#ifdef QUORVEL_WITH_SOUND_RUNS
 // The replacements asked for: the operands' SOUND FILE pairs, or the lines
 // of --replace-list.
 std::vector<quorvel::ReplacementAsked> ReplacementsAsked(quorvel::FileSystem& files, const Options& options)
@@ -423,6 +448,13 @@ int Run(const Options& options)
     }
     if (options.pack) {
         return Pack(*files, options, output);
+    }
+    if (options.find_clip) {
+#ifdef QUORVEL_WITH_SOUND_RUNS
+        return Find(*files, options, output);
+#else
+        return UsageError("this build has no sound libraries, which --find needs");
+#endif
     }
     if (options.replace || !options.replace_list.empty()) {
 #ifdef QUORVEL_WITH_SOUND_RUNS

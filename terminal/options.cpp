@@ -23,6 +23,8 @@ enum LongOnly : int {
     kReplaceList,
     kKeepLoudness,
     kFitLength,
+    kFind,
+    kMax,
 };
 
 // A leading ':' makes a missing value tell itself apart from an unknown option.
@@ -52,6 +54,8 @@ const option kLongOptions[] = {
     {"replace-list", required_argument, nullptr, kReplaceList},
     {"keep-loudness", no_argument, nullptr, kKeepLoudness},
     {"fit-length", no_argument, nullptr, kFitLength},
+    {"find", required_argument, nullptr, kFind},
+    {"max", required_argument, nullptr, kMax},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -87,10 +91,23 @@ std::string WhatItNeeds(int option)
         case kExport:
             return "a format: wav, flac, ogg, opus or mp3";
         case kReplaceList:
+        case kFind:
             return "a file";
+        case kMax:
+            return "a count of sounds (1 or more)";
         default:
             return "a folder";
     }
+}
+
+std::optional<unsigned> ParseCount(std::string_view text)
+{
+    unsigned count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (error != std::errc{} || end != text.data() + text.size() || count == 0) {
+        return std::nullopt;
+    }
+    return count;
 }
 
 std::optional<unsigned> ParsePort(std::string_view text)
@@ -138,14 +155,47 @@ std::optional<std::string> ReplacementConflict(const Options& options)
     return std::nullopt;
 }
 
+// A search's options, against the others.
+std::optional<std::string> FindConflict(const Options& options)
+{
+    if (!options.find_clip) {
+        if (options.most_found) {
+            return std::string("--max goes with --find");
+        }
+        return std::nullopt;
+    }
+    const bool replacing = options.replace || !options.replace_list.empty();
+    const char* other = options.list                   ? "--list"
+                        : options.pack                 ? "--pack"
+                        : options.studio               ? "--studio"
+                        : options.export_format        ? "--export"
+                        : replacing                    ? "--replace"
+                        : options.dry_run              ? "--dry-run"
+                        : options.to_stdout            ? "-O"
+                        : options.keep_old_files       ? "-k"
+                        : options.verbose              ? "-v"
+                        : !options.labels_file.empty() ? "--labels"
+                                                       : nullptr;
+    if (other != nullptr) {
+        return std::string("--find searches the game's sounds for a clip: it takes no ") + other;
+    }
+    if (!options.operands.empty()) {
+        return "--find searches every sound: it takes no files to choose ('" + options.operands.front() + "')";
+    }
+    return std::nullopt;
+}
+
 // Options that cannot go together, named as the user would look them up.
 std::optional<std::string> Conflict(const Options& options)
 {
+    if (auto conflict = FindConflict(options)) {
+        return conflict;
+    }
     const bool exporting = options.export_format.has_value();
     const bool replacing = options.replace || !options.replace_list.empty();
     const bool extraction = !options.list && !options.pack && !options.studio && !exporting && !replacing;
-    if (options.json && !options.list) {
-        return "--json goes with --list";
+    if (options.json && !options.list && !options.find_clip) {
+        return "--json goes with --list or --find";
     }
     if (options.dry_run && !options.pack && !replacing) {
         return "--dry-run goes with --pack or --replace";
@@ -307,6 +357,19 @@ ParsedCommandLine ParseCommandLine(int argc, char** argv)
                     return UsageError("option '--replace-list' needs a file");
                 }
                 options.replace_list = optarg;
+                break;
+            case kFind:
+                if (*optarg == '\0') {
+                    return UsageError("option '--find' needs a file");
+                }
+                options.find_clip = optarg;
+                break;
+            case kMax:
+                options.most_found = ParseCount(optarg);
+                if (!options.most_found) {
+                    return UsageError("option '--max' needs " + WhatItNeeds(kMax) + ", not '" + std::string(optarg) +
+                                      "'");
+                }
                 break;
             case kKeepLoudness:
                 options.keep_loudness = true;

@@ -29,6 +29,9 @@ struct Options {
     bool keep_loudness = false;
     bool fit_length = false;
     std::string labels_file;
+    // --find CLIP: the sounds that hold the clip; --max N of them at most.
+    std::optional<std::string> find_clip;
+    std::optional<unsigned> most_found;
     std::optional<unsigned> port;
     bool no_open = false;
     // Files chosen by name, pattern or number: "sfx/sfx_0012.wav", "*.wav", "sfx:12-40".

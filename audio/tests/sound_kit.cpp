@@ -32,6 +32,38 @@ std::vector<float> MakeSignal(int channels, int sample_rate, std::int64_t frames
     return samples;
 }
 
+std::vector<float> MakeTune(int channels, int sample_rate, std::int64_t frames, std::uint32_t seed)
+{
+    std::vector<float> samples(static_cast<std::size_t>(frames * channels));
+    std::uint32_t state = seed * 2654435761U + 7;
+    auto next_unit = [&state] {
+        state = state * 1664525U + 1013904223U;
+        return static_cast<double>(state >> 8) / (1 << 24);
+    };
+    std::int64_t note_end = 0;
+    std::int64_t note_start = 0;
+    double pitch = 0;
+    double phase = 0;
+    for (std::int64_t frame = 0; frame < frames; ++frame) {
+        if (frame == note_end) {
+            note_start = frame;
+            note_end = frame + static_cast<std::int64_t>((0.08 + 0.27 * next_unit()) * sample_rate);
+            pitch = 150.0 * std::pow(20.0, next_unit());
+        }
+        phase += 2 * std::numbers::pi * pitch / sample_rate;
+        // 10 ms in and out, so that the notes do not click.
+        const double edge = 0.01 * sample_rate;
+        const double envelope = std::min(
+            {1.0, static_cast<double>(frame - note_start) / edge, static_cast<double>(note_end - frame) / edge});
+        const double tone = envelope * (0.5 * std::sin(phase) + 0.25 * std::sin(2 * phase));
+        for (int channel = 0; channel < channels; ++channel) {
+            const double hiss = (next_unit() - 0.5) * 0.05;
+            samples[static_cast<std::size_t>(frame * channels + channel)] = static_cast<float>(tone + hiss);
+        }
+    }
+    return samples;
+}
+
 std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate, const std::vector<float>& samples)
 {
     return EncodeSound(sf_format, channels, sample_rate, samples, {});

@@ -16,6 +16,12 @@ namespace quorvel::audio::testing {
 // slides, with a little seeded noise, in [-0.8, 0.8].
 std::vector<float> MakeSignal(int channels, int sample_rate, std::int64_t frames, std::uint32_t seed = 1);
 
+// A tune of its own for each seed, where MakeSignal's chord is the same in
+// every seed: notes of 80 to 350 ms, each at a pitch drawn from 150 Hz to
+// 3 kHz with its octave, a little hiss under them, in [-0.8, 0.8]. For
+// sounds that must be told apart by ear.
+std::vector<float> MakeTune(int channels, int sample_rate, std::int64_t frames, std::uint32_t seed);
+
 // `samples` (interleaved floats) written by libsndfile as SF_FORMAT_*
 // `sf_format`; the file's bytes.
 std::vector<std::byte> EncodeSound(int sf_format, int channels, int sample_rate, const std::vector<float>& samples);

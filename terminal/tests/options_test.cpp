@@ -72,6 +72,8 @@ TEST(CommandLine, UsageErrorsNameTheOption)
         {{"--port", "http"}, "option '--port' needs a port number (0 to 65535), not 'http'"},
         {{"--studio", "--port"}, "option '--port' needs a port number"},
         {{"--export"}, "option '--export' needs a format: wav, flac, ogg, opus or mp3"},
+        {{"--find", "a.wav", "--max", "0"}, "option '--max' needs a count of sounds (1 or more), not '0'"},
+        {{"--find", "a.wav", "--max", "5x"}, "option '--max' needs a count of sounds (1 or more), not '5x'"},
     };
     for (const auto& [arguments, message] : cases) {
         const ParsedCommandLine parsed = Parse(arguments);
@@ -90,7 +92,11 @@ TEST(CommandLine, OptionsThatCannotGoTogetherAreUsageErrors)
         {{"-k", "--pack"}, "-k goes with an extraction: it takes no --pack"},
         {{"--pack", "-y"}, "--pack asks nothing: it takes no --yes"},
         {{"--pack", "sfx:1"}, "--pack packs whole archives: it takes no files to choose ('sfx:1')"},
-        {{"--json"}, "--json goes with --list"},
+        {{"--json"}, "--json goes with --list or --find"},
+        {{"--find", "a.wav", "--export", "flac"}, "--find searches the game's sounds for a clip: it takes no --export"},
+        {{"--find", "a.wav", "-O", "x"}, "--find searches the game's sounds for a clip: it takes no -O"},
+        {{"--find", "a.wav", "sfx:1"}, "--find searches every sound: it takes no files to choose ('sfx:1')"},
+        {{"--max", "3"}, "--max goes with --find"},
         {{"-l", "-o", "out"}, "--list writes nothing, so it takes no --output"},
         {{"--port", "80"}, "--port goes with --studio"},
         {{"--export", "flac", "-l"}, "--export writes sound files: it takes no --list"},

@@ -386,6 +386,10 @@ cp "${sounds[1]}" "${sounds[0]}"
 # goes in byte for byte, through every step of a replacement.
 cp -r "$work/extracted" "$work/replacing"
 cp "$work/replacing/sfx/sfx_0001.wav" "$work/replacing/new.wav"
+# A whole sound as the clip: found at 0.000, with the index file written
+# beside the archives.
+cp -r "$work/extracted" "$work/finding"
+cp "$work/finding/sfx/sfx_0004.wav" "$work/finding/clip.wav"
 
 cli_cases=(
     "extracted|--pack"
@@ -410,6 +414,7 @@ cli_cases=(
     "sample|--export flac -y -q"
     "replacing|--replace sfx:1 new.wav --keep-loudness"
     "replacing|--replace sfx:1 missing.mp3"
+    "finding|--find clip.wav -y -q"
 )
 
 mask_error_text() {

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Finding a sound by ear: bench/find.sh [--quick] [--data FOLDER]
+# Builds quorvel-find-bench (default preset), makes a realistic game of
+# 64 MiB (16 MiB with --quick) into FOLDER (default build/bench-data; kept
+# for the next run), and measures how often a clip of 1, 2 or 5 s cut at
+# random from its sounds and degraded (white noise at 10, 5 and 0 dB SNR,
+# another sound under it, MP3 at 64 kbit/s, 16 kHz, +12 and -12 dB) finds
+# its sound first, the error of the place given, the matches found for
+# clips of sounds not in the game, the fingerprinting speed and the search
+# time in an index of 10 hours. Writes bench/results/find/results.md
+# (quick runs: bench/results/quick/find/).
+set -euo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+data="$repo/build/bench-data"
+size=64M
+clips=20
+results="$repo/bench/results/find"
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+        --quick) size=16M; clips=5; results="$repo/bench/results/quick/find" ;;
+        --data) data="$2"; shift ;;
+        *) echo "find.sh: unknown argument '$1'" >&2; exit 2 ;;
+    esac
+    shift
+done
+cd "$repo"
+cmake --preset default >/dev/null
+cmake --build --preset default -j2 --target quorvel-find-bench quorvel-make-sample
+build=$repo/build/default
+game=$data/find-game-$size
+if [[ ! -f $game/speech.pak ]]; then
+    echo "find.sh: making a game of $size in $game"
+    rm -rf "$game"
+    mkdir -p "$data"
+    "$build/tools/sample_game/quorvel-make-sample" --profile game --size "$size" "$game" >/dev/null
+fi
+mkdir -p "$results"
+# One core, as the figures promise.
+taskset -c 0 "$build/bench/quorvel-find-bench" "$game" "$clips" >"$results/results.md"
+cat "$results/results.md"
