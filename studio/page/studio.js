@@ -905,6 +905,7 @@
   }
 
   async function startRecording() {
+    findStatus("Opening the microphone…");
     if (!navigator.mediaDevices || !window.MediaRecorder) {
       findStatus("This browser cannot record here: choose or drop a clip instead.", true);
       return;
