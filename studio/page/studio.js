@@ -1618,7 +1618,14 @@
     });
     $("find-record").addEventListener("click", () => (recording.recorder ? stopRecording() : startRecording()));
     $("similar").addEventListener("click", findSimilar);
-    $("variations").addEventListener("change", refilter);
+    $("variations").addEventListener("change", () => {
+      // Grouping every sound would need a search per sound: the group is
+      // the last "Similar sounds" answer.
+      if ($("variations").checked && !state.similar) {
+        notice("Choose Similar sounds in a sound's details: that sound and its variations are then shown together.");
+      }
+      refilter();
+    });
     $("similar-clear").addEventListener("click", () => {
       clearSimilar();
       refilter();
