@@ -30,7 +30,9 @@ private:
     std::vector<audio::Landmark> ReadClip();
     std::string IndexPath() const;
     void UpdateIndex(const GameReader& game, audio::SoundIndex& index);
-    std::vector<FoundSound> Search(const audio::SoundIndex& index, const std::vector<audio::Landmark>& clip) const;
+    std::uint32_t TheSoundLike(const audio::SoundIndex& index, std::vector<audio::Landmark>& clip) const;
+    std::vector<FoundSound> Search(const audio::SoundIndex& index, const std::vector<audio::Landmark>& clip,
+                                   std::optional<std::uint32_t> leave_out) const;
 
     FileSystem& files_;
     const FindRequest& request_;
@@ -43,7 +45,7 @@ RunEnd Find::Run(std::vector<FoundSound>& found)
 {
     std::optional<Truncation> truncation;
     try {
-        const std::vector<audio::Landmark> clip = ReadClip();
+        std::vector<audio::Landmark> clip = request_.like.empty() ? ReadClip() : std::vector<audio::Landmark>{};
         const bool with_speech = report_.AskYesNo(kQuestion);
         const GameReader game = GameReader::Open(files_, request_.places, with_speech);
         for (const ListedArchive& archive : game.Archives()) {
@@ -54,7 +56,11 @@ RunEnd Find::Run(std::vector<FoundSound>& found)
         report_.Started();
         audio::SoundIndex index;
         UpdateIndex(game, index);
-        found = Search(index, clip);
+        std::optional<std::uint32_t> leave_out;
+        if (!request_.like.empty()) {
+            leave_out = TheSoundLike(index, clip);
+        }
+        found = Search(index, clip, leave_out);
     } catch (const ExtractError& error) {
         report_.ReportError(error.failure());
         return RunEnd::kFailed;
@@ -68,11 +74,30 @@ RunEnd Find::Run(std::vector<FoundSound>& found)
     return RunEnd::kCompleted;
 }
 
+// The sound the others are to be like: its number among the game's sounds,
+// and its landmarks as the clip.
+std::uint32_t Find::TheSoundLike(const audio::SoundIndex& index, std::vector<audio::Landmark>& clip) const
+{
+    for (std::size_t i = 0; i < sounds_.size(); ++i) {
+        if (sounds_[i].first->path == request_.like) {
+            if (const std::vector<audio::Landmark>* landmarks = index.Find(sounds_[i].second)) {
+                clip = *landmarks;
+            }
+            return static_cast<std::uint32_t>(i);
+        }
+    }
+    throw ExtractError(Failure{.kind = FailureKind::kRefused,
+                               .description = "not a sound of the game: choose a sound to find others like it",
+                               .file = request_.like});
+}
+
 // The clip's landmarks; a clip that cannot be read or decoded is the run's
 // failure, named as the user gave it.
 std::vector<audio::Landmark> Find::ReadClip()
 {
-    const std::unique_ptr<InputFile> input = files_.OpenArchive(request_.clip);
+    const std::unique_ptr<InputFile> opened =
+        request_.clip_bytes == nullptr ? files_.OpenArchive(request_.clip) : nullptr;
+    InputFile* input = request_.clip_bytes == nullptr ? opened.get() : request_.clip_bytes;
     try {
         audio::SoundDecoder decoder = audio::SoundDecoder::Open(*input, request_.clip);
         return audio::FingerprintSound(decoder);
@@ -138,7 +163,8 @@ void Find::UpdateIndex(const GameReader& game, audio::SoundIndex& index)
     }
 }
 
-std::vector<FoundSound> Find::Search(const audio::SoundIndex& index, const std::vector<audio::Landmark>& clip) const
+std::vector<FoundSound> Find::Search(const audio::SoundIndex& index, const std::vector<audio::Landmark>& clip,
+                                     std::optional<std::uint32_t> leave_out) const
 {
     audio::SoundSearch search;
     for (std::size_t i = 0; i < sounds_.size(); ++i) {
@@ -147,7 +173,7 @@ std::vector<FoundSound> Find::Search(const audio::SoundIndex& index, const std::
         }
     }
     std::vector<FoundSound> found;
-    for (const audio::SoundMatch& match : search.Find(clip, request_.most)) {
+    for (const audio::SoundMatch& match : search.Find(clip, request_.most, leave_out)) {
         found.push_back({sounds_[match.sound].first->path, match.seconds, match.score});
     }
     return found;

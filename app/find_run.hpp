@@ -23,7 +23,12 @@ struct FindRequest {
     // The game folder; the output folder, which the index file goes into
     // (the game folder when empty).
     Places places;
-    std::string clip;  // any file the decoder reads
+    std::string clip;  // any file the decoder reads; with clip_bytes, the clip's name in messages
+    // The clip's bytes, read in place of the file `clip` (a clip sent to the studio).
+    InputFile* clip_bytes = nullptr;
+    // Sounds like this one (a listed path) in place of a clip: its own
+    // landmarks are the clip, and it is left out of what is found.
+    std::string like{};
     std::size_t most = 10;
 };
 

@@ -7,8 +7,10 @@
 #include <cmath>
 
 #include "app/export_run.hpp"
+#include "app/find_run.hpp"
 #include "app/replace_run.hpp"
 #include "audio/decoded_wav.hpp"
+#include "audio/memory_input.hpp"
 #include "audio/sound_export.hpp"
 #include "audio/sound_peaks.hpp"
 #include "audio/spectrogram.hpp"
@@ -26,6 +28,8 @@ using nlohmann::json;
 constexpr std::uint32_t kDefaultBuckets = 1000;
 // A failed export names this many of its sounds; the rest are counted.
 constexpr std::size_t kMostFailuresTold = 100;
+// The most sounds a search answers with.
+constexpr std::uint32_t kMostFound = 1000;
 
 // A stored sound's decoded WAV, with the bytes it decodes from.
 class DecodedFile final : public InputFile {
@@ -181,6 +185,63 @@ private:
     std::uint64_t left_ = 0;
     std::vector<std::string> failures_;
     std::vector<std::string> warnings_;
+    std::optional<Failure> failure_;
+};
+
+// What a search tells, kept for its answer.
+class FindAnswer final : public FindReport {
+public:
+    FindAnswer(RunListener& listener, bool with_speech) : listener_(listener), with_speech_(with_speech) {}
+
+    bool AskYesNo(std::string_view /*question*/) override { return with_speech_; }
+    void StatusChanged(std::string_view text) override { listener_.StatusChanged(text); }
+    void Progress(std::uint64_t done, std::uint64_t total) override { listener_.Progress(done, total); }
+    void SoundFailed(std::string_view line) override
+    {
+        if (failures_.size() < kMostFailuresTold) {
+            failures_.emplace_back(line);
+        }
+    }
+    void Indexed(std::size_t sounds, std::size_t fingerprinted) override
+    {
+        sounds_ = sounds;
+        fingerprinted_ = fingerprinted;
+    }
+    void ReportError(const Failure& failure) override { failure_ = failure; }
+    void ReportWarning(std::string_view /*text*/) override {}
+
+    // Throws what ended the run, if anything did.
+    void ThrowUnlessDone(RunEnd end) const
+    {
+        if (end == RunEnd::kCancelled) {
+            throw Cancelled();
+        }
+        if (failure_) {
+            throw ExtractError(*failure_);
+        }
+    }
+    json Answer(const std::vector<FoundSound>& found, bool with_offsets) const
+    {
+        json sounds = json::array();
+        for (const FoundSound& sound : found) {
+            json one{{"path", sound.path}, {"score", sound.score}};
+            if (with_offsets) {
+                one["offset"] = std::round(sound.seconds * 1000) / 1000;
+            }
+            sounds.push_back(std::move(one));
+        }
+        return json{{with_offsets ? "found" : "similar", std::move(sounds)},
+                    {"sounds", sounds_},
+                    {"fingerprinted", fingerprinted_},
+                    {"failures", failures_}};
+    }
+
+private:
+    RunListener& listener_;
+    bool with_speech_;
+    std::size_t sounds_ = 0;
+    std::size_t fingerprinted_ = 0;
+    std::vector<std::string> failures_;
     std::optional<Failure> failure_;
 };
 
@@ -401,6 +462,39 @@ Response Studio::FitAndSwap(const std::shared_ptr<const GameReader>& game, const
     changed_.insert(sound.path);
     answer["changed"] = true;
     return JsonResponse(200, Dump(answer));
+}
+
+// The sounds that hold a clip sent as the body, or (like: a listed sound)
+// the sounds like that one; the game's index is brought up to date first,
+// as a run, so that its progress shows.
+void Studio::FindByEar(RouteRequest& request, Reply reply, bool like)
+{
+    const auto most = CountAsked(request.target.query, "max", kMostFound, 10);
+    if (!most) {
+        reply(Refusal(400, "max must be 1 to " + std::to_string(kMostFound)));
+        return;
+    }
+    if (!like && request.body.empty()) {
+        reply(Refusal(400, "send the clip's bytes as the body"));
+        return;
+    }
+    const auto* first = reinterpret_cast<const std::byte*>(request.body.data());
+    auto clip = std::make_shared<audio::MemoryInput>(std::vector<std::byte>(first, first + request.body.size()));
+    FindRequest asked{.places = game_.places(),
+                      .clip = Echo(Query(request.target.query, "name").value_or("the clip")),
+                      .clip_bytes = like ? nullptr : clip.get(),
+                      .like = like ? request.file->path : std::string(),
+                      .most = *most};
+    runs_.Start(
+        like ? "similar" : "find",
+        [this, game = request.game, clip, asked, like](RunListener& listener) {
+            FindAnswer answer(listener, game->Archives().size() > 1);
+            std::vector<FoundSound> found;
+            const auto run_files = game_.RunFiles();
+            answer.ThrowUnlessDone(FindRun(*run_files, asked, answer, found));
+            return JsonResponse(200, Dump(answer.Answer(found, !like)));
+        },
+        std::move(reply));
 }
 
 }  // namespace quorvel::studio

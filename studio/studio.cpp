@@ -20,6 +20,7 @@ using nlohmann::json;
 // Limits on what a request may carry, per route.
 constexpr std::uint64_t kSmallBody = 64 << 10;           // a label, a pack's options
 constexpr std::uint64_t kListBody = 16 << 20;            // a shared labels list, a choice of files
+constexpr std::uint64_t kClipBody = 32 << 20;            // a clip to find: a minute of CD audio and more
 constexpr std::uint64_t kLargestUpload = 0x7FFFFFFFULL;  // the largest block's length field
 
 constexpr std::string_view kTokenPlaceholder = "@TOKEN@";
@@ -182,6 +183,10 @@ void Studio::AddRoutes()
     routes_.Add({"GET", "/api/peaks/", true, 0, false, now(&Studio::PeaksOf)});
     routes_.Add({"GET", "/api/decoded/", true, 0, false, now(&Studio::Decoded)});
     routes_.Add({"GET", "/api/spectrogram/", true, 0, false, now(&Studio::SpectrogramOf)});
+    routes_.Add({"POST", "/api/find", false, kClipBody, false,
+                 [this](RouteRequest& request, Reply reply) { FindByEar(request, std::move(reply), false); }});
+    routes_.Add({"GET", "/api/similar/", true, 0, false,
+                 [this](RouteRequest& request, Reply reply) { FindByEar(request, std::move(reply), true); }});
     routes_.Add({"GET", "/api/preview/", true, 0, false, now(&Studio::Preview)});
     routes_.Add({"GET", "/api/export/", true, 0, false, now(&Studio::ExportedFile)});
     routes_.Add({"POST", "/api/export", false, kListBody, false,

@@ -115,6 +115,7 @@ private:
     Response Preview(RouteRequest& request);
     Response PeaksOf(RouteRequest& request);
     Response SpectrogramOf(RouteRequest& request);
+    void FindByEar(RouteRequest& request, Reply reply, bool like);
     Response ExportedFile(RouteRequest& request);
     void ExportSounds(RouteRequest& request, Reply reply);
     Response FitAndSwap(const std::shared_ptr<const GameReader>& game, const ListedFile& sound,

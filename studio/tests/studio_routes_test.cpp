@@ -588,3 +588,55 @@ TEST_F(SoundRoutes, ANewSoundIsFittedHeardAndOnlyThenSwappedIn)
 
 }  // namespace
 }  // namespace quorvel::studio
+
+namespace quorvel::studio {
+namespace {
+
+// Two sounds of three seconds; a clip cut from the second is sent as a
+// body, as the page sends one dropped or recorded.
+class FindRoutes : public Routes {
+protected:
+    FindRoutes()
+    {
+        for (const std::uint32_t seed : {3U, 4U}) {
+            signals_.push_back(audio::testing::MakeTune(1, 22050, 3 * 22050, seed));
+        }
+        files_.AddArchive(
+            "sfx.pak",
+            testing::Archive()
+                .Block(Text(audio::testing::EncodeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 22050, signals_[0])))
+                .Block(Text(audio::testing::EncodeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 22050, signals_[1])))
+                .Final());
+    }
+    std::vector<std::vector<float>> signals_;
+};
+
+TEST_F(FindRoutes, AClipFindsItsSoundAndWhereItStartsThroughTheIndexKeptForNextTime)
+{
+    Start();
+    const std::vector<float> cut(signals_[1].begin() + 22050, signals_[1].begin() + 22050 + 33075);
+    const std::string clip = Text(audio::testing::EncodeSound(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 22050, cut));
+    const Response found = Post("/api/find?name=clip.flac", clip);
+    ASSERT_EQ(found.status, 200) << found.body;
+    const json answer = json::parse(found.body);
+    ASSERT_GE(answer["found"].size(), 1U) << found.body;
+    EXPECT_EQ(answer["found"][0]["path"], "sfx/sfx_0002.wav");
+    EXPECT_NEAR(answer["found"][0]["offset"].get<double>(), 1.0, 0.05);
+    EXPECT_EQ(answer["sounds"], 3);  // and the speech
+    EXPECT_EQ(answer["fingerprinted"], 3);
+    EXPECT_TRUE(files_.Outputs().contains("quorvel-sound-index.bin"));
+
+    // The index is read back, not made again; the sound is not like the other.
+    const json like = json::parse(Get("/api/similar/sfx/sfx_0001.wav").body);
+    EXPECT_EQ(like["fingerprinted"], 0);
+    EXPECT_EQ(like["similar"], json::array());
+
+    const Response refused = Post("/api/find?name=page.html", "<html>not a sound</html>");
+    EXPECT_EQ(refused.status, 422);
+    EXPECT_NE(json::parse(refused.body)["error"].get<std::string>().find("page.html"), std::string::npos);
+    EXPECT_EQ(Post("/api/find").status, 400);  // no clip
+    EXPECT_EQ(Post("/api/find?max=0", clip).status, 400);
+}
+
+}  // namespace
+}  // namespace quorvel::studio
