@@ -194,7 +194,17 @@ try:
               f"{name}, to be fitted (a dry run): {status}")
         check(open(target, "rb").read() == before and alive(studio, expected),
               f"{name}: the old file stays and the studio still serves")
-    for path in ("/api/decoded/../sfx.pak", "/api/decoded/sfx/%2e%2e/sfx.pak", "/api/export/..%2fsecret.txt?format=wav",
+    # A clip to find: bounded, and one built to break the decoder is refused.
+    line = raw(studio, f"POST /api/find?name=big.wav&token={studio.token} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n"
+                       f"Origin: {studio.origin}\r\nContent-Length: {33 << 20}\r\n\r\nRIFF".encode())
+    check(line.split(" ")[1:2] == ["413"], f"a clip over 32 MiB: 413 before its body is read ({line})")
+    status, _, body = studio.request("POST", "/api/find?name=clip.wav", many_channels)
+    check(status == 422 and b"clip.wav" in body and alive(studio, expected),
+          f"a clip of 65,535 channels: 422, named, and the studio still serves (got {status})")
+    for n in ("w=0", "w=99999", "h=513", "w=x"):
+        status, _, _ = studio.request("GET", f"/api/spectrogram/{big['path']}?{n}")
+        check(status == 400, f"spectrogram with {n}: 400")
+    for path in ("/api/decoded/../sfx.pak", "/api/spectrogram/../secret.txt", "/api/similar/..%2fsecret.txt", "/api/decoded/sfx/%2e%2e/sfx.pak", "/api/export/..%2fsecret.txt?format=wav",
                  "/api/preview/../secret.txt", "/api/decoded/" + secret):
         status, _, data = studio.request("GET", path)
         check(status in (403, 404) and b"secret" not in data, f"{path}: {status}")
