@@ -60,11 +60,27 @@ try:
     check(status == 416, "a range past the end: 416")
     peaks_path = f"/api/peaks/{sound['path']}?n=64"
     check(studio.get_json(peaks_path) == linux.get_json(peaks_path), "peaks: the same as the Linux program's")
+    # The sound libraries built for Windows: a compressed sound decoded for
+    # the browser, and a clip of a sound found, as on Linux.
+    for encoding in ("ima_adpcm", "gsm610"):
+        coded = next((r for r in records if r.get("encoding") == encoding), None)
+        if coded:
+            decoded_path = "/api/decoded/" + coded["path"]
+            status, _, data = studio.request("GET", decoded_path)
+            check(status == 200 and data == linux.request("GET", decoded_path)[2],
+                  f"{coded['path']} ({encoding}) decoded: the Linux program's {len(data)} bytes")
+    longest = max((r for r in records if r["kind"] == "sound"), key=lambda r: r.get("seconds") or 0)
+    with open(os.path.join(reference, longest["path"]), "rb") as f:
+        clip = f.read()
+    status, _, body = studio.request("POST", "/api/find?name=clip.wav", clip, timeout=300)
+    found = json.loads(body)["found"] if status == 200 else []
+    check(found and found == json.loads(linux.request("POST", "/api/find?name=clip.wav", clip, timeout=300)[2])["found"]
+          and found[0]["path"] == longest["path"], f"a whole sound as a clip finds itself, as on Linux ({status})")
     # A swap and its undo: the Windows file operations (renames over files).
     other = next(r for r in records if r["kind"] == "sound" and r["size"] != sound["size"])
     with open(os.path.join(reference, other["path"]), "rb") as f:
         replacement = f.read()
-    status, _, body = studio.request("POST", "/api/swap/" + sound["path"], replacement, timeout=300)
+    status, _, body = studio.request("POST", "/api/swap/" + sound["path"] + "?as_is=1", replacement, timeout=300)
     with open(os.path.join(game, sound["path"]), "rb") as f:
         check(status == 200 and f.read() == replacement, f"a swap puts the WAV in the output folder ({status} {body!r})")
     status, _, body = studio.request("POST", "/api/undo/" + sound["path"], b"", timeout=300)
@@ -72,7 +88,7 @@ try:
         check(status == 200 and f.read() == want, f"undo puts the archive's sound back ({status})")
     # A pack of a swapped sound: the new archive renamed over the old one,
     # which the studio itself holds open to serve it.
-    status, _, body = studio.request("POST", "/api/swap/" + sound["path"], replacement, timeout=300)
+    status, _, body = studio.request("POST", "/api/swap/" + sound["path"] + "?as_is=1", replacement, timeout=300)
     check(status == 200, f"the swap before the pack ({status} {body!r})")
     status, _, body = studio.request("POST", "/api/pack", b'{"dry_run": false}',
                                      headers={"Content-Type": "application/json"}, timeout=300)
