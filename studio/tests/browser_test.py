@@ -6,8 +6,11 @@ one the pack refuses), and a pack whose archive then extracts, with the real
 program, to the new sound. Then the sounds the browser cannot read itself
 (IMA ADPCM, GSM 6.10) played and drawn from their decoding, a swap fitted
 to the sound it replaces (heard before it is made), files dropped together
-and matched to sounds by name, and an export to FLAC. Takes docs/studio.png
-on the way.
+and matched to sounds by name, and an export to FLAC. Then finding a sound
+by ear: a noisy clip cut from a sound of the game is found at its place and
+played from there, a recording from Chromium's fake microphone is sent; the
+spectrogram, the zoom of both pictures, and similar sounds grouped in the
+table. Takes docs/studio.png on the way.
 
     browser_test.py PROGRAM GENERATOR WORK_FOLDER [SCREENSHOT]
 
@@ -17,6 +20,7 @@ CI=true, where that is a failure."""
 import io
 import json
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -115,7 +119,9 @@ studio = Studio(program, game)
 options = webdriver.ChromeOptions()
 options.binary_location = "/usr/bin/chromium"
 for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--autoplay-policy=no-user-gesture-required",
-             "--window-size=1280,900"):
+             "--window-size=1280,900",
+             # A microphone that beeps, granted without asking: Record can be driven.
+             "--use-fake-ui-for-media-stream", "--use-fake-device-for-media-stream"):
     options.add_argument(flag)
 driver = webdriver.Chrome(options=options)
 js = driver.execute_script
@@ -528,6 +534,131 @@ try:
     section("swaps by name", batch_swap)
     if all(encoded.values()):
         section("export", export_flac)
+
+    def noisy_cut(path, seconds, folder):
+        """`seconds` from the middle of a 16-bit sound of the game, with
+        noise about 30 dB below full scale; (the clip's file, its start)."""
+        status, _, data = studio.request("GET", "/api/file/" + path)
+        check(status == 200, f"the archive's bytes of {path}")
+        with wave.open(io.BytesIO(data)) as source:
+            rate, channels = source.getframerate(), source.getnchannels()
+            frames = source.readframes(source.getnframes())
+        total = len(frames) // (2 * channels)
+        first_frame = (total - int(seconds * rate)) // 2
+        cut = frames[first_frame * 2 * channels:(first_frame + int(seconds * rate)) * 2 * channels]
+        noise = random.Random(7)
+        samples = [max(-32768, min(32767, v + noise.randint(-1000, 1000)))
+                   for (v,) in struct.iter_unpack("<h", cut)]
+        clip = os.path.join(folder, "heard-somewhere.wav")
+        with wave.open(clip, "wb") as out:
+            out.setnchannels(channels)
+            out.setsampwidth(2)
+            out.setframerate(rate)
+            out.writeframes(struct.pack(f"<{len(samples)}h", *samples))
+        return clip, first_frame / rate
+
+    changed = set(studio.get_json("/api/status")["changed"])
+    longest = max((r for r in records if r.get("encoding") == "pcm_s16" and r["path"] not in changed),
+                  key=lambda r: r["seconds"])["path"]
+    check(by_path[longest]["seconds"] >= 2.0, f"the longest 16-bit sound is long enough to cut from: {longest}")
+
+    def found_list(list_id):
+        """The lines of a result list once answered: [(path, offset, text)]."""
+        wait_until(lambda: js("return document.getElementById(arguments[0]).dataset.done === '1'", list_id),
+                   f"the answer in #{list_id}", 180)
+        return js("return [...document.getElementById(arguments[0]).children].map(li => "
+                  "[li.dataset.path || '', li.dataset.offset === undefined ? null : Number(li.dataset.offset), "
+                  "li.textContent])", list_id)
+
+    def find_by_ear():
+        driver.find_element(By.ID, "find-open").click()
+        clip, start = noisy_cut(longest, 1.5, work)
+        drop([clip], driver.find_element(By.ID, "find-drop"))
+        found = found_list("find-results")
+        check(found and found[0][0] == longest and abs(found[0][1] - start) <= 0.05,
+              f"the clip cut at {start:.3f} s of {longest} is found there first: {found[:3]}")
+        check(not js("return document.getElementById('swap-dialog').open || "
+                     "document.getElementById('batch-dialog').open"), "a clip dropped to be found swaps nothing")
+        driver.find_element(By.CSS_SELECTOR, "#find-results li").click()
+        wait_until(lambda: js("const r = document.querySelector('.row.selected'); return r && r.dataset.path") == longest,
+                   "the found sound's row")
+        at = wait_until(lambda: js("const p = document.getElementById('player'); return p.dataset.path === arguments[0]"
+                                   " && p.currentTime >= arguments[1] ? p.currentTime : 0", longest, found[0][1]),
+                        "the player at the found position", 20)
+        check(at >= found[0][1], f"a click on the result selects {longest} and plays it from {found[0][1]:.3f} s ({at:.3f})")
+
+    def pictures_and_zoom():
+        """The spectrogram of the selected sound, drawn; + asks both pictures
+        again with twice the detail and shows half the sound."""
+        if js("return document.getElementById('detail-path').textContent") != longest:
+            show_row(longest).click()
+            clear_filter()
+        wait_until(lambda: js("return document.getElementById('detail-path').textContent") == longest, "the detail")
+        wait_until(lambda: js("return ['wave', 'spectrogram'].every(id => "
+                              "document.getElementById(id).dataset.state === 'drawn')"), "both pictures", 30)
+        lit = js("""const c = document.getElementById('spectrogram'); const g = c.getContext('2d');
+                    const d = g.getImageData(0, 0, c.width, c.height).data; let n = 0;
+                    for (let i = 0; i < d.length; i += 4) if (d[i + 3] > 0 && d[i] + d[i + 1] + d[i + 2] > 200) n++;
+                    return [n, c.width * c.height];""")
+        check(lit[0] > lit[1] // 50, f"the spectrogram of {longest} is drawn ({lit[0]} of {lit[1]} pixels lit)")
+        js("document.getElementById('player').pause()")
+        n, w = (int(js(f"return document.getElementById('{i}').dataset.{k}")) for i, k in (("wave", "n"),
+                                                                                               ("spectrogram", "w")))
+        driver.find_element(By.ID, "zoom-in").click()
+        state = wait_until(lambda: js("""const wave = document.getElementById('wave');
+            const spectrogram = document.getElementById('spectrogram');
+            return document.getElementById('detail').dataset.zoom === '2' && wave.dataset.state === 'drawn' &&
+              spectrogram.dataset.state === 'drawn' ? [Number(wave.dataset.n), Number(spectrogram.dataset.w)] : null;"""),
+            "the zoomed pictures", 30)
+        check(state == [min(8192, 2 * n), min(4096, 2 * w)],
+              f"zoom 2 asks the peaks with n {n} -> {state[0]} and the spectrogram with w {w} -> {state[1]}")
+        # A click in the middle of the zoomed picture seeks within the half shown.
+        js("const p = document.getElementById('player'); p.currentTime = 0;")
+        wait_until(lambda: js("return document.getElementById('player').currentTime === 0"), "the start")
+        ActionChains(driver).move_to_element(driver.find_element(By.ID, "spectrogram")).click().perform()
+        seconds = by_path[longest]["seconds"]
+        at = wait_until(lambda: js("return document.getElementById('player').currentTime"), "the seek", 10)
+        check(abs(at - seconds / 4) < 0.1, f"at zoom 2 a click in the middle plays from a quarter ({at:.3f} s "
+              f"of {seconds:.2f} s)")
+        driver.find_element(By.ID, "zoom-out").click()
+
+    def similar_sounds():
+        driver.find_element(By.ID, "similar").click()
+        similar = found_list("similar-results")
+        paths = [p for p, _, _ in similar if p]
+        check(similar and (paths or similar[0][2] == "none") and longest not in paths and set(paths) <= set(listed),
+              f"Similar sounds answers listed sounds other than {longest}, or 'none': {similar}")
+        driver.find_element(By.ID, "variations").click()
+        rows = wait_until(lambda: (lambda r: r if r and r[0] == longest else None)(
+            js("return [...document.querySelectorAll('.row:not([hidden])')].map(r => r.dataset.path)")), "the group")
+        check(rows == [longest, *paths] and longest in js("return document.getElementById('similar-to').textContent"),
+              f"variations together shows {longest} with its similar sounds under it: {rows}")
+        driver.find_element(By.ID, "similar-clear").click()
+        wait_until(lambda: js("return document.querySelectorAll('.row:not([hidden])').length") > len(rows) + 3,
+                   "every row again")
+        driver.find_element(By.ID, "variations").click()
+
+    def record_and_find():
+        driver.find_element(By.ID, "find-record").click()
+        started = wait_until(lambda: js("const b = document.getElementById('find-record'); "
+                                        "const s = document.getElementById('find-status'); "
+                                        "return Number(b.dataset.seconds) >= 1.5 ? 'recording' : "
+                                        "s.classList.contains('error') ? s.textContent : ''"), "the recording", 20)
+        if started != "recording":
+            print(f"SKIP: recording from the fake microphone: {started}")
+            return
+        driver.find_element(By.ID, "find-record").click()
+        answer = found_list("find-results")
+        status = js("return document.getElementById('find-status').textContent")
+        check(status.startswith("recording.wav: ") and "error" not in js(
+              "return document.getElementById('find-status').className") and answer and
+              (answer[0][0] or answer[0][2] == "nothing in the game holds this clip"),
+              f"Record then Stop sends the recording as a WAV and shows the answer: {status!r} {answer[:2]}")
+
+    section("find by ear", find_by_ear)
+    section("the spectrogram and the zoom", pictures_and_zoom)
+    section("similar sounds", similar_sounds)
+    section("recording a clip", record_and_find)
 
     driver.find_element(By.ID, "quit").click()
     status = studio.process.wait(timeout=30)
