@@ -1,5 +1,6 @@
 // The studio's page: the table of every file of the archives, the player
-// and its waveform, labels, swaps, the pack and extraction. Everything that
+// with its waveform and spectrogram, labels, swaps, the pack and extraction,
+// and finding a sound by ear (a clip, or similar sounds). Everything that
 // comes from the archives, the labels or the user is put on the page as
 // text (textContent), never as markup.
 "use strict";
