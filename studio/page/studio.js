@@ -856,7 +856,11 @@
       const query = new URLSearchParams({ max: String(MAX_FOUND), name });
       const answer = await run("/api/find?" + query.toString(), blob, "Indexing the game's sounds…");
       const found = answer.found || [];
-      findStatus(`${name}: ${found.length ? found.length + " found" : "nothing found"} among ${answer.sounds} sounds.`);
+      // Sounds the index could not read are named, not silently left out.
+      const failures = Array.isArray(answer.failures) ? answer.failures : [];
+      findStatus(`${name}: ${found.length ? found.length + " found" : "nothing found"} among ${answer.sounds} sounds` +
+        (answer.fingerprinted ? ` (${answer.fingerprinted} indexed now)` : "") +
+        (failures.length ? `; not searched: ${failures.join("; ")}` : "") + ".");
       showFound(results, found, "nothing in the game holds this clip");
     } catch (error) {
       findStatus(`${name}: ${error.message}`, true);
