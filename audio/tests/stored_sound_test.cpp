@@ -226,7 +226,9 @@ TEST(StoredSound, DecodesTheSamplesWhateverTheChunksBesideThemSay)
     const std::size_t list = ChunkBody(carrying, "LIST");
     carrying = Patched(std::move(carrying), list + 4, 0xB1414E49, 4);  // "INA\xB1", a part of no known kind
     carrying = Patched(std::move(carrying), list + 8, 0xFFFFFFF3, 4);
-    carrying = Patched(std::move(carrying), ChunkBody(carrying, "cue "), 0xFFFFFFFF, 4);
+    // Found before the move: the order in which arguments are made is the compiler's.
+    const std::size_t cue = ChunkBody(carrying, "cue ");
+    carrying = Patched(std::move(carrying), cue, 0xFFFFFFFF, 4);
     const auto decode = [](const Bytes& sound) {
         MemoryInput input(sound);
         SoundDecoder decoder = OpenSound(input, "sfx/sfx_0005.wav");
