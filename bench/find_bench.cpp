@@ -226,7 +226,14 @@ int main(int argc, char** argv)
                 seconds_of_sound, landmarks_total, static_cast<double>(landmarks_total) / seconds_of_sound);
     std::printf("Fingerprinting (decode, mix, resample, spectrum, peaks, pairs): %.0f x real time on one core.\n\n",
                 seconds_of_sound / fingerprint_cpu);
-    if (!peer) {
+    if (peer) {
+        std::printf(
+            "fpcalc: `fpcalc -raw -length 0` on each clip and each sound, written as 16-bit WAV files. A "
+            "clip's answer is the sound whose fingerprint differs from the clip's in the fewest bits at the "
+            "best offset (the shorter slid wholly within the longer), if under %.0f %% of the bits compared; "
+            "a clip it gives no fingerprint for finds nothing.\n\n",
+            bench::kPeerMatchThreshold * 100);
+    } else {
         std::printf(
             "fpcalc is not installed (Debian: apt-get install libchromaprint-tools): its columns are empty.\n\n");
     }
@@ -291,6 +298,7 @@ int main(int argc, char** argv)
 
     // Clips of sounds that are not in the game: any match is a false one.
     int false_matches = 0;
+    int peer_fingerprinted = 0;
     int peer_false_matches = 0;
     const int strangers = clips_per_row * 5;
     for (int n = 0; n < strangers; ++n) {
@@ -305,12 +313,16 @@ int main(int argc, char** argv)
             }
         }
         false_matches += search.Find(Fingerprint(clip, 22050), 10).empty() ? 0 : 1;
-        peer_false_matches += peer && peer->Find(clip, 22050).sound ? 1 : 0;
+        if (peer) {
+            const bench::PeerAnswer answer = peer->Find(clip, 22050);
+            peer_fingerprinted += answer.fingerprinted ? 1 : 0;
+            peer_false_matches += answer.sound ? 1 : 0;
+        }
     }
     std::printf("\nClips of sounds not in the game (tunes and white noise, 1 to 5 s): %d of %d matched something",
                 false_matches, strangers);
     if (peer) {
-        std::printf(" (fpcalc: %d)", peer_false_matches);
+        std::printf(" (fpcalc: %d of the %d it gave a fingerprint for)", peer_false_matches, peer_fingerprinted);
     }
     std::printf(".\n");
 
