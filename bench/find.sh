@@ -7,8 +7,9 @@
 # another sound under it, MP3 at 64 kbit/s, 16 kHz, +12 and -12 dB) finds
 # its sound first, the error of the place given, the matches found for
 # clips of sounds not in the game, the fingerprinting speed and the search
-# time in an index of 10 hours. Writes bench/results/find/results.md
-# (quick runs: bench/results/quick/find/).
+# time in an index of 10 hours; beside each row, fpcalc's figures for the
+# same clips when it is installed (Debian: libchromaprint-tools). Writes
+# bench/results/find/results.md (quick runs: bench/results/quick/find/).
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 data="$repo/build/bench-data"

@@ -4,6 +4,8 @@
 // report: how often the right sound comes first, the error of the place
 // given, the matches found for clips of sounds that are not in the game,
 // the fingerprinting speed and the search time in an index of 10 hours.
+// Beside each row, when fpcalc is installed: how many of the same clips it
+// gives a fingerprint for, and how many it finds first (fpcalc_peer.hpp).
 //
 //     quorvel-find-bench GAME_FOLDER [CLIPS_PER_ROW]
 
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,7 @@
 #include "audio/sound_search.hpp"
 #include "audio/stored_sound.hpp"
 #include "audio/tests/sound_kit.hpp"
+#include "fpcalc_peer.hpp"
 #include "platform/posix_file_system.hpp"
 #include "testing/prng.hpp"
 
@@ -144,6 +148,10 @@ int main(int argc, char** argv)
 
     // Every sound fingerprinted as --find does it, from its stored bytes.
     audio::SoundSearch search;
+    std::optional<bench::FpcalcPeer> peer;
+    if (bench::FpcalcAvailable()) {
+        peer.emplace();
+    }
     std::vector<Sound> sounds;
     std::vector<std::size_t> landmark_counts;
     double seconds_of_sound = 0;
@@ -164,6 +172,9 @@ int main(int argc, char** argv)
             sounds.push_back(DecodeMono(second));
             seconds_of_sound += static_cast<double>(sounds.back().mono.size()) / sounds.back().rate;
             search.Add(static_cast<std::uint32_t>(sounds.size() - 1), landmarks);
+            if (peer) {
+                peer->AddSound(sounds.back().mono, sounds.back().rate);
+            }
             landmarks_total += landmarks.size();
         } catch (const audio::SoundError&) {
         }
@@ -215,8 +226,21 @@ int main(int argc, char** argv)
                 seconds_of_sound, landmarks_total, static_cast<double>(landmarks_total) / seconds_of_sound);
     std::printf("Fingerprinting (decode, mix, resample, spectrum, peaks, pairs): %.0f x real time on one core.\n\n",
                 seconds_of_sound / fingerprint_cpu);
-    std::printf("| clip | degradation | found first | in the list | place within 50 ms | error median | search |\n");
-    std::printf("|---|---|---:|---:|---:|---:|---:|\n");
+    if (peer) {
+        std::printf(
+            "fpcalc: `fpcalc -raw -length 0` on each clip and each sound, written as 16-bit WAV files. A "
+            "clip's answer is the sound whose fingerprint differs from the clip's in the fewest bits at the "
+            "best offset (the shorter slid wholly within the longer), if under %.0f %% of the bits compared; "
+            "a clip it gives no fingerprint for finds nothing.\n\n",
+            bench::kPeerMatchThreshold * 100);
+    } else {
+        std::printf(
+            "fpcalc is not installed (Debian: apt-get install libchromaprint-tools): its columns are empty.\n\n");
+    }
+    std::printf(
+        "| clip | degradation | found first | in the list | place within 50 ms | error median | search "
+        "| fpcalc: fingerprint | fpcalc: found first |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|\n");
     testing::SplitMix64 random(2026);
     for (const int clip_seconds : {1, 2, 5}) {
         std::vector<std::size_t> long_enough;
@@ -233,6 +257,8 @@ int main(int argc, char** argv)
             int listed = 0;
             std::vector<double> errors;
             double search_seconds = 0;
+            int peer_fingerprinted = 0;
+            int peer_found_first = 0;
             for (int n = 0; n < clips_per_row; ++n) {
                 const std::size_t which = long_enough[random.Between(0, long_enough.size() - 1)];
                 const Sound& sound = sounds[which];
@@ -254,17 +280,26 @@ int main(int argc, char** argv)
                     ++found_first;
                     errors.push_back(std::abs(found[0].seconds - static_cast<double>(start) / sound.rate));
                 }
+                if (peer) {
+                    const bench::PeerAnswer answer = peer->Find(clip, rate);
+                    peer_fingerprinted += answer.fingerprinted ? 1 : 0;
+                    peer_found_first += answer.sound == which ? 1 : 0;
+                }
             }
             std::sort(errors.begin(), errors.end());
             const auto within = std::count_if(errors.begin(), errors.end(), [](double e) { return e <= 0.05; });
-            std::printf("| %d s | %s | %d / %d | %d | %td of %zu | %.0f ms | %.2f ms |\n", clip_seconds,
+            std::printf("| %d s | %s | %d / %d | %d | %td of %zu | %.0f ms | %.2f ms | %s | %s |\n", clip_seconds,
                         condition.name.c_str(), found_first, clips_per_row, listed, within, errors.size(),
-                        errors.empty() ? 0.0 : errors[errors.size() / 2] * 1000, search_seconds / clips_per_row * 1000);
+                        errors.empty() ? 0.0 : errors[errors.size() / 2] * 1000, search_seconds / clips_per_row * 1000,
+                        peer ? std::to_string(peer_fingerprinted).c_str() : "",
+                        peer ? std::to_string(peer_found_first).c_str() : "");
         }
     }
 
     // Clips of sounds that are not in the game: any match is a false one.
     int false_matches = 0;
+    int peer_fingerprinted = 0;
+    int peer_false_matches = 0;
     const int strangers = clips_per_row * 5;
     for (int n = 0; n < strangers; ++n) {
         const int seconds = n % 3 == 0 ? 1 : n % 3 == 1 ? 2 : 5;
@@ -278,9 +313,18 @@ int main(int argc, char** argv)
             }
         }
         false_matches += search.Find(Fingerprint(clip, 22050), 10).empty() ? 0 : 1;
+        if (peer) {
+            const bench::PeerAnswer answer = peer->Find(clip, 22050);
+            peer_fingerprinted += answer.fingerprinted ? 1 : 0;
+            peer_false_matches += answer.sound ? 1 : 0;
+        }
     }
-    std::printf("\nClips of sounds not in the game (tunes and white noise, 1 to 5 s): %d of %d matched something.\n",
+    std::printf("\nClips of sounds not in the game (tunes and white noise, 1 to 5 s): %d of %d matched something",
                 false_matches, strangers);
+    if (peer) {
+        std::printf(" (fpcalc: %d of the %d it gave a fingerprint for)", peer_false_matches, peer_fingerprinted);
+    }
+    std::printf(".\n");
 
     // The same search in an index of 10 hours: the game's landmarks, and
     // random ones at the same rate for the rest.
