@@ -85,6 +85,15 @@ GameReader GameReader::Open(FileSystem& files, const Places& places, bool with_s
     return game;
 }
 
+std::shared_ptr<const GameReader> GameReader::ListingOnly() const
+{
+    auto listing = std::shared_ptr<GameReader>(new GameReader());
+    listing->archives_ = archives_;
+    listing->files_ = files_;
+    listing->by_path_ = by_path_;
+    return listing;
+}
+
 GameReader::GameReader(GameReader&&) noexcept = default;
 GameReader& GameReader::operator=(GameReader&&) noexcept = default;
 GameReader::~GameReader() = default;
@@ -125,6 +134,11 @@ std::size_t GameReader::Read(const ListedFile& file, std::uint64_t offset, std::
         return 0;
     }
     out = out.first(static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), file.size - offset)));
+    if (file.archive >= inputs_.size()) {
+        throw ExtractError(Failure{.kind = FailureKind::kChanged,
+                                   .description = "the archive is being packed: ask again when the pack has ended",
+                                   .file = archives_[file.archive].location.archive_path});
+    }
     InputFile& archive = *inputs_[file.archive];
     std::size_t got = 0;
     while (got < out.size()) {

@@ -85,6 +85,11 @@ public:
     // platform reads files at an offset (POSIX, Windows).
     std::size_t Read(const ListedFile& file, std::uint64_t offset, std::span<std::byte> out) const;
 
+    // The same listing with no archive open, for while a pack puts new
+    // archives in the place of these (Windows keeps the name of an open
+    // file): its files are found, not read (Read throws ExtractError).
+    std::shared_ptr<const GameReader> ListingOnly() const;
+
 private:
     GameReader() = default;
 

@@ -712,7 +712,27 @@ void Studio::Pack(RouteRequest& request, Reply reply)
         mode == PackMode::kDryRun ? "dry run" : "pack",
         [this, mode](RunListener& listener) {
             PackReportJson report(listener, mode);
-            if (game_.Pack(mode, report) == RunEnd::kCancelled) {
+            if (mode == PackMode::kReplace) {
+                // The archives are let go of until the pack has ended: on
+                // Windows a new archive cannot take the name of an open one.
+                const std::lock_guard lock(state_mutex_);
+                auto listing_only = std::make_shared<Listed>(*listed_);
+                listing_only->game = listed_->game->ListingOnly();
+                listed_ = std::move(listing_only);
+            }
+            RunEnd end = RunEnd::kFailed;
+            try {
+                end = game_.Pack(mode, report);
+            } catch (...) {
+                if (mode == PackMode::kReplace) {
+                    Relist();
+                }
+                throw;
+            }
+            if (end == RunEnd::kCancelled) {
+                if (mode == PackMode::kReplace) {
+                    Relist();
+                }
                 throw Cancelled();
             }
             if (mode == PackMode::kReplace) {

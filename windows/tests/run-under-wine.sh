@@ -418,7 +418,7 @@ cli_cases=(
 )
 
 mask_error_text() {
-    tr -d '\r' | sed -E 's/^(quorvel-extractor: [^:]*): .* \(error ([0-9]+)\)$/\1: (as the system words it) (error \2)/'
+    tr -d '\r' | sed -E 's/^(quorvel-extractor: [^:]*): .* \(error ([0-9]+)\)( \(.*\))?$/\1: (as the system words it) (error \2)\3/'
 }
 
 # The console program names the files a user opens with Windows' separator
