@@ -147,10 +147,13 @@ std::string Base64(const std::vector<std::uint8_t>& bytes)
     return text;
 }
 
-// What an export run tells, kept for its answer.
-class ExportAnswer final : public ExportReport {
+// A run over the game's sounds told to the studio's run: the speech
+// question answered beforehand, the status and progress passed on, the
+// sounds that failed kept (the first kMostFailuresTold) for the answer.
+template <typename Report>
+class RunAnswer : public Report {
 public:
-    ExportAnswer(RunListener& listener, bool with_speech) : listener_(listener), with_speech_(with_speech) {}
+    RunAnswer(RunListener& listener, bool with_speech) : listener_(listener), with_speech_(with_speech) {}
 
     bool AskYesNo(std::string_view /*question*/) override { return with_speech_; }
     void StatusChanged(std::string_view text) override { listener_.StatusChanged(text); }
@@ -161,6 +164,20 @@ public:
             failures_.emplace_back(line);
         }
     }
+
+protected:
+    std::vector<std::string> failures_;
+
+private:
+    RunListener& listener_;
+    bool with_speech_;
+};
+
+// What an export run tells, kept for its answer.
+class ExportAnswer final : public RunAnswer<ExportReport> {
+public:
+    using RunAnswer::RunAnswer;
+
     void ArchiveExported(const ExportTally& tally) override
     {
         exported_ += tally.exported;
@@ -178,30 +195,18 @@ public:
     }
 
 private:
-    RunListener& listener_;
-    bool with_speech_;
     std::uint64_t exported_ = 0;
     std::uint64_t failed_ = 0;
     std::uint64_t left_ = 0;
-    std::vector<std::string> failures_;
     std::vector<std::string> warnings_;
     std::optional<Failure> failure_;
 };
 
 // What a search tells, kept for its answer.
-class FindAnswer final : public FindReport {
+class FindAnswer final : public RunAnswer<FindReport> {
 public:
-    FindAnswer(RunListener& listener, bool with_speech) : listener_(listener), with_speech_(with_speech) {}
+    using RunAnswer::RunAnswer;
 
-    bool AskYesNo(std::string_view /*question*/) override { return with_speech_; }
-    void StatusChanged(std::string_view text) override { listener_.StatusChanged(text); }
-    void Progress(std::uint64_t done, std::uint64_t total) override { listener_.Progress(done, total); }
-    void SoundFailed(std::string_view line) override
-    {
-        if (failures_.size() < kMostFailuresTold) {
-            failures_.emplace_back(line);
-        }
-    }
     void Indexed(std::size_t sounds, std::size_t fingerprinted) override
     {
         sounds_ = sounds;
@@ -237,11 +242,8 @@ public:
     }
 
 private:
-    RunListener& listener_;
-    bool with_speech_;
     std::size_t sounds_ = 0;
     std::size_t fingerprinted_ = 0;
-    std::vector<std::string> failures_;
     std::optional<Failure> failure_;
 };
 

@@ -1171,8 +1171,8 @@
       $("swap-converted").src = swapPanel.previewUrl;
       swapPanel.ready = true;
       swapStatus($("swap-keep-loudness").checked
-        ? "Hear the original and the converted sound (which keeps its own loudness), then swap."
-        : "Hear the original and the converted sound (the same loudness at the same volume), then swap.");
+        ? "Hear the archived sound and the converted one (which keeps its own loudness), then swap."
+        : "Hear the archived sound and the converted one (the same loudness at the same volume), then swap.");
       $("swap-dialog").dataset.state = "previewed";
     })();
     swapPanel.busy = work.catch(() => {});
