@@ -27,6 +27,8 @@ public:
     RunEnd Run(std::vector<FoundSound>& found);
 
 private:
+    RunEnd EndOf(const std::optional<Truncation>& truncation);
+    void SaveIndex(const audio::SoundIndex& index, const std::string& path);
     std::vector<audio::Landmark> ReadClip();
     std::string IndexPath() const;
     void UpdateIndex(const GameReader& game, audio::SoundIndex& index);
@@ -45,7 +47,8 @@ RunEnd Find::Run(std::vector<FoundSound>& found)
 {
     std::optional<Truncation> truncation;
     try {
-        std::vector<audio::Landmark> clip = request_.like.empty() ? ReadClip() : std::vector<audio::Landmark>{};
+        const bool needs_clip = request_.like.empty() && !request_.index_only;
+        std::vector<audio::Landmark> clip = needs_clip ? ReadClip() : std::vector<audio::Landmark>{};
         const bool with_speech = report_.AskYesNo(kQuestion);
         const GameReader game = GameReader::Open(files_, request_.places, with_speech);
         for (const ListedArchive& archive : game.Archives()) {
@@ -56,6 +59,9 @@ RunEnd Find::Run(std::vector<FoundSound>& found)
         report_.Started();
         audio::SoundIndex index;
         UpdateIndex(game, index);
+        if (request_.index_only) {
+            return EndOf(truncation);
+        }
         std::optional<std::uint32_t> leave_out;
         if (!request_.like.empty()) {
             leave_out = TheSoundLike(index, clip);
@@ -67,6 +73,11 @@ RunEnd Find::Run(std::vector<FoundSound>& found)
     } catch (const Cancelled&) {
         return RunEnd::kCancelled;
     }
+    return EndOf(truncation);
+}
+
+RunEnd Find::EndOf(const std::optional<Truncation>& truncation)
+{
     if (truncation) {
         report_.ReportWarning(truncation->Describe());
         return RunEnd::kTruncated;
@@ -122,7 +133,8 @@ std::string Find::IndexPath() const
 }
 
 // Fingerprints the sounds the index file has no landmarks for, and writes
-// the file back when anything changed.
+// the file back when anything changed; a run stopped meanwhile writes what
+// it has, so that the next one goes on from there.
 void Find::UpdateIndex(const GameReader& game, audio::SoundIndex& index)
 {
     const std::string path = IndexPath();
@@ -139,28 +151,40 @@ void Find::UpdateIndex(const GameReader& game, audio::SoundIndex& index)
             continue;
         }
         sounds_.emplace_back(&file, ContentHash(game, file));
+        // Progress is told before a sound, so that a stop loses no sound's work.
         sounds.push_back({sounds_.back().second, [&game, &file, this, &done, total] {
+                              report_.Progress(done, total);
+                              done += file.size;
                               ListedFileInput input(game, file);
                               audio::SoundDecoder decoder = audio::OpenSound(input, file.path);
-                              std::vector<audio::Landmark> landmarks = audio::FingerprintSound(decoder);
-                              done += file.size;
-                              report_.Progress(done, total);
-                              return landmarks;
+                              return audio::FingerprintSound(decoder);
                           }});
     }
     const std::size_t before = index.size();
-    const std::size_t fingerprinted =
-        index.Update(sounds, [this](const audio::SoundError& error) { report_.SoundFailed(error.what()); });
+    std::size_t fingerprinted = 0;
+    try {
+        fingerprinted =
+            index.Update(sounds, [this](const audio::SoundError& error) { report_.SoundFailed(error.what()); });
+    } catch (const Cancelled&) {
+        if (index.size() != before) {
+            SaveIndex(index, path);
+        }
+        throw;
+    }
     report_.Progress(total, total);
     report_.Indexed(sounds.size(), fingerprinted);
     if (fingerprinted != 0 || index.size() != before || loaded != audio::SoundIndex::Loaded::kRead) {
-        const std::string base =
-            ArchiveLocation::OutputParent(request_.places.game_folder, request_.places.output_folder);
-        if (const auto failure = base.empty() ? std::nullopt : files_.MakeFolder(base)) {
-            throw ExtractError(*failure);
-        }
-        index.Save(files_, path);
+        SaveIndex(index, path);
     }
+}
+
+void Find::SaveIndex(const audio::SoundIndex& index, const std::string& path)
+{
+    const std::string base = ArchiveLocation::OutputParent(request_.places.game_folder, request_.places.output_folder);
+    if (const auto failure = base.empty() ? std::nullopt : files_.MakeFolder(base)) {
+        throw ExtractError(*failure);
+    }
+    index.Save(files_, path);
 }
 
 std::vector<FoundSound> Find::Search(const audio::SoundIndex& index, const std::vector<audio::Landmark>& clip,

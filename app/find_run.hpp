@@ -30,6 +30,9 @@ struct FindRequest {
     // landmarks are the clip, and it is left out of what is found.
     std::string like{};
     std::size_t most = 10;
+    // Only bring the index up to date, ahead of the searches to come (the
+    // studio, from its start): no clip, nothing found.
+    bool index_only = false;
 };
 
 // One sound that holds the clip.
@@ -64,7 +67,8 @@ public:
 // index up to date (a damaged or foreign index file is rebuilt) and writes
 // it back when it changed, then fills `found` with the sounds that hold the
 // clip, best first, at most request.most. A run that finds nothing has
-// completed all the same.
+// completed all the same. A run stopped while it indexes keeps the sounds
+// fingerprinted so far in the index file.
 RunEnd FindRun(FileSystem& files, const FindRequest& request, FindReport& report, std::vector<FoundSound>& found);
 
 }  // namespace quorvel

@@ -4,30 +4,33 @@
 
 namespace quorvel::studio {
 
-// The run's reports, kept for GET /api/run, and its stop.
+// A run's reports, kept for GET /api/run (or for the background run's
+// state), and its stop.
 class RunSlot::Listener final : public RunListener {
 public:
-    explicit Listener(RunSlot& slot) : slot_(slot) {}
+    Listener(RunSlot& slot, State& state, bool gives_way) : slot_(slot), state_(state), gives_way_(gives_way) {}
 
     void StatusChanged(std::string_view text) override
     {
         const std::lock_guard lock(slot_.mutex_);
-        slot_.state_.status = std::string(text);
+        state_.status = std::string(text);
     }
     void Progress(std::uint64_t done, std::uint64_t total) override
     {
         {
             const std::lock_guard lock(slot_.mutex_);
-            slot_.state_.done = done;
-            slot_.state_.total = total;
+            state_.done = done;
+            state_.total = total;
         }
-        if (slot_.stop_) {
+        if (slot_.stop_ || (gives_way_ && slot_.give_way_)) {
             throw Cancelled();
         }
     }
 
 private:
     RunSlot& slot_;
+    State& state_;
+    bool gives_way_;
 };
 
 RunSlot::~RunSlot()
@@ -38,9 +41,20 @@ RunSlot::~RunSlot()
     }
 }
 
+void RunSlot::JoinWorker(std::unique_lock<std::mutex>& lock)
+{
+    if (!worker_.joinable()) {
+        return;
+    }
+    std::thread ended = std::move(worker_);
+    lock.unlock();
+    ended.join();
+    lock.lock();
+}
+
 void RunSlot::Start(std::string name, Work work, Reply reply)
 {
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (state_.running) {
         reply(Refusal(409, "another run is under way: " + state_.name));
         return;
@@ -49,55 +63,129 @@ void RunSlot::Start(std::string name, Work work, Reply reply)
         reply(Refusal(503, "the studio is ending"));
         return;
     }
-    if (worker_.joinable()) {
-        worker_.join();  // the last run, ended: its thread has nothing left to do
+    // The last run has ended, but for handing over its answer; a
+    // background run stops at its next report.
+    give_way_ = true;
+    JoinWorker(lock);
+    give_way_ = false;
+    if (state_.running || stop_) {
+        reply(Refusal(409, "another run is under way: " + state_.name));
+        return;
     }
     state_ = State{};
     state_.name = std::move(name);
     state_.running = true;
-    worker_ = std::thread([this, work = std::move(work), reply = std::move(reply)] {
-        Listener listener(*this);
-        Response response;
-        std::string outcome = "done";
-        std::string message;
-        try {
-            response = work(listener);
-        } catch (const Cancelled&) {
-            response = Refusal(503, "the run was stopped");
-            outcome = "stopped";
-            message = "stopped";
-        } catch (const ExtractError& error) {
-            response = FailureAnswer(error.failure());
-            message = error.failure().OneLine();
-        } catch (const std::exception& error) {
-            response = Refusal(500, error.what());
-            message = error.what();
+    worker_ = std::thread(&RunSlot::Serve, this, std::optional<Asked>(Asked{std::move(work), std::move(reply)}));
+}
+
+void RunSlot::StartInBackground(std::string name, Work work)
+{
+    std::unique_lock lock(mutex_);
+    background_ = State{};
+    background_.name = std::move(name);
+    background_work_ = std::move(work);
+    if (state_.running || stop_) {
+        return;  // the run under way starts it when it ends
+    }
+    JoinWorker(lock);
+    worker_ = std::thread(&RunSlot::Serve, this, std::optional<Asked>());
+}
+
+void RunSlot::Serve(std::optional<Asked> asked)
+{
+    if (asked) {
+        RunAsked(std::move(*asked));
+    }
+    RunBackground();
+}
+
+void RunSlot::RunAsked(Asked asked)
+{
+    Listener listener(*this, state_, false);
+    Response response;
+    std::string outcome = "done";
+    std::string message;
+    try {
+        response = asked.work(listener);
+    } catch (const Cancelled&) {
+        response = Refusal(503, "the run was stopped");
+        outcome = "stopped";
+        message = "stopped";
+    } catch (const ExtractError& error) {
+        response = FailureAnswer(error.failure());
+        message = error.failure().OneLine();
+    } catch (const std::exception& error) {
+        response = Refusal(500, error.what());
+        message = error.what();
+    }
+    if (outcome == "done" && response.status >= 400) {
+        outcome = response.status == 422 ? "refused" : "failed";
+        if (message.empty()) {
+            message = nlohmann::json::parse(response.body, nullptr, false).value("error", "");
         }
-        if (outcome == "done" && response.status >= 400) {
-            outcome = response.status == 422 ? "refused" : "failed";
-            if (message.empty()) {
-                message = nlohmann::json::parse(response.body, nullptr, false).value("error", "");
-            }
+    }
+    {
+        // Ended before it answers, so that whoever reads the answer may
+        // start the next run at once; the studio waits for the answer
+        // to be handed over before it ends.
+        const std::lock_guard run_lock(mutex_);
+        state_.outcome = outcome;
+        state_.message = message;
+        state_.running = false;
+        ++answers_pending_;
+    }
+    asked.reply(std::move(response));
+    --answers_pending_;
+}
+
+void RunSlot::RunBackground()
+{
+    Work work;
+    {
+        const std::lock_guard lock(mutex_);
+        if (!background_work_ || stop_ || give_way_) {
+            return;
         }
-        {
-            // Ended before it answers, so that whoever reads the answer may
-            // start the next run at once; the studio waits for the answer
-            // to be handed over before it ends.
-            const std::lock_guard run_lock(mutex_);
-            state_.outcome = outcome;
-            state_.message = message;
-            state_.running = false;
-            ++answers_pending_;
+        work = background_work_;
+        background_.running = true;
+    }
+    Listener listener(*this, background_, true);
+    std::string outcome = "done";
+    std::string message;
+    try {
+        const Response response = work(listener);
+        if (response.status >= 400) {
+            outcome = "failed";
+            message = nlohmann::json::parse(response.body, nullptr, false).value("error", "");
         }
-        reply(std::move(response));
-        --answers_pending_;
-    });
+    } catch (const Cancelled&) {
+        outcome.clear();  // it goes on when the run that stopped it has ended
+    } catch (const ExtractError& error) {
+        outcome = "failed";
+        message = error.failure().OneLine();
+    } catch (const std::exception& error) {
+        outcome = "failed";
+        message = error.what();
+    }
+    const std::lock_guard lock(mutex_);
+    background_.running = false;
+    background_.outcome = outcome;
+    background_.message = message;
+    if (!outcome.empty()) {
+        background_work_ = nullptr;
+    }
 }
 
 RunSlot::State RunSlot::Current() const
 {
     const std::lock_guard lock(mutex_);
     return state_;
+}
+
+RunSlot::State RunSlot::Background() const
+{
+    const std::lock_guard lock(mutex_);
+    return background_;
 }
 
 bool RunSlot::Running() const

@@ -469,6 +469,31 @@ Response Studio::FitAndSwap(const std::shared_ptr<const GameReader>& game, const
 // The sounds that hold a clip sent as the body, or (like: a listed sound)
 // the sounds like that one; the game's index is brought up to date first,
 // as a run, so that its progress shows.
+void Studio::StartIndexing()
+{
+    const FindRequest asked{.places = game_.places(), .clip = {}, .index_only = true};
+    runs_.StartInBackground("index", [this, asked](RunListener& listener) {
+        const auto game = Current()->game;
+        FindAnswer answer(listener, game->Archives().size() > 1);
+        std::vector<FoundSound> none;
+        const auto run_files = game_.RunFiles();
+        answer.ThrowUnlessDone(FindRun(*run_files, asked, answer, none));
+        return JsonResponse(200, Dump(answer.Answer(none, true)));
+    });
+}
+
+Response Studio::IndexState() const
+{
+    const RunSlot::State run = runs_.Background();
+    const std::string_view state = run.running               ? "indexing"
+                                   : run.outcome == "done"   ? "ready"
+                                   : run.outcome == "failed" ? "failed"
+                                   : run.name.empty()        ? "none"
+                                                             : "waiting";
+    return JsonResponse(
+        200, Dump(json{{"state", state}, {"done", run.done}, {"total", run.total}, {"message", run.message}}));
+}
+
 void Studio::FindByEar(RouteRequest& request, Reply reply, bool like)
 {
     const auto most = CountAsked(request.target.query, "max", kMostFound, 10);

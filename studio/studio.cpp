@@ -176,6 +176,7 @@ void Studio::AddRoutes()
                  plain([this] { return JsonResponse(200, Dump(json(labels_.Labels()))); })});
     routes_.Add({"GET", "/api/hashes", false, 0, false, plain([this] { return Hashes(); })});
     routes_.Add({"GET", "/api/run", false, 0, false, plain([this] { return RunState(); })});
+    routes_.Add({"GET", "/api/index", false, 0, false, plain([this] { return IndexState(); })});
     routes_.Add({"GET", "/api/file/", true, 0, false,
                  [this](RouteRequest& request, Reply reply) { reply(FileBytes(request, false)); }});
     routes_.Add({"GET", "/api/output/", true, 0, false,
@@ -223,6 +224,9 @@ void Studio::Start()
         } catch (const ExtractError& error) {
             start_warning_ = "the labels were not saved: " + error.failure().OneLine();
         }
+    }
+    if (options_.index_ahead) {
+        StartIndexing();
     }
 }
 
@@ -742,6 +746,9 @@ void Studio::Pack(RouteRequest& request, Reply reply)
                 for (const std::string& archive : report.packed()) {
                     std::erase_if(changed_, [&](const std::string& path) { return path.starts_with(archive + "/"); });
                 }
+            }
+            if (mode == PackMode::kReplace && options_.index_ahead) {
+                StartIndexing();  // the packed sounds, once this run has ended
             }
             return JsonResponse(200, Dump(report.Report()));
         },

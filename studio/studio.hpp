@@ -44,6 +44,9 @@ struct StudioOptions {
     std::optional<std::string> shared_labels;
     // The output folder as the page names it (an absolute path).
     std::string output_folder_shown;
+    // Indexes the sounds for the search by ear from the start, in the
+    // background; tests that count what a search itself indexes turn it off.
+    bool index_ahead = true;
 };
 
 // The studio: every rule of access, then its routes (one table, read when a
@@ -58,7 +61,8 @@ public:
     Studio(const Studio&) = delete;
     Studio& operator=(const Studio&) = delete;
 
-    // Lists the archives and reads the labels file. Throws ExtractError.
+    // Lists the archives, reads the labels file and starts indexing the
+    // sounds in the background (index_ahead). Throws ExtractError.
     void Start();
     // The port the server listens on: the only one Host and Origin may name.
     void SetPort(std::uint16_t port) { port_ = port; }
@@ -116,6 +120,11 @@ private:
     Response PeaksOf(RouteRequest& request);
     Response SpectrogramOf(RouteRequest& request);
     void FindByEar(RouteRequest& request, Reply reply, bool like);
+    // The index of the sounds' landmarks, brought up to date in the
+    // background from the start, so that the first search is quick; it
+    // gives way to every run the user asks for.
+    void StartIndexing();
+    Response IndexState() const;
     Response ExportedFile(RouteRequest& request);
     void ExportSounds(RouteRequest& request, Reply reply);
     Response FitAndSwap(const std::shared_ptr<const GameReader>& game, const ListedFile& sound,
@@ -146,7 +155,6 @@ private:
     std::atomic<std::uint16_t> port_{0};
     RouteTable routes_;
     LabelBook labels_;
-    RunSlot runs_;
 
     mutable std::mutex state_mutex_;
     std::shared_ptr<const Listed> listed_;
@@ -161,6 +169,8 @@ private:
     };
     std::optional<FittedPreview> preview_;  // under state_mutex_
     std::atomic<bool> quit_{false};
+    // Last, so that it is the first to go: its threads use everything above.
+    RunSlot runs_;
 };
 
 }  // namespace quorvel::studio

@@ -121,6 +121,46 @@ TEST(FindRun, FindsTheSoundAndPlaceAndKeepsTheIndexForTheNextRun)
     EXPECT_EQ(files.Outputs().at("out/" + std::string(audio::kSoundIndexFile)), index);
 }
 
+// Stops the run when it is told of progress for the `stop_at`th time.
+class StoppingReport final : public FindReport {
+public:
+    explicit StoppingReport(int stop_at) : left_(stop_at) {}
+    bool AskYesNo(std::string_view /*question*/) override { return false; }
+    void StatusChanged(std::string_view /*text*/) override {}
+    void Progress(std::uint64_t /*done*/, std::uint64_t /*of*/) override
+    {
+        if (--left_ == 0) {
+            throw Cancelled();
+        }
+    }
+    void SoundFailed(std::string_view /*line*/) override {}
+    void ReportError(const Failure& failure) override { ADD_FAILURE() << failure.OneLine(); }
+    void ReportWarning(std::string_view text) override { ADD_FAILURE() << "warning: " << text; }
+
+private:
+    int left_;
+};
+
+TEST(FindRun, AnIndexingStoppedHalfWayKeepsWhatItDidForTheNextRun)
+{
+    testing::MemoryFileSystem files;
+    files.MakeFolder("out");
+    AddGame(files, 1);
+    // No clip: the run only indexes (the studio does so from its start).
+    const FindRequest index_only{
+        .places = {.game_folder = "game", .output_folder = "out"}, .clip = {}, .index_only = true};
+    StoppingReport stopped(3);  // told before each sound: stopped before the third
+    std::vector<FoundSound> found;
+    ASSERT_EQ(FindRun(files, index_only, stopped, found), RunEnd::kCancelled);
+    ASSERT_TRUE(files.Outputs().contains("out/" + std::string(audio::kSoundIndexFile)));
+
+    RecordingReport rest;
+    ASSERT_EQ(FindRun(files, index_only, rest, found), RunEnd::kCompleted);
+    EXPECT_EQ(rest.sounds, 4U);
+    EXPECT_EQ(rest.fingerprinted, 2U);
+    EXPECT_TRUE(found.empty());
+}
+
 TEST(FindRun, AClipThatIsNoSoundFailsTheRunByItsName)
 {
     testing::MemoryFileSystem files;

@@ -756,6 +756,7 @@
   }
 
   async function refreshAfterRun() {
+    watchIndex(); // a pack's new sounds are indexed after it
     await loadStatus().catch(() => {});
     render();
     showDetail(false);
@@ -829,6 +830,44 @@
     $("table").focus();
     select(position, true);
     seekIfPending();
+  }
+
+  // The studio indexes the game's sounds from its start, so that a search
+  // answers at once; until it has, the panel says how far it is. It waits
+  // while a run the user asked for is under way, and goes on after.
+  const INDEX_POLL_MS = 500;
+  let indexAsking = false;
+  let indexTimer = null;
+  async function watchIndex() {
+    if (indexAsking) return;
+    indexAsking = true;
+    clearTimeout(indexTimer);
+    indexTimer = null;
+    try {
+      showIndex(await api("/api/index"));
+    } catch (error) {
+      // The studio has ended, or the token is stale: the searches say so.
+    } finally {
+      indexAsking = false;
+    }
+  }
+
+  function showIndex(index) {
+    const line = $("find-index");
+    line.dataset.state = index.state;
+    line.classList.toggle("error", index.state === "failed");
+    if (index.state === "indexing") {
+      const percent = index.total ? Math.floor(100 * index.done / index.total) : 0;
+      line.textContent = `Indexing the game's sounds for the search: ${percent} %`;
+    } else if (index.state === "waiting") {
+      line.textContent = "Indexing the game's sounds waits for the run under way.";
+    } else if (index.state === "failed") {
+      line.textContent = "The sounds could not be indexed ahead: a search indexes them itself. " + index.message;
+    } else {
+      line.textContent = index.state === "ready" ? "Every sound is indexed for the search." : "";
+      return;
+    }
+    indexTimer = setTimeout(watchIndex, INDEX_POLL_MS);
   }
 
   function findStatus(text, error = false) {
@@ -1674,6 +1713,7 @@
       await Promise.all([loadEntries(), loadLabels()]);
       await loadStatus();
       refilter();
+      watchIndex();
       $("table").focus();
       window.studioReadyAt = performance.now();
       document.body.dataset.ready = "1";

@@ -138,12 +138,15 @@ protected:
         studio_.reset();
     }
 
-    Studio& Start(std::optional<std::string> shared_labels = std::nullopt)
+    // The index is made ahead only where `index_ahead`: the runs' gate and
+    // the counts of what a search indexes are the tests' own.
+    Studio& Start(std::optional<std::string> shared_labels = std::nullopt, bool index_ahead = false)
     {
         studio_.reset();
         studio_ = std::make_unique<Studio>(game_, StudioOptions{.token = kToken,
                                                                 .shared_labels = std::move(shared_labels),
-                                                                .output_folder_shown = "/games/quorvel"});
+                                                                .output_folder_shown = "/games/quorvel",
+                                                                .index_ahead = index_ahead});
         studio_->Start();
         studio_->SetPort(kPort);
         return *studio_;
@@ -636,6 +639,31 @@ TEST_F(FindRoutes, AClipFindsItsSoundAndWhereItStartsThroughTheIndexKeptForNextT
     EXPECT_NE(json::parse(refused.body)["error"].get<std::string>().find("page.html"), std::string::npos);
     EXPECT_EQ(Post("/api/find").status, 400);  // no clip
     EXPECT_EQ(Post("/api/find?max=0", clip).status, 400);
+}
+
+TEST_F(FindRoutes, TheIndexIsMadeAheadAndGivesWayToTheRunsAsked)
+{
+    Start(std::nullopt, true);
+    // Whether the indexing has begun, is under way or has ended, a run
+    // asked for starts at once; the indexing goes on after it.
+    const Response extracted = Post("/api/extract", "{}");
+    ASSERT_EQ(extracted.status, 200) << extracted.body;
+    json index;
+    do {
+        index = json::parse(Get("/api/index").body);
+    } while (index["state"] == "indexing" || index["state"] == "waiting");
+    ASSERT_EQ(index["state"], "ready") << index;
+    EXPECT_EQ(index["done"], index["total"]);
+    EXPECT_TRUE(files_.Outputs().contains("sfx/sfx_0002.wav"));
+
+    const std::vector<float> cut(signals_[0].begin() + 11025, signals_[0].begin() + 11025 + 44100);
+    const Response found =
+        Post("/api/find", Text(audio::testing::EncodeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 22050, cut)));
+    ASSERT_EQ(found.status, 200) << found.body;
+    const json answer = json::parse(found.body);
+    EXPECT_EQ(answer["fingerprinted"], 0);  // every sound was indexed ahead
+    ASSERT_GE(answer["found"].size(), 1U) << found.body;
+    EXPECT_EQ(answer["found"][0]["path"], "sfx/sfx_0001.wav");
 }
 
 }  // namespace
