@@ -1,8 +1,7 @@
 #include "terminal/export_command.hpp"
 
 #include "app/form1.hpp"
-#include "progress/progress_bar.hpp"
-#include "terminal/terminal_ui.hpp"
+#include "terminal/sound_run_report.hpp"
 
 namespace quorvel {
 namespace {
@@ -12,39 +11,15 @@ std::string Counted(std::uint64_t count, std::string_view one, std::string_view 
     return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }
 
-// The export on a terminal, through the terminal's user interface (which
-// also turns Ctrl-C into a stop at the next report).
-class TerminalExportReport final : public ExportReport {
+// The export on a terminal: each archive's tally once it is exported.
+class TerminalExportReport final : public TerminalSoundRunReport<ExportReport> {
 public:
     TerminalExportReport(const ExportCommand& command, const std::atomic<int>& stop_signal, std::istream& input,
                          std::FILE* messages)
-        : quiet_(command.quiet),
-          messages_(messages),
-          ui_(input, messages,
-              TerminalUi::Options{.answer = command.answer,
-                                  .draw_bar = command.draw_bar,
-                                  .erase_with_escape = command.erase_with_escape,
-                                  .quiet = command.quiet},
-              stop_signal),
-          // A terminal places its bar itself: the window's coordinates are unused.
-          bar_(CreateProgressBar(ui_, 0, 0, 0, 0))
+        : TerminalSoundRunReport(command, stop_signal, input, messages), quiet_(command.quiet), messages_(messages)
     {
     }
-    ~TerminalExportReport() override { ui_.Unload(); }
-    TerminalExportReport(const TerminalExportReport&) = delete;
-    TerminalExportReport& operator=(const TerminalExportReport&) = delete;
 
-    bool AskYesNo(std::string_view question) override { return ui_.AskYesNo(question, kWindowTitle); }
-    void Started() override { ui_.ShowWindow(kWindowTitle); }
-    void StatusChanged(std::string_view text) override { ui_.SetStatusText(text); }
-    void Progress(std::uint64_t done, std::uint64_t total) override
-    {
-        if (!UpdateProgress(ui_, bar_, static_cast<std::int64_t>(done), static_cast<std::int64_t>(total)) ||
-            !ui_.ProcessPendingMessages()) {
-            throw Cancelled();
-        }
-    }
-    void SoundFailed(std::string_view line) override { ui_.ReportMessage(line); }
     void ArchiveExported(const ExportTally& tally) override
     {
         ui_.Unload();
@@ -53,14 +28,10 @@ public:
             std::fwrite(line.data(), 1, line.size(), messages_);
         }
     }
-    void ReportError(const Failure& failure) override { ui_.ReportError(failure); }
-    void ReportWarning(std::string_view text) override { ui_.ReportWarning(text); }
 
 private:
     bool quiet_;
     std::FILE* messages_;
-    TerminalUi ui_;
-    BarHandle bar_;
 };
 
 }  // namespace

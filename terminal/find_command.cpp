@@ -4,51 +4,17 @@
 
 #include "app/form1.hpp"
 #include "app/listing_records.hpp"
-#include "progress/progress_bar.hpp"
 #include "terminal/messages.hpp"
-#include "terminal/terminal_ui.hpp"
+#include "terminal/sound_run_report.hpp"
 
 namespace quorvel {
 namespace {
 
-// The search on a terminal, through the terminal's user interface (which
-// also turns Ctrl-C into a stop at the next report).
-class TerminalFindReport final : public FindReport {
+// The search on a terminal: the bar goes once the index is up to date.
+class TerminalFindReport final : public TerminalSoundRunReport<FindReport> {
 public:
-    TerminalFindReport(const FindCommand& command, const std::atomic<int>& stop_signal, std::istream& input,
-                       std::FILE* messages)
-        : ui_(input, messages,
-              TerminalUi::Options{.answer = command.answer,
-                                  .draw_bar = command.draw_bar,
-                                  .erase_with_escape = command.erase_with_escape,
-                                  .quiet = command.quiet},
-              stop_signal),
-          // A terminal places its bar itself: the window's coordinates are unused.
-          bar_(CreateProgressBar(ui_, 0, 0, 0, 0))
-    {
-    }
-    ~TerminalFindReport() override { ui_.Unload(); }
-    TerminalFindReport(const TerminalFindReport&) = delete;
-    TerminalFindReport& operator=(const TerminalFindReport&) = delete;
-
-    bool AskYesNo(std::string_view question) override { return ui_.AskYesNo(question, kWindowTitle); }
-    void Started() override { ui_.ShowWindow(kWindowTitle); }
-    void StatusChanged(std::string_view text) override { ui_.SetStatusText(text); }
-    void Progress(std::uint64_t done, std::uint64_t total) override
-    {
-        if (!UpdateProgress(ui_, bar_, static_cast<std::int64_t>(done), static_cast<std::int64_t>(total)) ||
-            !ui_.ProcessPendingMessages()) {
-            throw Cancelled();
-        }
-    }
-    void SoundFailed(std::string_view line) override { ui_.ReportMessage(line); }
+    using TerminalSoundRunReport::TerminalSoundRunReport;
     void Indexed(std::size_t /*sounds*/, std::size_t /*fingerprinted*/) override { ui_.Unload(); }
-    void ReportError(const Failure& failure) override { ui_.ReportError(failure); }
-    void ReportWarning(std::string_view text) override { ui_.ReportWarning(text); }
-
-private:
-    TerminalUi ui_;
-    BarHandle bar_;
 };
 
 }  // namespace
