@@ -13,6 +13,15 @@ if(WIN32)
   file(READ ${PROJECT_BINARY_DIR}/LICENSE.txt license_text)
   file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/LICENSE.txt CONTENT "${license_text}" NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/README.txt ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION .)
+  # The sound libraries are linked into the exes: their copyright and
+  # licences go with them (kept by scripts/build-windows-audio-libs.sh).
+  if(QUORVEL_AUDIO_FOUND)
+    if(NOT EXISTS ${QUORVEL_AUDIO_PREFIX}/share/licenses)
+      message(FATAL_ERROR "${QUORVEL_AUDIO_PREFIX} holds no licences of the sound libraries: "
+                          "run scripts/build-windows-audio-libs.sh again")
+    endif()
+    install(DIRECTORY ${QUORVEL_AUDIO_PREFIX}/share/licenses/ DESTINATION licenses)
+  endif()
 else()
   install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The pages and pictures the README links to, where its links find them.

@@ -291,8 +291,19 @@ recipe() {
     done | sha256sum
 }
 
-built() {  # the stamp says this recipe was built
-    [[ -f $stamps/$1 ]] && [[ $(sed 1d "$stamps/$1") == "$(recipe "$1")" ]]
+built() {  # the stamp says this recipe was built, and its terms are kept
+    [[ -f $stamps/$1 ]] && [[ $(sed 1d "$stamps/$1") == "$(recipe "$1")" ]] &&
+        [[ -s $prefix/share/licenses/$1/copyright ]]
+}
+
+# keep_terms PACKAGE: the library is linked into the Windows programs, so its
+# copyright and licence (Debian's summary of them, which names every licence
+# in full or by its text) go into the Windows package beside them.
+keep_terms() {
+    local into=$prefix/share/licenses/$1
+    mkdir -p "$into"
+    [[ -s $src/debian/copyright ]] || die "$1: its sources hold no debian/copyright"
+    cp "$src/debian/copyright" "$into/copyright"
 }
 
 # ---------------------------------------------------------------- the check
@@ -362,6 +373,7 @@ for package in "${packages[@]}"; do
         tail -n 30 "$log" >&2
         die "$package $debian_version did not build: see $log"
     fi
+    keep_terms "$package"
     { echo "$package $debian_version" && recipe "$package"; } >"$stamps/$package"
     # Installed: its sources and objects are not needed again (the log stays).
     rm -rf "$build" "$src"

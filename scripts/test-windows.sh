@@ -73,6 +73,15 @@ unpacked=$root/build/windows/unpacked-zip
 rm -rf "$unpacked"
 mkdir -p "$unpacked"
 unzip -q "dist/quorvel-extractor-$version-windows-x86_64.zip" -d "$unpacked"
+# The sound libraries linked into the exes: each one's terms travel with them.
+for library in libogg libvorbis flac opus mpg123 lame libsndfile libsoxr libebur128 kissfft; do
+    terms=$unpacked/quorvel-extractor-$version-windows-x86_64/licenses/$library/copyright
+    if [[ ! -s $terms ]] || ! grep -qi 'licen[cs]e' "$terms"; then
+        echo "test-windows: the zip holds no licence of $library (licenses/$library/copyright)" >&2
+        exit 1
+    fi
+done
+echo "ok: the zip holds the copyright and licences of the sound libraries linked into its exes"
 packaged_exe=$unpacked/quorvel-extractor-$version-windows-x86_64/quorvel-extractor.exe
 packaged_cli=$unpacked/quorvel-extractor-$version-windows-x86_64/quorvel-extractor-cli.exe
 for packaged in "$packaged_exe" "$packaged_cli"; do
