@@ -178,13 +178,20 @@ void Find::UpdateIndex(const GameReader& game, audio::SoundIndex& index)
     }
 }
 
+// The index is only kept to spare the next search work: where it cannot be
+// written, this search is not the worse for it.
 void Find::SaveIndex(const audio::SoundIndex& index, const std::string& path)
 {
     const std::string base = ArchiveLocation::OutputParent(request_.places.game_folder, request_.places.output_folder);
     if (const auto failure = base.empty() ? std::nullopt : files_.MakeFolder(base)) {
-        throw ExtractError(*failure);
+        report_.IndexNotKept(*failure);
+        return;
     }
-    index.Save(files_, path);
+    try {
+        index.Save(files_, path);
+    } catch (const ExtractError& error) {
+        report_.IndexNotKept(error.failure());
+    }
 }
 
 std::vector<FoundSound> Find::Search(const audio::SoundIndex& index, const std::vector<audio::Landmark>& clip,

@@ -56,6 +56,10 @@ public:
     virtual void SoundFailed(std::string_view line) = 0;
     // The index is up to date: `fingerprinted` of `sounds` were new or changed.
     virtual void Indexed(std::size_t /*sounds*/, std::size_t /*fingerprinted*/) {}
+    // The index file could not be written (a folder that is not writable,
+    // a full disk): the search goes on all the same, and the next one
+    // fingerprints those sounds again.
+    virtual void IndexNotKept(const Failure& failure) = 0;
     // The failure that ended the run.
     virtual void ReportError(const Failure& failure) = 0;
     // Told once, after the work, when an archive turned out to be truncated.

@@ -212,8 +212,10 @@ public:
         sounds_ = sounds;
         fingerprinted_ = fingerprinted;
     }
+    void IndexNotKept(const Failure& failure) override { not_kept_ = failure; }
     void ReportError(const Failure& failure) override { failure_ = failure; }
     void ReportWarning(std::string_view /*text*/) override {}
+    const std::optional<Failure>& not_kept() const { return not_kept_; }
 
     // Throws what ended the run, if anything did.
     void ThrowUnlessDone(RunEnd end) const
@@ -238,13 +240,15 @@ public:
         return json{{with_offsets ? "found" : "similar", std::move(sounds)},
                     {"sounds", sounds_},
                     {"fingerprinted", fingerprinted_},
-                    {"failures", failures_}};
+                    {"failures", failures_},
+                    {"not_kept", not_kept_ ? json(not_kept_->OneLine()) : json(nullptr)}};
     }
 
 private:
     std::size_t sounds_ = 0;
     std::size_t fingerprinted_ = 0;
     std::optional<Failure> failure_;
+    std::optional<Failure> not_kept_;
 };
 
 }  // namespace
@@ -478,6 +482,9 @@ void Studio::StartIndexing()
         std::vector<FoundSound> none;
         const auto run_files = game_.RunFiles();
         answer.ThrowUnlessDone(FindRun(*run_files, asked, answer, none));
+        if (answer.not_kept()) {
+            throw ExtractError(*answer.not_kept());  // indexed for nothing: the searches index again
+        }
         return JsonResponse(200, Dump(answer.Answer(none, true)));
     });
 }

@@ -15,6 +15,11 @@ class TerminalFindReport final : public TerminalSoundRunReport<FindReport> {
 public:
     using TerminalSoundRunReport::TerminalSoundRunReport;
     void Indexed(std::size_t /*sounds*/, std::size_t /*fingerprinted*/) override { ui_.Unload(); }
+    void IndexNotKept(const Failure& failure) override
+    {
+        ui_.ReportMessage(failure.OneLine() +
+                          " (the index of the sounds was not kept: the next search indexes them again)");
+    }
 };
 
 }  // namespace

@@ -39,8 +39,11 @@ public:
         sounds = all;
         fingerprinted = new_ones;
     }
+    void IndexNotKept(const Failure& failure) override { not_kept.push_back(failure); }
     void ReportError(const Failure& failure) override { errors.push_back(failure); }
     void ReportWarning(std::string_view text) override { ADD_FAILURE() << "warning: " << text; }
+
+    std::vector<Failure> not_kept;
 };
 
 std::vector<float> Tune(std::uint32_t seed)
@@ -134,6 +137,7 @@ public:
         }
     }
     void SoundFailed(std::string_view /*line*/) override {}
+    void IndexNotKept(const Failure& failure) override { ADD_FAILURE() << failure.OneLine(); }
     void ReportError(const Failure& failure) override { ADD_FAILURE() << failure.OneLine(); }
     void ReportWarning(std::string_view text) override { ADD_FAILURE() << "warning: " << text; }
 
@@ -159,6 +163,25 @@ TEST(FindRun, AnIndexingStoppedHalfWayKeepsWhatItDidForTheNextRun)
     EXPECT_EQ(rest.sounds, 4U);
     EXPECT_EQ(rest.fingerprinted, 2U);
     EXPECT_TRUE(found.empty());
+}
+
+TEST(FindRun, AnIndexThatCannotBeWrittenLeavesTheSearchWhole)
+{
+    testing::MemoryFileSystem files;
+    files.MakeFolder("out");
+    AddGame(files, 1);
+    const std::vector<float> tune = Tune(3);
+    files.AddArchive("clip.wav", Wav(std::vector<float>(tune.begin() + kRate * 2, tune.begin() + kRate * 6)));
+    files.FailWritesAfter(0);  // a full disk
+    RecordingReport report;
+    std::vector<FoundSound> found;
+    ASSERT_EQ(Find(files, report, found), RunEnd::kCompleted);
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(found[0].path, "sfx/sfx_0004.wav");
+    ASSERT_EQ(report.not_kept.size(), 1U);
+    EXPECT_EQ(report.not_kept[0].file, "out/" + std::string(audio::kSoundIndexFile));
+    EXPECT_FALSE(files.Outputs().contains("out/" + std::string(audio::kSoundIndexFile)));
+    EXPECT_TRUE(report.errors.empty());
 }
 
 TEST(FindRun, AClipThatIsNoSoundFailsTheRunByItsName)

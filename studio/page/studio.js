@@ -899,7 +899,8 @@
       const failures = Array.isArray(answer.failures) ? answer.failures : [];
       findStatus(`${name}: ${found.length ? found.length + " found" : "nothing found"} among ${answer.sounds} sounds` +
         (answer.fingerprinted ? ` (${answer.fingerprinted} indexed now)` : "") +
-        (failures.length ? `; not searched: ${failures.join("; ")}` : "") + ".");
+        (failures.length ? `; not searched: ${failures.join("; ")}` : "") +
+        (answer.not_kept ? `; the index was not kept (${answer.not_kept}): the next search indexes again` : "") + ".");
       showFound(results, found, "nothing in the game holds this clip");
     } catch (error) {
       findStatus(`${name}: ${error.message}`, true);
