@@ -464,9 +464,9 @@
     }
   }
 
-  function drawWave() {
-    const canvas = $("wave");
-    // Drawn at the size it is shown, or its text comes out squashed.
+  // A picture's canvas, cleared at the size it is shown (or its text comes
+  // out squashed): its 2D context and the device's pixel ratio.
+  function clearedCanvas(canvas) {
     const ratio = window.devicePixelRatio || 1;
     const width = Math.round(canvas.clientWidth * ratio);
     const height = Math.round(canvas.clientHeight * ratio);
@@ -476,13 +476,24 @@
     }
     const g = canvas.getContext("2d");
     g.clearRect(0, 0, canvas.width, canvas.height);
+    return { g, ratio };
+  }
+
+  // In place of a picture: why there is none, for a sound.
+  function sayWhyNoPicture(canvas, g, ratio, text) {
+    const file = currentFile();
+    g.fillStyle = "#8a93a6";
+    g.font = `${Math.round(13 * ratio)}px system-ui, sans-serif`;
+    g.fillText(file && file.kind === "sound" ? text : "", 12, canvas.height / 2);
+  }
+
+  function drawWave() {
+    const canvas = $("wave");
+    const { g, ratio } = clearedCanvas(canvas);
     const peaks = state.peaks;
     if (!peaks) {
-      g.fillStyle = "#8a93a6";
-      g.font = `${Math.round(13 * ratio)}px system-ui, sans-serif`;
-      const file = currentFile();
-      const text = state.peaksError ? "this sound does not decode: " + state.peaksError : "no waveform for this format";
-      g.fillText(file && file.kind === "sound" ? text : "", 12, canvas.height / 2);
+      sayWhyNoPicture(canvas, g, ratio,
+        state.peaksError ? "this sound does not decode: " + state.peaksError : "no waveform for this format");
       return;
     }
     const lanes = peaks.peaks.length;
@@ -605,22 +616,10 @@
 
   function drawSpectrogram() {
     const canvas = $("spectrogram");
-    const ratio = window.devicePixelRatio || 1;
-    const width = Math.round(canvas.clientWidth * ratio);
-    const height = Math.round(canvas.clientHeight * ratio);
-    if (width > 0 && height > 0 && (canvas.width !== width || canvas.height !== height)) {
-      canvas.width = width;
-      canvas.height = height;
-    }
-    const g = canvas.getContext("2d");
-    g.clearRect(0, 0, canvas.width, canvas.height);
+    const { g, ratio } = clearedCanvas(canvas);
     const picture = state.spectrogram;
     if (!picture) {
-      const file = currentFile();
-      g.fillStyle = "#8a93a6";
-      g.font = `${Math.round(13 * ratio)}px system-ui, sans-serif`;
-      g.fillText(file && file.kind === "sound" && state.spectrogramError ? state.spectrogramError : "", 12,
-        canvas.height / 2);
+      sayWhyNoPicture(canvas, g, ratio, state.spectrogramError || "");
       return;
     }
     const start = viewStart();
