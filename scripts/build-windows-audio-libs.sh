@@ -297,13 +297,21 @@ built() {  # the stamp says this recipe was built, and its terms are kept
 }
 
 # keep_terms PACKAGE: the library is linked into the Windows programs, so its
-# copyright and licence (Debian's summary of them, which names every licence
-# in full or by its text) go into the Windows package beside them.
+# copyright and licence go into the Windows package beside them: Debian's
+# summary of them (debian/copyright), or where the mirror lacked Debian's
+# part of the sources, the upstream licence files.
 keep_terms() {
-    local into=$prefix/share/licenses/$1
+    local into=$prefix/share/licenses/$1 file
+    rm -rf "$into"
     mkdir -p "$into"
-    [[ -s $src/debian/copyright ]] || die "$1: its sources hold no debian/copyright"
-    cp "$src/debian/copyright" "$into/copyright"
+    if [[ -s $src/debian/copyright ]]; then
+        cp "$src/debian/copyright" "$into/copyright"
+        return
+    fi
+    for file in "$src"/COPYING* "$src"/LICENSE* "$src"/LICENCE*; do
+        [[ -s $file ]] && cat "$file" >>"$into/copyright"
+    done
+    [[ -s $into/copyright ]] || die "$1: its sources hold neither debian/copyright nor a licence file"
 }
 
 # ---------------------------------------------------------------- the check
