@@ -1,13 +1,15 @@
 // Finding a sound by ear, measured on a generated game (bench/find.sh):
-// clips of 1, 2 and 5 s cut at random from its sounds, degraded as a
-// recording would be, looked up among all its sounds. Prints a Markdown
-// report: how often the right sound comes first, the error of the place
-// given, the matches found for clips of sounds that are not in the game,
-// the fingerprinting speed and the search time in an index of 10 hours.
-// Beside each row, when fpcalc is installed: how many of the same clips it
-// gives a fingerprint for, and how many it finds first (fpcalc_peer.hpp).
+// clips of 1, 2 and 5 s cut at random from its sounds, and whole sounds of
+// 0.2 to 0.5 s, degraded as a recording would be, looked up among all its
+// sounds. Prints a Markdown report: how often a right answer comes first
+// (the clip's own sound, or one that holds the same samples there), the
+// error of the place given, the matches found for clips of sounds that are
+// not in the game, the fingerprinting speed and the search time in an
+// index of 10 hours. Beside each row, when fpcalc is installed: how many of
+// the same clips it gives a fingerprint for, and how many it answers right
+// first (fpcalc_peer.hpp).
 //
-//     quorvel-find-bench GAME_FOLDER [CLIPS_PER_ROW]
+//     quorvel-find-bench GAME_FOLDER [CLIPS_PER_ROW [SEED]]
 
 #include <sndfile.h>
 
