@@ -324,9 +324,10 @@ std::optional<double> SameAudioNear(const std::vector<float>& clean, int clean_r
     return static_cast<double>(found.lag) / kCompareRate;
 }
 
-// How an answer is judged: right when it is the clip's own sound at its
-// place, or any sound (its own too) that holds the clip's clean audio within
-// 50 ms of the place given; the error is then the distance to that place.
+// How an answer is judged: right when it is the clip's own sound, or any
+// sound that holds the clip's clean audio within `window` of the place
+// given. The error is the distance to where the clip was cut, or to where
+// the answer holds its audio when that is nearer than `window`.
 struct Verdict {
     bool right = false;
     bool by_same_audio = false;  // another sound, or its own at another place
@@ -494,19 +495,21 @@ int main(int argc, char** argv)
     std::printf("Fingerprinting (decode, mix, resample, spectrum, peaks, pairs): %.0f x real time on one core.\n\n",
                 seconds_of_sound / fingerprint_cpu);
     std::printf(
-        "An answer is right when it is the clip's own sound within 50 ms of its place, or any sound that holds "
-        "the clip's clean samples within 50 ms of the place given (normalised correlation of 0.98 or more at "
-        "%d Hz): many sounds of the game are the same steady tone. \"same audio\" counts the right answers of "
-        "that second kind. The place is measured against where the degraded clip starts, its lag behind the "
-        "clean clip (an MP3 encoder's delay) found by cross-correlation.\n\n",
+        "An answer is right when it is the clip's own sound, or another sound that holds the clip's clean "
+        "samples within 50 ms of the place given (normalised correlation of 0.98 or more at %d Hz): many "
+        "sounds of the game are the same steady tone. \"same audio\" counts the right answers that hold the "
+        "clip's samples away from where it was cut (another sound, or elsewhere in its own). The place is "
+        "within 50 ms when it is that near where the clip was cut or where the answer holds its samples; it "
+        "is measured against where the degraded clip starts, its lag behind the clean clip (an MP3 encoder's "
+        "delay) found by cross-correlation.\n\n",
         kCompareRate);
     if (peer) {
         std::printf(
             "fpcalc: `fpcalc -raw -length 0` on each clip and each sound, written as 16-bit WAV files. A "
             "clip's answer is the sound whose fingerprint differs from the clip's in the fewest bits at the "
             "best offset (the shorter slid wholly within the longer), if under %.0f %% of the bits compared; "
-            "a clip it gives no fingerprint for finds nothing. It is right by the same rule, its place "
-            "allowed 0.2 s (it gives one to a word, 0.124 s).\n\n",
+            "a clip it gives no fingerprint for finds nothing. It is right by the same rule, another sound's "
+            "place allowed 0.2 s (it gives one to a word, 0.124 s).\n\n",
             bench::kPeerMatchThreshold * 100);
     } else {
         std::printf(
