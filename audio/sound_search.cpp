@@ -6,6 +6,12 @@
 
 namespace quorvel::audio {
 
+std::uint32_t LeastMatchScore(std::size_t clip_landmarks)
+{
+    const auto quarter = static_cast<std::uint32_t>(std::min<std::size_t>(clip_landmarks / 4, kLeastMatchScore));
+    return std::max(kLeastShortMatchScore, quarter);
+}
+
 void SoundSearch::Add(std::uint32_t sound, std::span<const Landmark> landmarks)
 {
     for (const Landmark& landmark : landmarks) {
@@ -75,6 +81,7 @@ std::vector<SoundMatch> SoundSearch::Find(std::span<const Landmark> clip, std::s
         }
     }
     std::sort(votes.begin(), votes.end());
+    const std::uint32_t least = LeastMatchScore(clip.size());
     std::vector<SoundMatch> matches;
     std::vector<std::pair<std::int64_t, std::uint32_t>> offsets;
     for (std::size_t i = 0; i < votes.size();) {
@@ -88,7 +95,7 @@ std::vector<SoundMatch> SoundSearch::Find(std::span<const Landmark> clip, std::s
             }
         }
         SoundMatch match = BestOffset(sound, offsets);
-        if (match.score >= kLeastMatchScore) {
+        if (match.score >= least) {
             matches.push_back(match);
         }
     }

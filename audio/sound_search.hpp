@@ -27,6 +27,14 @@ namespace quorvel::audio {
 // and noise give at most 2 by chance; a clip of one second of a sound under
 // noise at 5 dB SNR gives 12 and more.
 inline constexpr std::uint32_t kLeastMatchScore = 8;
+// A clip of fewer than 4 * kLeastMatchScore landmarks (a whole effect of
+// 0.2 to 0.5 s gives 3 to 30) matches with a quarter of them at one offset,
+// and never fewer than kLeastShortMatchScore: chance does not line up 4.
+inline constexpr std::uint32_t kLeastShortMatchScore = 4;
+
+// The fewest landmarks at one offset that make a match for a clip of
+// `clip_landmarks`.
+std::uint32_t LeastMatchScore(std::size_t clip_landmarks);
 
 struct SoundMatch {
     std::uint32_t sound = 0;  // as the sound was added
@@ -39,7 +47,7 @@ public:
     // Adds a sound's landmarks under `sound` (a caller's number).
     void Add(std::uint32_t sound, std::span<const Landmark> landmarks);
     // The sounds that hold the clip, best first (then by number), at most
-    // `most`, none below kLeastMatchScore. `leave_out`: a sound never
+    // `most`, none below LeastMatchScore(clip.size()). `leave_out`: a sound never
     // given (the clip's own, for similar sounds).
     std::vector<SoundMatch> Find(std::span<const Landmark> clip, std::size_t most,
                                  std::optional<std::uint32_t> leave_out = std::nullopt) const;

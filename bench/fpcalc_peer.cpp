@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
@@ -142,10 +143,11 @@ PeerAnswer FpcalcPeer::Find(const std::vector<float>& clip, int rate)
         if (!sounds_[i]) {
             continue;
         }
-        const double rate_wrong = BestOffset(*words, *sounds_[i]).error_rate;
-        if (rate_wrong < lowest) {
-            lowest = rate_wrong;
+        const PeerMatch match = BestOffset(*words, *sounds_[i]);
+        if (match.error_rate < lowest) {
+            lowest = match.error_rate;
             answer.sound = i;
+            answer.seconds = std::max(0, match.offset) * kPeerWordSeconds;
         }
     }
     return answer;

@@ -15,6 +15,9 @@ namespace quorvel::bench {
 
 // One 32-bit word per about 0.124 s of sound.
 using RawFingerprint = std::vector<std::uint32_t>;
+// The seconds between two words: fpcalc's frames of 4096 samples at
+// 11025 Hz, two thirds overlapped.
+inline constexpr double kPeerWordSeconds = 4096.0 / 3 / 11025;
 
 // Above this share of bits wrong at the best offset, a clip matches nothing.
 inline constexpr double kPeerMatchThreshold = 0.35;
@@ -44,6 +47,7 @@ PeerMatch BestOffset(const RawFingerprint& clip, const RawFingerprint& sound);
 struct PeerAnswer {
     bool fingerprinted = false;        // fpcalc gave the clip a fingerprint
     std::optional<std::size_t> sound;  // the sound matched, by the order added
+    double seconds = 0;                // where the clip starts in it, to a word
 };
 
 // The game's sounds fingerprinted by fpcalc once, and clips looked up among

@@ -139,6 +139,63 @@ TEST_F(SoundSearchTest, SimilarSoundsLeaveTheSoundItselfOutAndFindWhatHoldsIt)
     EXPECT_TRUE(search.Find(Fingerprint((*sounds_)[3], kRate, kChannels), 10, 1).empty());
 }
 
+TEST_F(SoundSearchTest, WholeShortSoundIsFoundAndShortStrangersAreNot)
+{
+    // A whole effect of 0.4 s under noise at 10 dB gives too few landmarks
+    // for the full score a longer clip needs (23, 6 of them in place).
+    SoundSearch search;
+    for (std::uint32_t sound = 0; sound < kSounds; ++sound) {
+        search.Add(sound, Fingerprint((*sounds_)[sound], kRate, kChannels));
+    }
+    const std::vector<float> effect = testing::MakeTune(kChannels, kRate, kRate * 4 / 10, 40);
+    search.Add(kSounds, Fingerprint(effect, kRate, kChannels));
+    const std::vector<Landmark> clip = Fingerprint(Degrade(effect, 10, 0.5, 22050, 3), 22050, kChannels);
+    ASSERT_LT(clip.size(), 4 * kLeastMatchScore);
+    const std::vector<SoundMatch> found = search.Find(clip, 10);
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(found[0].sound, kSounds);
+    EXPECT_NEAR(found[0].seconds, 0.0, 0.05);
+
+    for (std::uint32_t seed = 100; seed < 120; ++seed) {
+        const std::int64_t frames = kRate * (3 + static_cast<std::int64_t>(seed % 3)) / 10;
+        const std::vector<float> stranger = seed % 2 == 0 ? testing::MakeTune(kChannels, kRate, frames, seed)
+                                                          : Degrade(std::vector<float>(frames * kChannels, 0.0F), 0, 1,
+                                                                    kRate, seed);  // silence under noise: noise
+        EXPECT_TRUE(search.Find(Fingerprint(stranger, kRate, kChannels), 10).empty()) << "stranger " << seed;
+    }
+}
+
+TEST(SoundSearchScore, ShortClipNeedsAQuarterOfItsLandmarksLongOneTheFullScore)
+{
+    SoundSearch search;
+    std::vector<Landmark> sound;
+    for (std::uint32_t i = 0; i < 100; ++i) {
+        sound.push_back({1000 + i, 50 + i});
+    }
+    search.Add(7, sound);
+    // 6 landmarks, 5 of them where the sound has them: found.
+    std::vector<Landmark> clip(sound.begin() + 20, sound.begin() + 25);
+    for (Landmark& landmark : clip) {
+        landmark.frame -= 60;
+    }
+    clip.push_back({5, 0});
+    ASSERT_EQ(search.Find(clip, 10).size(), 1U);
+    EXPECT_EQ(search.Find(clip, 10)[0].score, 5U);
+    EXPECT_NEAR(search.Find(clip, 10)[0].seconds, FingerprintSeconds(60), 0.001);
+    // 3 agree: too few however short the clip.
+    EXPECT_TRUE(search.Find(std::span(clip).first(3), 10).empty());
+    // The same 5 among 40 landmarks: a long clip needs kLeastMatchScore.
+    for (std::uint32_t i = 0; i < 34; ++i) {
+        clip.push_back({90000 + i, i});
+    }
+    EXPECT_TRUE(search.Find(clip, 10).empty());
+    for (std::uint32_t i = 25; i < 25 + kLeastMatchScore - 5; ++i) {
+        clip.push_back({1000 + i, i - 10});
+    }
+    ASSERT_EQ(search.Find(clip, 10).size(), 1U);
+    EXPECT_EQ(search.Find(clip, 10)[0].score, kLeastMatchScore);
+}
+
 // The index file.
 
 std::vector<SoundIndex::Sound> Sounds(const std::vector<std::string>& hashes, std::size_t& fingerprinted)
