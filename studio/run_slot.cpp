@@ -99,42 +99,56 @@ void RunSlot::Serve(std::optional<Asked> asked)
     RunBackground();
 }
 
-void RunSlot::RunAsked(Asked asked)
-{
-    Listener listener(*this, state_, false);
+namespace {
+
+// How a run's work ended: its answer, and for GET /api/run its outcome
+// ("done", "stopped", "failed", "refused") and message.
+struct Ended {
     Response response;
     std::string outcome = "done";
     std::string message;
+};
+
+Ended RunToTheEnd(const RunSlot::Work& work, RunListener& listener)
+{
+    Ended ended;
     try {
-        response = asked.work(listener);
+        ended.response = work(listener);
     } catch (const Cancelled&) {
-        response = Refusal(503, "the run was stopped");
-        outcome = "stopped";
-        message = "stopped";
+        return {Refusal(503, "the run was stopped"), "stopped", "stopped"};
     } catch (const ExtractError& error) {
-        response = FailureAnswer(error.failure());
-        message = error.failure().OneLine();
+        ended.response = FailureAnswer(error.failure());
+        ended.message = error.failure().OneLine();
     } catch (const std::exception& error) {
-        response = Refusal(500, error.what());
-        message = error.what();
+        ended.response = Refusal(500, error.what());
+        ended.message = error.what();
     }
-    if (outcome == "done" && response.status >= 400) {
-        outcome = response.status == 422 ? "refused" : "failed";
-        if (message.empty()) {
-            message = nlohmann::json::parse(response.body, nullptr, false).value("error", "");
+    if (ended.response.status >= 400) {
+        ended.outcome = ended.response.status == 422 ? "refused" : "failed";
+        if (ended.message.empty()) {
+            ended.message = nlohmann::json::parse(ended.response.body, nullptr, false).value("error", "");
         }
     }
+    return ended;
+}
+
+}  // namespace
+
+void RunSlot::RunAsked(Asked asked)
+{
+    Listener listener(*this, state_, false);
+    Ended ended = RunToTheEnd(asked.work, listener);
     {
         // Ended before it answers, so that whoever reads the answer may
         // start the next run at once; the studio waits for the answer
         // to be handed over before it ends.
         const std::lock_guard run_lock(mutex_);
-        state_.outcome = outcome;
-        state_.message = message;
+        state_.outcome = ended.outcome;
+        state_.message = ended.message;
         state_.running = false;
         ++answers_pending_;
     }
-    asked.reply(std::move(response));
+    asked.reply(std::move(ended.response));
     --answers_pending_;
 }
 
@@ -150,30 +164,16 @@ void RunSlot::RunBackground()
         background_.running = true;
     }
     Listener listener(*this, background_, true);
-    std::string outcome = "done";
-    std::string message;
-    try {
-        const Response response = work(listener);
-        if (response.status >= 400) {
-            outcome = "failed";
-            message = nlohmann::json::parse(response.body, nullptr, false).value("error", "");
-        }
-    } catch (const Cancelled&) {
-        outcome.clear();  // it goes on when the run that stopped it has ended
-    } catch (const ExtractError& error) {
-        outcome = "failed";
-        message = error.failure().OneLine();
-    } catch (const std::exception& error) {
-        outcome = "failed";
-        message = error.what();
-    }
+    const Ended ended = RunToTheEnd(work, listener);
     const std::lock_guard lock(mutex_);
     background_.running = false;
-    background_.outcome = outcome;
-    background_.message = message;
-    if (!outcome.empty()) {
-        background_work_ = nullptr;
+    if (ended.outcome == "stopped") {
+        background_.outcome.clear();  // it goes on when the run that stopped it has ended
+        return;
     }
+    background_.outcome = ended.outcome == "done" ? "done" : "failed";
+    background_.message = ended.message;
+    background_work_ = nullptr;
 }
 
 RunSlot::State RunSlot::Current() const
