@@ -9,7 +9,11 @@
 // the same clips it gives a fingerprint for, and how many it answers right
 // first (fpcalc_peer.hpp).
 //
-//     quorvel-find-bench GAME_FOLDER [CLIPS_PER_ROW [SEED]]
+//     quorvel-find-bench [--misses] GAME_FOLDER [CLIPS_PER_ROW [SEED]]
+//
+// --misses: every clip not answered right first, and every stranger that
+// matched, is told on standard error, with what was answered, to see what
+// the fingerprint misses when tuning it.
 
 #include <sndfile.h>
 
@@ -372,15 +376,28 @@ struct Row {
     int peer_right_first = 0;
 };
 
+// The first answer, for --misses.
+std::string Answered(const std::vector<audio::SoundMatch>& found)
+{
+    if (found.empty()) {
+        return "nothing";
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "sound %u at %.3f s, score %u", found[0].sound, found[0].seconds, found[0].score);
+    return text;
+}
+
 struct Bench {
     std::vector<Sound> sounds;
     audio::SoundSearch search;
     std::optional<bench::FpcalcPeer> peer;
     testing::SplitMix64 random{0};
+    bool tell_misses = false;
 
     // A clip of `frames` from `start` of sound `which`, degraded, looked up
     // and judged.
-    void Run(Row& row, std::size_t which, std::size_t start, std::size_t frames, const Condition& condition)
+    void Run(Row& row, const std::string& row_name, std::size_t which, std::size_t start, std::size_t frames,
+             const Condition& condition)
     {
         const Sound& sound = sounds[which];
         const std::vector<float> clean(sound.mono.begin() + static_cast<std::ptrdiff_t>(start),
@@ -406,6 +423,12 @@ struct Bench {
         const bool own_listed =
             std::any_of(found.begin(), found.end(), [which](const audio::SoundMatch& m) { return m.sound == which; });
         row.listed += own_listed || (first && first->right) ? 1 : 0;
+        if (tell_misses && !(first && first->right)) {
+            std::fprintf(stderr, "miss: %s, %s: sound %zu (%.1f s) from %.2f s, %zu landmarks; answered %s\n",
+                         row_name.c_str(), condition.name.c_str(), which,
+                         static_cast<double>(sound.mono.size()) / sound.rate, static_cast<double>(start) / sound.rate,
+                         landmarks.size(), Answered(found).c_str());
+        }
         if (peer) {
             const bench::PeerAnswer answer = peer->Find(clip, rate);
             row.peer_fingerprinted += answer.fingerprinted ? 1 : 0;
@@ -442,8 +465,13 @@ double Uniform(testing::SplitMix64& random)
 
 int main(int argc, char** argv)
 {
+    const bool tell_misses = argc > 1 && std::string(argv[1]) == "--misses";
+    if (tell_misses) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: quorvel-find-bench GAME_FOLDER [CLIPS_PER_ROW [SEED]]\n");
+        std::fprintf(stderr, "usage: quorvel-find-bench [--misses] GAME_FOLDER [CLIPS_PER_ROW [SEED]]\n");
         return 2;
     }
     const int clips_per_row = argc > 2 ? std::atoi(argv[2]) : 40;
@@ -454,6 +482,7 @@ int main(int argc, char** argv)
     // Every sound fingerprinted as --find does it, from its stored bytes.
     Bench bench;
     bench.random = testing::SplitMix64(seed);
+    bench.tell_misses = tell_misses;
     if (bench::FpcalcAvailable()) {
         bench.peer.emplace();
     }
@@ -537,7 +566,7 @@ int main(int argc, char** argv)
                 const std::size_t which = long_enough[random.Between(0, long_enough.size() - 1)];
                 const auto frames = static_cast<std::size_t>(clip_seconds * sounds[which].rate);
                 const std::size_t start = random.Between(0, sounds[which].mono.size() - frames);
-                bench.Run(row, which, start, frames, condition);
+                bench.Run(row, std::to_string(clip_seconds) + " s", which, start, frames, condition);
             }
             total_by_same_audio += row.by_same_audio;
             total_right += row.right_first;
@@ -557,7 +586,7 @@ int main(int argc, char** argv)
             Row row;
             for (int n = 0; n < clips_per_row; ++n) {
                 const std::size_t which = short_sounds[random.Between(0, short_sounds.size() - 1)];
-                bench.Run(row, which, 0, sounds[which].mono.size(), condition);
+                bench.Run(row, "whole", which, 0, sounds[which].mono.size(), condition);
             }
             total_by_same_audio += row.by_same_audio;
             total_right += row.right_first;
@@ -585,7 +614,15 @@ int main(int argc, char** argv)
                 s = static_cast<float>((Uniform(random) - 0.5) * 0.6);
             }
         }
-        false_matches += bench.search.Find(Fingerprint(clip, 22050), 10).empty() ? 0 : 1;
+        const std::vector<audio::Landmark> landmarks = Fingerprint(clip, 22050);
+        const std::vector<audio::SoundMatch> found = bench.search.Find(landmarks, 10);
+        if (!found.empty()) {
+            ++false_matches;
+            if (bench.tell_misses) {
+                std::fprintf(stderr, "stranger: %s of %.2f s, %zu landmarks; answered %s\n", tune ? "tune" : "noise",
+                             seconds, landmarks.size(), Answered(found).c_str());
+            }
+        }
         if (peer) {
             const bench::PeerAnswer answer = bench.peer->Find(clip, 22050);
             peer_fingerprinted += answer.fingerprinted ? 1 : 0;
@@ -622,7 +659,7 @@ int main(int argc, char** argv)
         const std::size_t which = random.Between(0, sounds.size() - 1);
         const auto frames = std::min(sounds[which].mono.size(), static_cast<std::size_t>(2 * sounds[which].rate));
         const std::size_t start = random.Between(0, sounds[which].mono.size() - frames);
-        bench.Run(row, which, start, frames, conditions[2]);
+        bench.Run(row, "10 hours, 2 s", which, start, frames, conditions[2]);
     }
     std::printf(
         "\nIn an index of 10 hours (%zu landmarks): a clip of up to 2 s under white noise at 5 dB SNR is "
