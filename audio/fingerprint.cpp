@@ -35,16 +35,28 @@ constexpr int kMaxBinGap = 255;
 constexpr std::size_t kFanOut = 8;
 // Samples decoded, mixed and resampled at a time.
 constexpr std::size_t kPieceFrames = 8192;
+// A line (a sine, steady or sweeping) is followed from frame to frame: a
+// frame's strongest kLinesPerFrame peaks of its own spectrum, each within
+// kLineStep bins of where a line was in the frame before, continue it.
+constexpr std::size_t kLinesPerFrame = 5;
+constexpr float kLineStep = 1.5F;
+// A line's pairs are hashed apart from the peaks' (the top bit), with
+// whether each of the two crossings rose or fell.
+constexpr std::uint32_t kLinePair = 1U << 31;
+constexpr std::uint32_t kAnchorRose = 1U << 25;
+constexpr std::uint32_t kTargetRose = 1U << 24;
 
 struct Peak {
     std::uint32_t frame = 0;
     int bin = 0;
     float level = 0;
+    std::uint32_t kind = 0;  // for a line's crossing: kLinePair, and kAnchorRose if it rose
 };
 
 struct Spectrum {
     std::uint32_t frame = 0;
     std::vector<float> decibels;  // kBins, relative to a full-scale sine
+    float floor = 0;              // what a peak must reach in this frame
 };
 
 std::uint32_t PairHash(int anchor_bin, int target_bin, int gap)
@@ -95,7 +107,9 @@ struct Fingerprinter::State {
 
     std::deque<Spectrum> spectra;  // the last 2 * kPeakFrames + 1
     std::uint32_t next_centre = 0;
-    std::deque<Peak> peaks;  // anchors still waiting for targets, and those targets
+    std::deque<Peak> peaks;      // anchors still waiting for targets, and those targets
+    std::vector<float> lines;    // where the lines of the last frame were, in bins
+    std::deque<Peak> crossings;  // where lines crossed a bin's centre, waiting for targets
     std::vector<Landmark> ready;
 
     void Take(std::span<const float> interleaved);
@@ -103,6 +117,7 @@ struct Fingerprinter::State {
     void Analyse(const float* samples);
     void FindPeaks(const Spectrum& centre);
     bool IsNeighbourhoodPeak(const Spectrum& centre, int bin) const;
+    void FollowLines(const Spectrum& spectrum);
     void PairAnchorsBefore(std::uint32_t frame);
     void Flush();
 };
@@ -153,6 +168,10 @@ void Fingerprinter::State::Analyse(const float* samples)
         const float magnitude = std::sqrt(value.r * value.r + value.i * value.i) / full_scale;
         spectrum.decibels[static_cast<std::size_t>(bin)] = 20 * std::log10(magnitude + 1e-9F);
     }
+    std::vector<float> sorted = spectrum.decibels;
+    std::nth_element(sorted.begin(), sorted.begin() + kBins / 2, sorted.end());
+    spectrum.floor = std::max(kFloorDecibels, sorted[kBins / 2] + kAboveMedianDecibels);
+    FollowLines(spectrum);
     spectra.push_back(std::move(spectrum));
     // A frame's peaks are known once kPeakFrames frames after it are in.
     while (!spectra.empty() && next_centre + kPeakFrames < next_frame) {
@@ -184,9 +203,7 @@ bool Fingerprinter::State::IsNeighbourhoodPeak(const Spectrum& centre, int bin) 
 
 void Fingerprinter::State::FindPeaks(const Spectrum& centre)
 {
-    std::vector<float> sorted = centre.decibels;
-    std::nth_element(sorted.begin(), sorted.begin() + kBins / 2, sorted.end());
-    const float floor = std::max(kFloorDecibels, sorted[kBins / 2] + kAboveMedianDecibels);
+    const float floor = centre.floor;
     std::vector<Peak> found;
     for (int bin = 1; bin < kBins; ++bin) {
         const float level = centre.decibels[static_cast<std::size_t>(bin)];
@@ -208,15 +225,78 @@ void Fingerprinter::State::FindPeaks(const Spectrum& centre)
     }
 }
 
-// Pairs every anchor before `frame` with its targets, which are all known by
-// now, and lets it go.
-void Fingerprinter::State::PairAnchorsBefore(std::uint32_t frame)
+// A sine, steady or sweeping, is one level along its line: its peaks in
+// time and frequency fall where a tenth of a dB tips the balance, and any
+// noise moves them. Where the line crosses the centre of a bin does not
+// move: the line's place within a frame is known to a small part of a bin
+// (the parabola through the peak's bin and its two neighbours, in dB), so
+// a sweep gives crossings at steady times, which are paired as the peaks
+// are. A steady line crosses nothing and gives nothing: it tells neither
+// which sound nor where.
+void Fingerprinter::State::FollowLines(const Spectrum& spectrum)
 {
-    while (!peaks.empty() && peaks.front().frame < frame) {
-        const Peak anchor = peaks.front();
+    const std::vector<float>& level = spectrum.decibels;
+    std::vector<Peak> found;
+    for (int bin = 1; bin + 1 < kBins; ++bin) {
+        const float here = level[static_cast<std::size_t>(bin)];
+        if (here < spectrum.floor || here < level[static_cast<std::size_t>(bin - 1)] ||
+            here <= level[static_cast<std::size_t>(bin + 1)]) {
+            continue;
+        }
+        const int low = std::max(1, bin - kPeakBins);
+        const int high = std::min(kBins - 1, bin + kPeakBins);
+        if (std::any_of(level.begin() + low, level.begin() + high + 1, [here](float other) { return other > here; })) {
+            continue;
+        }
+        found.push_back({spectrum.frame, bin, here});
+    }
+    std::sort(found.begin(), found.end(), [](const Peak& a, const Peak& b) { return a.level > b.level; });
+    found.resize(std::min(found.size(), kLinesPerFrame));
+    std::vector<float> places;
+    std::vector<Peak> crossed;
+    for (const Peak& peak : found) {
+        const auto at = static_cast<std::size_t>(peak.bin);
+        const float below = level[at - 1];
+        const float above = level[at + 1];
+        const float bend = below - 2 * peak.level + above;
+        const float place =
+            static_cast<float>(peak.bin) + (bend < 0 ? std::clamp(0.5F * (below - above) / bend, -0.5F, 0.5F) : 0.0F);
+        places.push_back(place);
+        const auto before = std::min_element(lines.begin(), lines.end(), [place](float a, float b) {
+            return std::abs(a - place) < std::abs(b - place);
+        });
+        if (before == lines.end() || std::abs(*before - place) > kLineStep) {
+            continue;
+        }
+        const float from = *before;
+        const bool rose = place > from;
+        // Each bin centre passed between the two frames, at the nearer frame.
+        for (int centre = static_cast<int>(std::floor(std::min(from, place))) + 1;
+             static_cast<float>(centre) <= std::max(from, place); ++centre) {
+            const float part = (static_cast<float>(centre) - from) / (place - from);
+            const std::uint32_t frame = part < 0.5F ? spectrum.frame - 1 : spectrum.frame;
+            if (centre > 0 && centre < kBins) {
+                crossed.push_back({frame, centre, peak.level, kLinePair | (rose ? kAnchorRose : 0U)});
+            }
+        }
+    }
+    std::sort(crossed.begin(), crossed.end(),
+              [](const Peak& a, const Peak& b) { return a.frame != b.frame ? a.frame < b.frame : a.bin < b.bin; });
+    crossings.insert(crossings.end(), crossed.begin(), crossed.end());
+    lines = std::move(places);
+}
+
+namespace {
+
+// Pairs every anchor of `anchors` before `frame` with its targets, which
+// are all known by now, and lets it go.
+void PairAnchors(std::deque<Peak>& anchors, std::uint32_t frame, std::vector<Landmark>& ready)
+{
+    while (!anchors.empty() && anchors.front().frame < frame) {
+        const Peak anchor = anchors.front();
         std::size_t paired = 0;
-        for (std::size_t i = 1; i < peaks.size() && paired < kFanOut; ++i) {
-            const Peak& target = peaks[i];
+        for (std::size_t i = 1; i < anchors.size() && paired < kFanOut; ++i) {
+            const Peak& target = anchors[i];
             const auto gap = static_cast<int>(target.frame - anchor.frame);
             if (gap > kMaxGap) {
                 break;
@@ -224,11 +304,20 @@ void Fingerprinter::State::PairAnchorsBefore(std::uint32_t frame)
             if (gap < kMinGap || std::abs(target.bin - anchor.bin) > kMaxBinGap) {
                 continue;
             }
-            ready.push_back({PairHash(anchor.bin, target.bin, gap), anchor.frame});
+            const std::uint32_t kind = anchor.kind | ((target.kind & kAnchorRose) != 0 ? kTargetRose : 0U);
+            ready.push_back({kind | PairHash(anchor.bin, target.bin, gap), anchor.frame});
             ++paired;
         }
-        peaks.pop_front();
+        anchors.pop_front();
     }
+}
+
+}  // namespace
+
+void Fingerprinter::State::PairAnchorsBefore(std::uint32_t frame)
+{
+    PairAnchors(peaks, frame, ready);
+    PairAnchors(crossings, frame, ready);
 }
 
 void Fingerprinter::State::Flush()

@@ -7,9 +7,13 @@
 // a change of gain, a coarse encoding or another rate leave where they
 // were. Each peak (an anchor) is paired with a few peaks shortly after it,
 // and each pair gives a 32-bit hash of the two frequencies and the time
-// between them, kept with the anchor's frame. A clip's hashes that come
-// back at one steady offset in a sound are that sound, and the offset is
-// where the clip lies in it (audio/sound_search.hpp).
+// between them, kept with the anchor's frame. A sine that sweeps (a
+// whistle, an engine, a rising alarm) has no such peaks that noise leaves
+// alone, so its line is followed from frame to frame, and the moments it
+// crosses the centre of a bin are paired in the same way, under hashes of
+// their own. A clip's hashes that come back at one steady offset in a
+// sound are that sound, and the offset is where the clip lies in it
+// (audio/sound_search.hpp).
 //
 // Streamed: samples go in by pieces of any size, and the fingerprinter
 // holds only a few frames of spectrum and the peaks still waiting for their
@@ -60,8 +64,8 @@ public:
 
     // Takes interleaved frames of the sound, in order.
     void Add(std::span<const float> interleaved);
-    // The landmarks of the whole sound, once its last frames are in, in
-    // the order of their anchors.
+    // The landmarks of the whole sound, once its last frames are in: the
+    // peaks' and the crossings', each in the order of their anchors.
     std::vector<Landmark> Finish();
     // Landmarks ready so far, taken away (for a caller that keeps them
     // elsewhere as they come); Finish gives the rest.

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,52 @@ TEST_F(SoundSearchTest, WholeShortSoundIsFoundAndShortStrangersAreNot)
                                                           : Degrade(std::vector<float>(frames * kChannels, 0.0F), 0, 1,
                                                                     kRate, seed);  // silence under noise: noise
         EXPECT_TRUE(search.Find(Fingerprint(stranger, kRate, kChannels), 10).empty()) << "stranger " << seed;
+    }
+}
+
+// A sine sweeping linearly from `from_hz` to `to_hz` over the whole sound,
+// the same in both channels, as a game's rising whistle or engine.
+std::vector<float> MakeSweep(std::int64_t frames, double from_hz, double to_hz)
+{
+    std::vector<float> samples;
+    double phase = 0;
+    for (std::int64_t frame = 0; frame < frames; ++frame) {
+        phase += 2 * std::numbers::pi * (from_hz + (to_hz - from_hz) * static_cast<double>(frame) / frames) / kRate;
+        samples.insert(samples.end(), kChannels, static_cast<float>(0.5 * std::sin(phase)));
+    }
+    return samples;
+}
+
+TEST(SoundSearchLines, SweepUnderNoiseFindsItsSoundAndPlaceAndNotAnotherSweep)
+{
+    // One level all along: a sweep's own peaks are where a tenth of a dB
+    // tips the balance, and 5 dB of noise moves every one of them. Sweeps
+    // of 5 to 36 bins a second, and a steady tone at a pitch each of
+    // them passes, which must not take their clips.
+    const std::vector<std::pair<double, double>> seconds_and_top = {{4, 1760}, {9, 1760}, {20, 1760}, {12, 880}};
+    SoundSearch search;
+    std::vector<std::vector<float>> sweeps;
+    for (const auto& [seconds, top] : seconds_and_top) {
+        sweeps.push_back(MakeSweep(static_cast<std::int64_t>(seconds * kRate), 220, top));
+        search.Add(static_cast<std::uint32_t>(sweeps.size() - 1), Fingerprint(sweeps.back(), kRate, kChannels));
+    }
+    search.Add(static_cast<std::uint32_t>(sweeps.size()),
+               Fingerprint(MakeSweep(std::int64_t{kRate} * 30, 440, 440), kRate, kChannels));
+    quorvel::testing::SplitMix64 random(20261209);
+    for (std::uint32_t sound = 0; sound < sweeps.size(); ++sound) {
+        for (int clip = 0; clip < 3; ++clip) {
+            const std::int64_t frames = std::int64_t{kRate} * 2;
+            const auto sound_frames = static_cast<std::int64_t>(sweeps[sound].size() / kChannels);
+            const auto start = static_cast<std::int64_t>(random.Between(0, sound_frames - frames));
+            const std::vector<float> recorded = Degrade(Cut(sweeps[sound], start, frames), 5, 0.7, 16000, clip);
+
+            const std::vector<SoundMatch> found = search.Find(Fingerprint(recorded, 16000, kChannels), 10);
+            const double place = static_cast<double>(start) / kRate;
+            SCOPED_TRACE("sweep " + std::to_string(sound) + " at " + std::to_string(place) + " s");
+            ASSERT_FALSE(found.empty());
+            EXPECT_EQ(found[0].sound, sound);
+            EXPECT_NEAR(found[0].seconds, place, 0.05);
+        }
     }
 }
 
