@@ -57,7 +57,17 @@ struct Spectrum {
     std::uint32_t frame = 0;
     std::vector<float> decibels;  // kBins, relative to a full-scale sine
     float floor = 0;              // what a peak must reach in this frame
+    // The bins at or above the floor and at least as strong as both
+    // neighbours: the only places a peak or a line can be (few of them).
+    std::vector<int> maxima;
 };
+
+// Keeps the `most` strongest of `found`.
+void KeepStrongest(std::vector<Peak>& found, std::size_t most)
+{
+    std::sort(found.begin(), found.end(), [](const Peak& a, const Peak& b) { return a.level > b.level; });
+    found.resize(std::min(found.size(), most));
+}
 
 std::uint32_t PairHash(int anchor_bin, int target_bin, int gap)
 {
@@ -162,7 +172,7 @@ void Fingerprinter::State::Analyse(const float* samples)
         frame_in[i] = samples[i] * window[i];
     }
     kiss_fftr(fft, frame_in.data(), frame_out.data());
-    Spectrum spectrum{next_frame++, std::vector<float>(kBins)};
+    Spectrum spectrum{next_frame++, std::vector<float>(kBins), 0, {}};
     for (int bin = 0; bin < kBins; ++bin) {
         const kiss_fft_cpx value = frame_out[static_cast<std::size_t>(bin)];
         const float magnitude = std::sqrt(value.r * value.r + value.i * value.i) / full_scale;
@@ -171,6 +181,14 @@ void Fingerprinter::State::Analyse(const float* samples)
     std::vector<float> sorted = spectrum.decibels;
     std::nth_element(sorted.begin(), sorted.begin() + kBins / 2, sorted.end());
     spectrum.floor = std::max(kFloorDecibels, sorted[kBins / 2] + kAboveMedianDecibels);
+    const std::vector<float>& level = spectrum.decibels;
+    for (int bin = 1; bin < kBins; ++bin) {
+        const float here = level[static_cast<std::size_t>(bin)];
+        if (here >= spectrum.floor && here >= level[static_cast<std::size_t>(bin - 1)] &&
+            (bin + 1 == kBins || here >= level[static_cast<std::size_t>(bin + 1)])) {
+            spectrum.maxima.push_back(bin);
+        }
+    }
     FollowLines(spectrum);
     spectra.push_back(std::move(spectrum));
     // A frame's peaks are known once kPeakFrames frames after it are in.
@@ -203,21 +221,13 @@ bool Fingerprinter::State::IsNeighbourhoodPeak(const Spectrum& centre, int bin) 
 
 void Fingerprinter::State::FindPeaks(const Spectrum& centre)
 {
-    const float floor = centre.floor;
     std::vector<Peak> found;
-    for (int bin = 1; bin < kBins; ++bin) {
-        const float level = centre.decibels[static_cast<std::size_t>(bin)];
-        // A bin below either neighbour cannot be a peak: most are out here.
-        if (level < floor || level < centre.decibels[static_cast<std::size_t>(bin - 1)] ||
-            (bin + 1 < kBins && level < centre.decibels[static_cast<std::size_t>(bin + 1)])) {
-            continue;
-        }
+    for (const int bin : centre.maxima) {
         if (IsNeighbourhoodPeak(centre, bin)) {
-            found.push_back({centre.frame, bin, level});
+            found.push_back({centre.frame, bin, centre.decibels[static_cast<std::size_t>(bin)]});
         }
     }
-    std::sort(found.begin(), found.end(), [](const Peak& a, const Peak& b) { return a.level > b.level; });
-    found.resize(std::min(found.size(), kPeaksPerFrame));
+    KeepStrongest(found, kPeaksPerFrame);
     std::sort(found.begin(), found.end(), [](const Peak& a, const Peak& b) { return a.bin < b.bin; });
     peaks.insert(peaks.end(), found.begin(), found.end());
     if (centre.frame >= static_cast<std::uint32_t>(kMaxGap)) {
@@ -237,10 +247,9 @@ void Fingerprinter::State::FollowLines(const Spectrum& spectrum)
 {
     const std::vector<float>& level = spectrum.decibels;
     std::vector<Peak> found;
-    for (int bin = 1; bin + 1 < kBins; ++bin) {
+    for (const int bin : spectrum.maxima) {
         const float here = level[static_cast<std::size_t>(bin)];
-        if (here < spectrum.floor || here < level[static_cast<std::size_t>(bin - 1)] ||
-            here <= level[static_cast<std::size_t>(bin + 1)]) {
+        if (bin + 1 == kBins || here == level[static_cast<std::size_t>(bin + 1)]) {
             continue;
         }
         const int low = std::max(1, bin - kPeakBins);
@@ -250,8 +259,7 @@ void Fingerprinter::State::FollowLines(const Spectrum& spectrum)
         }
         found.push_back({spectrum.frame, bin, here});
     }
-    std::sort(found.begin(), found.end(), [](const Peak& a, const Peak& b) { return a.level > b.level; });
-    found.resize(std::min(found.size(), kLinesPerFrame));
+    KeepStrongest(found, kLinesPerFrame);
     std::vector<float> places;
     std::vector<Peak> crossed;
     for (const Peak& peak : found) {
