@@ -28,11 +28,16 @@ constexpr float kFloorDecibels = -70.0F;
 // which moves from one recording to the next, gives few peaks.
 constexpr float kAboveMedianDecibels = 12.0F;
 // The targets of an anchor: the first kFanOut peaks from kMinGap to kMaxGap
-// frames after it (23 to 720 ms), within kMaxBinGap bins of it.
+// frames after it (23 to 720 ms), within kMaxBinGap bins of it and at most
+// kPeakTargetBelow dB quieter. A peak far quieter than its anchor (the
+// tail of a hit, a coarse encoding's overtones and hiss) is what noise
+// takes away first: the index would spend the anchor's targets on it, and
+// a recording's pairs would not be among them.
 constexpr int kMinGap = 1;
 constexpr int kMaxGap = 31;
 constexpr int kMaxBinGap = 255;
 constexpr std::size_t kFanOut = 8;
+constexpr float kPeakTargetBelow = 24.0F;
 // Samples decoded, mixed and resampled at a time.
 constexpr std::size_t kPieceFrames = 8192;
 // A line (a sine, steady or sweeping) is followed from frame to frame: a
@@ -40,6 +45,15 @@ constexpr std::size_t kPieceFrames = 8192;
 // kLineStep bins of where a line was in the frame before, continue it.
 constexpr std::size_t kLinesPerFrame = 5;
 constexpr float kLineStep = 1.5F;
+// A line's crossings are paired up to kMaxLineGap frames apart (1.45 s, the
+// most the hash's 6 bits of gap hold): a slow sweep crosses a bin centre
+// once in 10 frames or more, and two sweeps a few per cent apart tell
+// themselves apart only over long gaps. A crossing's targets are at most
+// kLineTargetBelow dB quieter than it: a coarse encoding's faint overtones
+// of a sweep cross bins more often than the sweep itself, and would take
+// all its targets in the index, but not in a recording under noise.
+constexpr int kMaxLineGap = 63;
+constexpr float kLineTargetBelow = 12.0F;
 // A line's pairs are hashed apart from the peaks' (the top bit), with
 // whether each of the two crossings rose or fell.
 constexpr std::uint32_t kLinePair = 1U << 31;
@@ -51,6 +65,9 @@ struct Peak {
     int bin = 0;
     float level = 0;
     std::uint32_t kind = 0;  // for a line's crossing: kLinePair, and kAnchorRose if it rose
+    // For a crossing, the moment itself, in frames: the time between two
+    // crossings is this difference rounded, whatever the frames' grid.
+    float time = 0;
 };
 
 struct Spectrum {
@@ -284,7 +301,8 @@ void Fingerprinter::State::FollowLines(const Spectrum& spectrum)
             const float part = (static_cast<float>(centre) - from) / (place - from);
             const std::uint32_t frame = part < 0.5F ? spectrum.frame - 1 : spectrum.frame;
             if (centre > 0 && centre < kBins) {
-                crossed.push_back({frame, centre, peak.level, kLinePair | (rose ? kAnchorRose : 0U)});
+                crossed.push_back({frame, centre, peak.level, kLinePair | (rose ? kAnchorRose : 0U),
+                                   static_cast<float>(spectrum.frame - 1) + part});
             }
         }
     }
@@ -298,18 +316,21 @@ namespace {
 
 // Pairs every anchor of `anchors` before `frame` with its targets, which
 // are all known by now, and lets it go.
-void PairAnchors(std::deque<Peak>& anchors, std::uint32_t frame, std::vector<Landmark>& ready)
+void PairAnchors(std::deque<Peak>& anchors, std::uint32_t frame, int max_gap, float most_below,
+                 std::vector<Landmark>& ready)
 {
     while (!anchors.empty() && anchors.front().frame < frame) {
         const Peak anchor = anchors.front();
         std::size_t paired = 0;
         for (std::size_t i = 1; i < anchors.size() && paired < kFanOut; ++i) {
             const Peak& target = anchors[i];
-            const auto gap = static_cast<int>(target.frame - anchor.frame);
-            if (gap > kMaxGap) {
+            if (static_cast<int>(target.frame - anchor.frame) > max_gap) {
                 break;
             }
-            if (gap < kMinGap || std::abs(target.bin - anchor.bin) > kMaxBinGap) {
+            const int gap = anchor.kind == 0 ? static_cast<int>(target.frame - anchor.frame)
+                                             : static_cast<int>(std::lround(target.time - anchor.time));
+            if (gap < kMinGap || gap > max_gap || std::abs(target.bin - anchor.bin) > kMaxBinGap ||
+                target.level < anchor.level - most_below) {
                 continue;
             }
             const std::uint32_t kind = anchor.kind | ((target.kind & kAnchorRose) != 0 ? kTargetRose : 0U);
@@ -324,8 +345,12 @@ void PairAnchors(std::deque<Peak>& anchors, std::uint32_t frame, std::vector<Lan
 
 void Fingerprinter::State::PairAnchorsBefore(std::uint32_t frame)
 {
-    PairAnchors(peaks, frame, ready);
-    PairAnchors(crossings, frame, ready);
+    PairAnchors(peaks, frame, kMaxGap, kPeakTargetBelow, ready);
+    // A crossing waits longer for its targets.
+    constexpr auto kLater = static_cast<std::uint32_t>(kMaxLineGap - kMaxGap);
+    if (frame > kLater) {
+        PairAnchors(crossings, frame - kLater, kMaxLineGap, kLineTargetBelow, ready);
+    }
 }
 
 void Fingerprinter::State::Flush()
@@ -345,7 +370,7 @@ void Fingerprinter::State::Flush()
         ++next_centre;
     }
     spectra.clear();
-    PairAnchorsBefore(next_frame + kMaxGap);
+    PairAnchorsBefore(next_frame + kMaxLineGap);
 }
 
 Fingerprinter::Fingerprinter(int sample_rate, int channels)

@@ -10,7 +10,7 @@ namespace {
 // The version changes with the file's layout and with any setting of the
 // fingerprint: landmarks of another tuning would never match.
 constexpr std::array<char, 8> kMagic = {'Q', 'V', 'S', 'N', 'D', 'I', 'X', '\x1a'};
-constexpr std::uint32_t kVersion = 2;
+constexpr std::uint32_t kVersion = 3;
 // A content hash is 16 hex digits; more than this is not one.
 constexpr std::size_t kLongestContentHash = 64;
 constexpr std::size_t kLandmarkBytes = 8;
