@@ -65,9 +65,10 @@ struct Peak {
     int bin = 0;
     float level = 0;
     std::uint32_t kind = 0;  // for a line's crossing: kLinePair, and kAnchorRose if it rose
-    // For a crossing, the moment itself, in frames: the time between two
-    // crossings is this difference rounded, whatever the frames' grid.
-    float time = 0;
+    // For a crossing, where the moment itself lies from `frame` (-0.5 to
+    // 0.5 frames): the time between two crossings is the difference of
+    // their moments rounded, whatever the grid of the frames.
+    float past_frame = 0;
 };
 
 struct Spectrum {
@@ -301,8 +302,8 @@ void Fingerprinter::State::FollowLines(const Spectrum& spectrum)
             const float part = (static_cast<float>(centre) - from) / (place - from);
             const std::uint32_t frame = part < 0.5F ? spectrum.frame - 1 : spectrum.frame;
             if (centre > 0 && centre < kBins) {
-                crossed.push_back({frame, centre, peak.level, kLinePair | (rose ? kAnchorRose : 0U),
-                                   static_cast<float>(spectrum.frame - 1) + part});
+                crossed.push_back(
+                    {frame, centre, peak.level, kLinePair | (rose ? kAnchorRose : 0U), part < 0.5F ? part : part - 1});
             }
         }
     }
@@ -327,8 +328,8 @@ void PairAnchors(std::deque<Peak>& anchors, std::uint32_t frame, int max_gap, fl
             if (static_cast<int>(target.frame - anchor.frame) > max_gap) {
                 break;
             }
-            const int gap = anchor.kind == 0 ? static_cast<int>(target.frame - anchor.frame)
-                                             : static_cast<int>(std::lround(target.time - anchor.time));
+            const int gap = static_cast<int>(target.frame - anchor.frame) +
+                            static_cast<int>(std::lround(target.past_frame - anchor.past_frame));
             if (gap < kMinGap || gap > max_gap || std::abs(target.bin - anchor.bin) > kMaxBinGap ||
                 target.level < anchor.level - most_below) {
                 continue;
