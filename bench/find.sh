@@ -12,8 +12,8 @@
 # each row, fpcalc's figures for the same clips when it is installed
 # (Debian: libchromaprint-tools). Writes bench/results/find/results.md
 # (quick runs: bench/results/quick/find/). The clips are drawn with seed
-# 2026; tune on another game and seed (quorvel-make-sample --seed 7, and
-# quorvel-find-bench GAME CLIPS SEED), never on these.
+# 2026; tune on other games and seeds (quorvel-make-sample --seed 7, 8, 9,
+# and quorvel-find-bench --no-peer --misses GAME CLIPS SEED), never on these.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 data="$repo/build/bench-data"
